@@ -1,0 +1,5 @@
+#include "tamoop.h"
+
+#include <QWidget>
+
+TamoOp::TamoOp(QWidget *parent) : QObject(parent), parent_(parent) {}

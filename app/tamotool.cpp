@@ -1,0 +1,58 @@
+#include "tamotool.h"
+
+#include "tamotoolmainwindow.h"
+
+const QString VERSION = QStringLiteral("2.1");
+
+Tamotool *gTamotool = nullptr;
+
+TamoFatal::TamoFatal(int status)
+    : status_(status),
+      what_("image library ended the operation with status " + std::to_string(status)) {}
+
+namespace {
+
+// The library calls this where it would end the process. Unwinding instead
+// lets the command boundary keep the user's slots alive.
+[[noreturn]] void throwFatal(int status) {
+    throw TamoFatal(status);
+}
+
+}  // namespace
+
+// Q_INIT_RESOURCE must be used outside any namespace; the resource lives in
+// the static GUI library, so every program linking it gets the icons.
+static void registerIcons() {
+    Q_INIT_RESOURCE(images);
+}
+
+Tamotool::Tamotool()
+    : images{},
+      clickX1(0),
+      clickY1(0),
+      clickX2(0),
+      clickY2(0),
+      labelCount(0),
+      mainWindow(nullptr),
+      previousExitHandler_(Tamo_exitptr) {
+    registerIcons();
+    Tamo_exitptr = throwFatal;
+    mainWindow = new TamotoolMainWindow;
+    mainWindow->show();
+}
+
+Tamotool::~Tamotool() {
+    // The panel's destructor closes the image windows, which unregister
+    // themselves through gTamotool->mainWindow while it is still valid.
+    delete mainWindow;
+    mainWindow = nullptr;
+    for (TAMOHDR *&img : images) {
+        if (img) Tamofree(img, 7);
+        img = nullptr;
+    }
+    Tamo_exitptr = previousExitHandler_;
+}
+
+void Tamotool::handleFileByPath(QString path, int slot) {
+    mainWindow->handleFileByPath(path, slot);
+}

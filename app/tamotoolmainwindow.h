@@ -1,0 +1,281 @@
+// The control panel: slot selection, command catalogue, console, the buffer
+// model every command uses, the enable rules and the image-window table.
+#pragma once
+
+#include <QList>
+#include <QMainWindow>
+#include <QMutex>
+#include <QString>
+
+#include <functional>
+
+#include "tamo2qt.h"
+#include "tamolib.h"
+
+class QAction;
+class QCloseEvent;
+class QGridLayout;
+class QGroupBox;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QToolBar;
+class QVBoxLayout;
+class TamoOp;
+class TamotoolChildWindow;
+
+// The three radio groups: first input, second input, output (2 is no group).
+typedef enum { INPUT1 = 0, INPUT2 = 1, OUTPUT = 3 } _RADIO_GROUP;
+
+// Output record requested from getUnaryBuffers: "float" of the input's
+// dimensions, "32cmp" of the input's dimensions, or "float" of its first two.
+typedef enum { OP_FLOAT = 0, OP_COMPLEX = 1, OP_FLOAT2D = 2 } _OP_TYPE;
+
+// How updateChildPtr changes the image-window table.
+typedef enum { CHILD_REMOVE = 0, CHILD_ADD = 1 } _UPDATE_TYPE;
+
+class TamotoolMainWindow : public QMainWindow {
+    Q_OBJECT
+    // The dispatcher and the image windows run parts of commands and re-apply
+    // the enable rules themselves.
+    friend class TamoOp;
+    friend class TamotoolChildWindow;
+
+public:
+    TamotoolMainWindow();
+    ~TamotoolMainWindow() override;
+
+    // Index 0..7 of the checked button of a group, -1 when none is checked.
+    int getRadioButtonStatus(_RADIO_GROUP group);
+
+    // Input and output records of a unary command. Returns -1 when the Input 1
+    // slot is empty or the output cannot be created (no slot is touched);
+    // 0 when the Output slot received a new zero-filled record (out); 1 when
+    // Input 1 is the Output slot and the work slot received it instead.
+    int getUnaryBuffers(TAMOHDR *&in, TAMOHDR *&out, int &outIndex, _OP_TYPE type);
+    // Input and output records of a binary command ("float" output of Input
+    // 1's dimensions). Returns -1 when an input slot is empty or the output
+    // cannot be created (no slot is touched); 0 when the Output slot received
+    // the new record; 3 when the Output slot is one of the inputs, so that
+    // out is held by no slot until completeBinaryBuffers stores it.
+    int getBinaryBuffers(TAMOHDR *&in1, TAMOHDR *&in2, TAMOHDR *&out, int &outIndex);
+
+    // Completion of a unary command after the operation. Result 1: the Output
+    // slot receives the work slot's result, a "float" copy (copy) or the work
+    // record itself (move), and the former image of the slot is released;
+    // result 0: nothing to do.
+    void completeUnaryCopy(int result, int outIndex);
+    void completeUnaryMove(int result, int outIndex);
+    // Completion of a binary command: result 3 stores out in the Output slot,
+    // releasing the slot's former image; result 0: nothing to do.
+    void completeBinaryBuffers(int result, TAMOHDR *out, int outIndex);
+
+    // The command boundary: runs body; when the image library ends it (or
+    // memory runs out) the work slot and any record held by no slot are
+    // released, every slot keeps a whole record, the enable rules are
+    // re-applied and the user is told which command stopped. Returns true
+    // when body ran to its end.
+    bool runCommand(const QString &name, const std::function<void()> &body);
+
+    void changeDisplayAccess(bool enabled);
+    void changeUnaryAccess(bool enabled);
+    void changeBinaryAccess(bool enabled);
+
+    void updateChildPtr(const TamotoolChildWindow *window, _UPDATE_TYPE how);
+    int getIndexFromChildPtr(void *window);
+
+    // Appends text at the end of the console (no newline added).
+    void addConsoleOutput(QString text);
+
+    // Loads the file into user slot `slot`.
+    void handleFileByPath(QString path, int slot);
+
+    void readSettings();
+
+    Tamo2Qt converter;
+    TamoOp *op;
+    TamotoolChildWindow *childWindows[8];
+    QMutex childMutex;
+    TAMOHDR *clipboardImage;
+    char lastOpenPath[256];
+    char reReadPath[256];
+    QString fileName;
+    char scriptOutputPath[256];
+    char scriptInputPath[256];
+    char scriptDir[256];
+    char scriptPath[256];
+    bool rerunFlag;
+    int32_t modeFlag;
+
+protected:
+    // Remembers the panel's position and size for the next start.
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void badMsg(int code);
+    void open();
+    void reopen();
+    bool save();
+    bool archive();
+    bool saveAs();
+    void runScript();
+    void about();
+    void view();
+    void mode();
+    void copy();
+    void paste();
+    void delete_();
+    void mono();
+    void increaseBrightness();
+    void decreaseBrightness();
+    void increaseWarm();
+    void decreaseWarm();
+    void increaseCool();
+    void decreaseCool();
+    void dx();
+    void dy();
+    void dxx();
+    void dyy();
+    void dxdy();
+    void curvature();
+    void exponent();
+    void correlate();
+    void gdir();
+    void inverse();
+    void natlog();
+    void laplacian();
+    void histeq();
+    void pseudo();
+    void blur();
+    void ccl();
+    void c2mag();
+    void c2phase();
+    void c2real();
+    void c2imag();
+    void fft();
+    void ifft();
+    void add();
+    void sub();
+    void mul();
+    void div();
+    void pcon();
+    void updateAccessability();
+    void rerunScript();
+    void disableButtons();
+
+private:
+    void createLayout();
+    QGroupBox *createRadioGroup(const QString &title, const QString &prefix,
+                                QRadioButton *(&buttons)[8]);
+    void addCommandButtons(QGridLayout *unaryGrid, QVBoxLayout *binaryStack);
+    void createActions();
+    void createMenus();
+    void createToolBars();
+    void createStatusBar();
+    void relabelForMode();
+
+    // Stores img in user slot `index`, releasing what the slot held before.
+    void storeInSlot(int index, TAMOHDR *img);
+    // Deletes the image window registered for user slot `index`, if any.
+    void destroyChildWindow(int index);
+    // Tells the user that a command arrives with a later version and
+    // re-applies the enable rules.
+    void commandNotAvailable(const QString &name);
+    // A modal message box without parent.
+    static void showModalMessage(const QString &text);
+
+    QRadioButton *input1Buttons[8];
+    QRadioButton *input2Buttons[8];
+    QRadioButton *outputButtons[8];
+    QPlainTextEdit *console;
+
+    // A binary command's output while the Output slot still holds an input.
+    TAMOHDR *pendingOutput;
+
+    QMenu *fileMenu;
+    QMenu *editMenu;
+    QMenu *displayMenu;
+    QMenu *unaryMenu;
+    QMenu *binaryMenu;
+    QMenu *complexMenu;
+    QMenu *helpMenu;
+    QToolBar *fileToolBar;
+    QToolBar *editToolBar;
+    QToolBar *displayToolBar;
+
+    QAction *openAct;
+    QAction *reopenAct;
+    QAction *archiveAct;
+    QAction *saveAsAct;
+    QAction *runScriptAct;
+    QAction *exitAct;
+    QAction *cutAct;
+    QAction *copyAct;
+    QAction *pasteAct;
+    QAction *deleteAct;
+    QAction *aboutAct;
+    QAction *viewAct;
+    QAction *modeAct;
+    QAction *rerunAct;
+    QAction *increaseBrightnessAct;
+    QAction *decreaseBrightnessAct;
+    QAction *increaseWarmAct;
+    QAction *decreaseWarmAct;
+    QAction *increaseCoolAct;
+    QAction *decreaseCoolAct;
+    QAction *dxAct;
+    QAction *dyAct;
+    QAction *dxxAct;
+    QAction *dyyAct;
+    QAction *dxdyAct;
+    QAction *cclAct;
+    QAction *curvatureAct;
+    QAction *exponentAct;
+    QAction *inverseAct;
+    QAction *natlogAct;
+    QAction *laplacianAct;
+    QAction *histeqAct;
+    QAction *pseudoAct;
+    QAction *c2magAct;
+    QAction *c2phaseAct;
+    QAction *c2realAct;
+    QAction *c2imagAct;
+    QAction *fftAct;
+    QAction *ifftAct;
+    QAction *addAct;
+    QAction *subAct;
+    QAction *mulAct;
+    QAction *divAct;
+    QAction *pconAct;
+
+    // The three enable groups (the buttons are listed in the button members
+    // below as well).
+    QList<QAction *> displayActions;
+    QList<QAction *> unaryActions;
+    QList<QAction *> binaryActions;
+    QList<QPushButton *> unaryButtons;
+    QList<QPushButton *> binaryButtons;
+
+    QPushButton *dxButton;
+    QPushButton *dyButton;
+    QPushButton *dxxButton;
+    QPushButton *dyyButton;
+    QPushButton *dxdyButton;
+    QPushButton *cclButton;
+    QPushButton *blurButton;
+    QPushButton *exponentButton;
+    QPushButton *inverseButton;
+    QPushButton *laplacianButton;
+    QPushButton *curvatureButton;
+    QPushButton *histeqButton;
+    QPushButton *pseudoButton;
+    QPushButton *natlogButton;
+    QPushButton *addButton;
+    QPushButton *subButton;
+    QPushButton *mulButton;
+    QPushButton *divButton;
+    QPushButton *pconButton;
+    QPushButton *gdirButton;
+    QPushButton *correlateButton;
+};

@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""Forward 2-D Fourier transform of square complex64 images: bench_fft against
+numpy.fft.fft2, scipy.fft.fft2 (one worker) and cv2.dft (one thread) on the same
+sizes, in one run.
+
+Usage: python3 bench/peers_fft.py BUILD_DIR
+Prints one line per size and peer: name, ours ms, peer ms, ratio (ours / peer;
+below 1 means faster than the peer).
+"""
+import json
+import os
+import pathlib
+import statistics
+import subprocess
+import sys
+import time
+
+SIZES = [256, 512, 1024, 2048]
+SYSTEM_PYTHON = "/usr/bin/python3"
+
+
+def peers_missing():
+    try:
+        import numpy  # noqa: F401
+        import scipy.fft  # noqa: F401
+        import cv2  # noqa: F401
+    except ImportError:
+        return True
+    return False
+
+
+def ours(build_dir, size):
+    """Median real time in ms of BM_ForwardFFT/size, from bench_fft."""
+    program = pathlib.Path(build_dir) / "bench_fft"
+    if not program.exists():
+        sys.exit(f"peers_fft: {program} not found (build the bench_fft target)")
+    out = subprocess.run(
+        [str(program), "--benchmark_format=json", f"--benchmark_filter=^BM_ForwardFFT/{size}/",
+         "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true"],
+        check=True, capture_output=True, text=True).stdout
+    for b in json.loads(out)["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+            return b["real_time"] * scale
+    sys.exit(f"peers_fft: bench_fft reported no BM_ForwardFFT/{size}")
+
+
+def median_ms(fn, min_runs=5, min_seconds=1.0):
+    fn()  # warm up: first-call planning and page faults
+    samples = []
+    start = time.perf_counter()
+    while len(samples) < min_runs or time.perf_counter() - start < min_seconds:
+        t0 = time.perf_counter()
+        fn()
+        samples.append((time.perf_counter() - t0) * 1e3)
+        if len(samples) >= 50:
+            break
+    return statistics.median(samples)
+
+
+def peers(size):
+    import cv2
+    import numpy as np
+    import scipy.fft
+
+    cv2.setNumThreads(1)
+    rng = np.random.default_rng(42)
+    a = (rng.uniform(-1, 1, (size, size)) + 1j * rng.uniform(-1, 1, (size, size))).astype(
+        np.complex64)
+    planes = np.ascontiguousarray(np.stack([a.real, a.imag], axis=-1), dtype=np.float32)
+    return {
+        "numpy.fft.fft2": median_ms(lambda: np.fft.fft2(a)),
+        "scipy.fft.fft2(workers=1)": median_ms(lambda: scipy.fft.fft2(a, workers=1)),
+        "cv2.dft": median_ms(lambda: cv2.dft(planes, flags=cv2.DFT_COMPLEX_OUTPUT)),
+    }
+
+
+def main(build_dir):
+    if peers_missing():
+        # The peers come from the system's packages (scripts/setup bench);
+        # another interpreter on PATH may not see them.
+        if os.path.exists(SYSTEM_PYTHON) and os.path.realpath(sys.executable) != os.path.realpath(
+                SYSTEM_PYTHON):
+            status = subprocess.run([SYSTEM_PYTHON, __file__, str(build_dir)]).returncode
+            if status:
+                sys.exit(status)
+            return
+        sys.exit("peers_fft: numpy, scipy and cv2 are needed (scripts/setup bench)")
+
+    # Ours and the peers of one size are timed back to back, so that both see
+    # the same load on a shared machine.
+    print(f"{'forward FFT, complex64':36} {'ours ms':>9} {'peer ms':>9} {'ratio':>7}")
+    for size in SIZES:
+        mine = ours(build_dir, size)
+        for name, ms in peers(size).items():
+            label = f"{size}x{size} {name}"
+            print(f"{label:36} {mine:9.2f} {ms:9.2f} {mine / ms:7.2f}", flush=True)
+
+
+if __name__ == "__main__":
+    os.environ.setdefault("OMP_NUM_THREADS", "1")
+    main(sys.argv[1] if len(sys.argv) > 1 else
+         str(pathlib.Path(__file__).resolve().parent.parent / "build"))

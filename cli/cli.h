@@ -1,0 +1,94 @@
+// The tamo command-line tool: subcommand table, argument parsing and image
+// file helpers shared by every subcommand.
+#pragma once
+
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "detail.h"
+#include "tamo.h"
+
+namespace cli {
+
+// A failure to report on standard error (one line) with a non-zero exit.
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A mistake in the command line (missing argument, bad option value): one
+// line on standard error and exit status 2.
+struct UsageError : Failure {
+    using Failure::Failure;
+};
+
+// Parsed arguments of one subcommand: positionals in order, "--name value"
+// options and "--flag" switches.
+class Options {
+public:
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> values;
+    std::set<std::string> flags;
+
+    bool has(const std::string &name) const { return values.count(name) || flags.count(name); }
+    std::string text(const std::string &name, const std::string &fallback) const;
+    // Numeric options; a value that is not a number throws Failure.
+    double number(const std::string &name, double fallback) const;
+    int integer(const std::string &name, int fallback) const;
+    // The positional at index i; throws Failure naming `what` when missing.
+    const std::string &arg(std::size_t i, const char *what) const;
+};
+
+// One subcommand. `valued` lists the option names that take a value (without
+// "--"), `switches` those that do not. `help` is printed by "tamo NAME --help".
+struct Command {
+    const char *name;
+    const char *summary;  // one line for "tamo --help"
+    const char *help;     // usage and parameters
+    std::vector<std::string> valued;
+    std::vector<std::string> switches;
+    int (*run)(const Options &);  // returns the exit status
+};
+
+// Adds a command to the table; declare one static Registrar per command in
+// the source that implements it.
+struct Registrar {
+    explicit Registrar(Command command);
+};
+
+// The table, sorted by name.
+const std::vector<Command> &commands();
+
+// The command called `name`, or null.
+const Command *findCommand(const std::string &name);
+
+// Parses the arguments that follow the command name. "--name value" and
+// "--name=value" for valued options, "--flag" for switches, "--" ends the
+// options; "-" and negative numbers are positionals. Throws UsageError on an
+// unknown option or a missing value.
+Options parseOptions(const Command &command, const std::vector<std::string> &args);
+
+// Reads an image: own-format files (by name ending, see isOwnFormatName) and
+// "-" (standard input) through the library reader; anything else through
+// QtGui's image reader as a 3-frame record of type `rasterType` (R, G, B).
+// Throws Failure naming the file and the reason.
+tamo::RecordPtr readImage(const std::string &path, const char *rasterType = "float");
+
+// Writes an image: own format for own-format names and "-" (standard output),
+// a raster file otherwise (2-D grey, 3 frames colour, values clamped to
+// 0..255). Throws Failure.
+void writeImage(const std::string &path, TAMOHDR *img);
+
+// True for names ending in one of the own format's suffixes.
+bool isOwnFormatName(const std::string &path);
+
+// A new zero-filled record of the given type and the same dimensions as
+// `like` (the first `ndim` of them when ndim > 0). Throws Failure.
+tamo::RecordPtr createLike(TAMOHDR *like, const char *type = "float", int ndim = 0);
+
+// Turns an operator's negative status into a Failure ("NAME failed (code N)").
+void checkStatus(int status, const char *operation);
+
+}  // namespace cli

@@ -1,0 +1,149 @@
+// tamo info, tamo convert: looking at image files and moving images between
+// the own format and pictures.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "cli.h"
+
+namespace {
+
+struct FrameStats {
+    double min = 0, max = 0, mean = 0, stddev = 0;
+};
+
+// Statistics of each frame (of each channel for interleaved types; of the
+// real part for complex types), summed in double precision.
+std::vector<FrameStats> frameStats(const TAMOHDR *img) {
+    std::vector<FrameStats> stats;
+    tamo::visitScalar(img->dtype, [&](auto tag, tamo::ElemLayout lay) {
+        using T = typename decltype(tag)::type;
+        const T *px = tamo::pixels<T>(img);
+        const long long count = tamo::elementCount(img);
+        const bool interleaved = lay.channels > 1;
+        const int frames =
+            interleaved ? lay.channels : (img->orvndim >= 3 ? img->orvdim[2].dlen : 1);
+        const long long perFrame = count / frames;
+        // Index of value i of frame f, in scalars.
+        auto at = [&](int f, long long i) -> long long {
+            if (interleaved) return i * lay.channels + f;
+            return (f * perFrame + i) * (lay.complex ? 2 : 1);
+        };
+        for (int f = 0; f < frames; ++f) {
+            FrameStats s;
+            double sum = 0;
+            s.min = s.max = perFrame ? double(px[at(f, 0)]) : 0;
+            for (long long i = 0; i < perFrame; ++i) {
+                double v = double(px[at(f, i)]);
+                s.min = std::min(s.min, v);
+                s.max = std::max(s.max, v);
+                sum += v;
+            }
+            s.mean = perFrame ? sum / perFrame : 0;
+            double squares = 0;
+            for (long long i = 0; i < perFrame; ++i) {
+                double d = double(px[at(f, i)]) - s.mean;
+                squares += d * d;
+            }
+            s.stddev = perFrame ? std::sqrt(squares / perFrame) : 0;
+            stats.push_back(s);
+        }
+    });
+    return stats;
+}
+
+int runInfo(const cli::Options &opts) {
+    opts.arg(0, "FILE");
+    bool several = opts.positional.size() > 1;
+    for (std::size_t i = 0; i < opts.positional.size(); ++i) {
+        const std::string &path = opts.positional[i];
+        tamo::RecordPtr img = cli::readImage(path);
+        if (several) std::printf("%s==> %s <==\n", i ? "\n" : "", path.c_str());
+        printhdr(img.get());
+        std::printf("dimensions:");
+        for (int d = 0; d < img->orvndim; ++d) std::printf(" %d", img->orvdim[d].dlen);
+        std::printf("\n");
+        std::vector<FrameStats> stats = frameStats(img.get());
+        if (stats.empty()) {
+            std::printf("no statistics for data type \"%s\"\n", img->orvdt);
+            continue;
+        }
+        // Interleaved types carry their channels in the code's bits 0x10 and 0x20.
+        const char *unit = (img->dtype & 0x30) ? "channel" : "frame";
+        for (std::size_t f = 0; f < stats.size(); ++f)
+            std::printf("%s %zu: min %.9g max %.9g mean %.9g stddev %.9g\n", unit, f, stats[f].min,
+                        stats[f].max, stats[f].mean, stats[f].stddev);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+int runConvert(const cli::Options &opts) {
+    const std::string &in = opts.arg(0, "IN");
+    const std::string &out = opts.arg(1, "OUT");
+    if (opts.positional.size() > 2)
+        throw cli::UsageError("unexpected argument '" + opts.positional[2] + "'");
+    if (opts.has("compress") && opts.has("no-compress"))
+        throw cli::UsageError("--compress and --no-compress exclude each other");
+
+    const bool typed = opts.has("type");
+    const std::string typeName = opts.text("type", "float");
+    const TAMODTYPE *type = Tamotype(typeName.c_str());
+    if (!type) throw cli::UsageError("unknown data type '" + typeName + "'");
+
+    tamo::RecordPtr img = cli::readImage(in, typeName.c_str());
+    if (typed && static_cast<uint32_t>(img->dtype) != type->code) {
+        if (type->code == TAMO_STRUCT || img->dtype == TAMO_STRUCT)
+            throw cli::Failure("cannot convert to or from type \"struct\"");
+        tamo::RecordPtr converted = cli::createLike(img.get(), type->name);
+        int status = Tamoany2any(img.get(), converted.get());
+        if (status != 0)
+            throw cli::Failure(std::string("cannot convert \"") + img->orvdt + "\" to \"" +
+                               type->name + "\" (code " + std::to_string(status) + ")");
+        converted->orvcomp = img->orvcomp;
+        img = std::move(converted);
+    }
+    if (opts.has("compress")) img->orvcomp = 1;
+    if (opts.has("no-compress")) img->orvcomp = 0;
+    cli::writeImage(out, img.get());
+    return 0;
+}
+
+const cli::Registrar info({
+    "info",
+    "Print the header and per-frame statistics of image files",
+    "Usage: tamo info FILE...\n"
+    "\n"
+    "Prints, for each FILE, the image header and, for each frame (each channel of\n"
+    "an interleaved type, the real part of a complex type), the minimum, maximum,\n"
+    "mean and standard deviation of the values.\n"
+    "  FILE  own-format file, \"-\" for standard input, or a picture (read as the\n"
+    "        workbench reads it: a \"float\" image of 3 frames R, G, B)\n",
+    {},
+    {},
+    runInfo,
+});
+
+const cli::Registrar convert({
+    "convert",
+    "Convert between the own format, its data types and pictures",
+    "Usage: tamo convert IN OUT [--type NAME] [--compress | --no-compress]\n"
+    "\n"
+    "  IN             own-format file, \"-\" for standard input, or a picture (PNG,\n"
+    "                 JPEG, TIFF, ...) read as 3 frames R, G, B\n"
+    "  OUT            own-format file, \"-\" for standard output, or a picture: 2-D\n"
+    "                 images are written grey, 3-frame images in colour, values\n"
+    "                 clamped to 0..255 and rounded\n"
+    "  --type NAME    data type of the result, any name or alias of the type table\n"
+    "                 (\"float\" for pictures when not given; own-format input keeps\n"
+    "                 its type when not given)\n"
+    "  --compress     write own-format pixel data zlib-compressed\n"
+    "  --no-compress  write them uncompressed (default: as the input image says;\n"
+    "                 compressed for pictures)\n",
+    {"type"},
+    {"compress", "no-compress"},
+    runConvert,
+});
+
+}  // namespace

@@ -1,0 +1,313 @@
+// The subcommand table, argument parsing and the image file helpers of the
+// tamo tool.
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QString>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "cli.h"
+
+namespace cli {
+
+namespace {
+
+std::vector<Command> &table() {
+    static std::vector<Command> commands;
+    return commands;
+}
+
+bool contains(const std::vector<std::string> &list, const std::string &name) {
+    return std::find(list.begin(), list.end(), name) != list.end();
+}
+
+// A lone "-" (a standard stream) or a negative number is an argument, not an
+// option.
+bool looksLikeOption(const std::string &arg) {
+    if (arg.size() < 2 || arg[0] != '-') return false;
+    char c = arg[1];
+    return !(std::isdigit(static_cast<unsigned char>(c)) || c == '.');
+}
+
+bool endsWith(const std::string &text, const char *suffix) {
+    std::size_t n = std::strlen(suffix);
+    return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
+}
+
+std::string quoted(const std::string &path) {
+    return "'" + path + "'";
+}
+
+std::string errnoText() {
+    return errno ? std::strerror(errno) : "unknown error";
+}
+
+// ---- Raster files ------------------------------------------------------------
+
+// Element layout of a type for the raster paths: 1 planar scalar, 3 or 4
+// interleaved channels; complex elements get their real part.
+struct Layout {
+    int channels = 1;
+    bool complex = false;
+};
+
+// Fills a record from a picture. Planar types get the three frames R, G, B as
+// the workbench reads pictures; interleaved types get R, G, B (and alpha for
+// four channels) as the channels of each pixel.
+tamo::RecordPtr recordFromPicture(const QImage &picture, const TAMODTYPE &type) {
+    const int w = picture.width(), h = picture.height();
+    tamo::RecordPtr rec;
+    bool typed =
+        tamo::visitScalar(static_cast<int32_t>(type.code), [&](auto tag, tamo::ElemLayout lay) {
+            using T = typename decltype(tag)::type;
+            const bool interleaved = lay.channels > 1;
+            // Interleaved types hold their channels along the third dimension.
+            int dims[4] = {3, w, h, interleaved ? lay.channels : 3};
+            rec.reset(Tamocreate(type.name, dims, 11, 0));
+            if (!rec) return;
+            T *out = tamo::pixels<T>(rec.get());
+            const std::size_t plane = std::size_t(w) * h;
+            const int step = lay.complex ? 2 : 1;
+            for (int r = 0; r < h; ++r) {
+                const QRgb *line = reinterpret_cast<const QRgb *>(picture.constScanLine(r));
+                for (int c = 0; c < w; ++c) {
+                    const QRgb px = line[c];
+                    const int value[4] = {qRed(px), qGreen(px), qBlue(px), qAlpha(px)};
+                    const std::size_t at = std::size_t(r) * w + c;
+                    if (interleaved) {
+                        for (int k = 0; k < lay.channels; ++k)
+                            out[at * lay.channels + k] = static_cast<T>(value[k]);
+                    } else {
+                        for (int f = 0; f < 3; ++f)
+                            out[(f * plane + at) * step] = static_cast<T>(value[f]);
+                    }
+                }
+            }
+        });
+    if (!typed) throw Failure(std::string("cannot make a picture into type \"") + type.name + "\"");
+    if (!rec) throw Failure("cannot create the image record");
+    return rec;
+}
+
+// One byte from a pixel value: clamped to 0..255 and rounded to nearest, so
+// integral values (such as those read from a picture) come back unchanged.
+inline uchar toByte(double v) {
+    if (!(v > 0)) return 0;  // also NaN
+    if (v >= 255) return 255;
+    return static_cast<uchar>(std::lround(v));
+}
+
+QImage pictureFromRecord(const TAMOHDR *img) {
+    const int ndim = img->orvndim;
+    const int w = img->orvdim[0].dlen;
+    const int h = ndim >= 2 ? img->orvdim[1].dlen : 1;
+    const int frames = ndim >= 3 ? img->orvdim[2].dlen : 1;
+    QImage picture;
+    bool typed = tamo::visitScalar(img->dtype, [&](auto tag, tamo::ElemLayout lay) {
+        using T = typename decltype(tag)::type;
+        const T *in = tamo::pixels<T>(img);
+        const std::size_t plane = std::size_t(w) * h;
+        const int step = lay.complex ? 2 : 1;
+        const bool interleaved = lay.channels > 1;
+        if (interleaved ? frames != lay.channels : (frames != 1 && frames != 3))
+            throw Failure("cannot write " + std::to_string(frames) +
+                          " frames as a picture (1 or 3 are needed)");
+        const bool colour = interleaved || frames == 3;
+        picture = QImage(w, h, colour ? QImage::Format_RGB32 : QImage::Format_Grayscale8);
+        if (picture.isNull()) throw Failure("cannot make a picture of this size");
+        for (int r = 0; r < h; ++r) {
+            uchar *line = picture.scanLine(r);
+            for (int c = 0; c < w; ++c) {
+                const std::size_t at = std::size_t(r) * w + c;
+                if (!colour) {
+                    line[c] = toByte(double(in[at * step]));
+                } else if (interleaved) {
+                    const T *px = in + at * lay.channels;
+                    reinterpret_cast<QRgb *>(line)[c] =
+                        qRgb(toByte(double(px[0])), toByte(double(px[1])), toByte(double(px[2])));
+                } else {
+                    reinterpret_cast<QRgb *>(line)[c] =
+                        qRgb(toByte(double(in[at * step])), toByte(double(in[(plane + at) * step])),
+                             toByte(double(in[(2 * plane + at) * step])));
+                }
+            }
+        }
+    });
+    if (!typed) throw Failure("cannot write a \"struct\" image as a picture");
+    return picture;
+}
+
+}  // namespace
+
+// ---- Table ---------------------------------------------------------------------
+
+Registrar::Registrar(Command command) {
+    auto &commands = table();
+    auto at = std::lower_bound(
+        commands.begin(), commands.end(), command,
+        [](const Command &a, const Command &b) { return std::strcmp(a.name, b.name) < 0; });
+    if (at != commands.end() && std::strcmp(at->name, command.name) == 0) {
+        // Two sources claiming one name is a build mistake; refuse to guess.
+        std::fprintf(stderr, "tamo: command '%s' is defined twice\n", command.name);
+        std::abort();
+    }
+    commands.insert(at, std::move(command));
+}
+
+const std::vector<Command> &commands() {
+    return table();
+}
+
+const Command *findCommand(const std::string &name) {
+    for (const Command &c : table())
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+// ---- Options -------------------------------------------------------------------
+
+Options parseOptions(const Command &command, const std::vector<std::string> &args) {
+    Options opts;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (optionsEnded || !looksLikeOption(arg)) {
+            opts.positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = arg.substr(arg[1] == '-' ? 2 : 1);
+        std::string value;
+        bool inlineValue = false;
+        if (auto eq = name.find('='); eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+            inlineValue = true;
+        }
+        if (contains(command.valued, name)) {
+            if (!inlineValue) {
+                if (i + 1 >= args.size()) throw UsageError("option --" + name + " needs a value");
+                value = args[++i];
+            }
+            opts.values[name] = value;
+        } else if (contains(command.switches, name) && !inlineValue) {
+            opts.flags.insert(name);
+        } else {
+            throw UsageError("unknown option '" + arg + "'");
+        }
+    }
+    return opts;
+}
+
+std::string Options::text(const std::string &name, const std::string &fallback) const {
+    auto it = values.find(name);
+    return it == values.end() ? fallback : it->second;
+}
+
+double Options::number(const std::string &name, double fallback) const {
+    auto it = values.find(name);
+    if (it == values.end()) return fallback;
+    const char *s = it->second.c_str();
+    char *end = nullptr;
+    errno = 0;
+    double v = std::strtod(s, &end);
+    if (end == s || *end != '\0' || errno == ERANGE || !std::isfinite(v))
+        throw UsageError("option --" + name + " needs a number, not '" + it->second + "'");
+    return v;
+}
+
+int Options::integer(const std::string &name, int fallback) const {
+    auto it = values.find(name);
+    if (it == values.end()) return fallback;
+    const char *s = it->second.c_str();
+    char *end = nullptr;
+    errno = 0;
+    long v = std::strtol(s, &end, 10);
+    if (end == s || *end != '\0' || errno == ERANGE || v < std::numeric_limits<int>::min() ||
+        v > std::numeric_limits<int>::max())
+        throw UsageError("option --" + name + " needs an integer, not '" + it->second + "'");
+    return static_cast<int>(v);
+}
+
+const std::string &Options::arg(std::size_t i, const char *what) const {
+    if (i >= positional.size()) throw UsageError(std::string("missing argument ") + what);
+    return positional[i];
+}
+
+// ---- Image files ---------------------------------------------------------------
+
+bool isOwnFormatName(const std::string &path) {
+    // The whole name's end is compared, letter case as written, no dot needed:
+    // the workbench classifies the names it reads the same way.
+    static const char *const endings[] = {"TAMO", "Tamo", "tamo", "orv",
+                                          "ORV",  "tam",  "Tam",  "TAM"};
+    for (const char *e : endings)
+        if (endsWith(path, e)) return true;
+    return false;
+}
+
+tamo::RecordPtr readImage(const std::string &path, const char *rasterType) {
+    if (path == "-" || isOwnFormatName(path)) {
+        FILE *fp = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+        if (!fp) throw Failure("cannot open " + quoted(path) + ": " + errnoText());
+        tamo::RecordPtr img(TamoRdImg(fp, 0));
+        if (fp != stdin) std::fclose(fp);
+        if (!img) throw Failure("cannot read " + quoted(path) + " as a Tamo image");
+        return img;
+    }
+    const TAMODTYPE *type = Tamotype(rasterType);
+    if (!type) throw UsageError(std::string("unknown data type '") + rasterType + "'");
+    QImageReader reader(QString::fromLocal8Bit(path.c_str()));
+    QImage picture = reader.read();
+    if (picture.isNull())
+        throw Failure("cannot read " + quoted(path) + ": " +
+                      reader.errorString().toLocal8Bit().toStdString());
+    return recordFromPicture(picture.convertToFormat(QImage::Format_ARGB32), *type);
+}
+
+void writeImage(const std::string &path, TAMOHDR *img) {
+    if (!tamo::hasValidMagic(img) || !img->orvptr) throw Failure("no image to write");
+    if (path == "-" || isOwnFormatName(path)) {
+        FILE *fp = path == "-" ? stdout : std::fopen(path.c_str(), "wb");
+        if (!fp) throw Failure("cannot create " + quoted(path) + ": " + errnoText());
+        // Big buffered writes: the writer hands over whole arrays.
+        if (fp != stdout) std::setvbuf(fp, nullptr, _IOFBF, 1 << 20);
+        bool ok = TamoWrImg(img, fp, 0) == -1;
+        errno = 0;
+        ok = (fp == stdout ? std::fflush(fp) == 0 && !std::ferror(fp) : std::fclose(fp) == 0) && ok;
+        if (!ok) throw Failure("cannot write " + quoted(path) + ": " + errnoText());
+        return;
+    }
+    QImage picture = pictureFromRecord(img);
+    QImageWriter writer(QString::fromLocal8Bit(path.c_str()));
+    if (!writer.write(picture))
+        throw Failure("cannot write " + quoted(path) + ": " +
+                      writer.errorString().toLocal8Bit().toStdString());
+}
+
+tamo::RecordPtr createLike(TAMOHDR *like, const char *type, int ndim) {
+    tamo::CArray<int> dims(Tamosiz(like));
+    if (!dims) throw Failure("cannot read the dimensions of the input image");
+    if (ndim > 0 && ndim < dims.get()[0]) dims.get()[0] = ndim;
+    tamo::RecordPtr img(Tamocreate(type, dims.get(), 11, 0));
+    if (!img) throw Failure(std::string("cannot create an image of type '") + type + "'");
+    return img;
+}
+
+void checkStatus(int status, const char *operation) {
+    if (status < 0)
+        throw Failure(std::string(operation) + " failed (code " + std::to_string(status) + ")");
+}
+
+}  // namespace cli

@@ -1,0 +1,1 @@
+#include "tamo2qt.h"

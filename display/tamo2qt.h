@@ -1,0 +1,7 @@
+// Converts image records into pictures for display.
+#pragma once
+
+class Tamo2Qt {
+public:
+    Tamo2Qt() = default;
+};

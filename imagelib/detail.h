@@ -1,0 +1,169 @@
+// Private helpers of the image library (never included by public headers).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+
+#include "tamolib.h"
+
+namespace tamo {
+
+// ---- Ownership -------------------------------------------------------------
+
+// Releases a scratch record on every path out of a function.
+struct RecordDeleter {
+    void operator()(TAMOHDR *img) const {
+        if (img) Tamofree(img, 7);
+    }
+};
+using RecordPtr = std::unique_ptr<TAMOHDR, RecordDeleter>;
+
+// Owner of memory from Tamoalc / Tamosiz.
+struct CFreeDeleter {
+    void operator()(void *p) const {
+        if (p) Tamocfree(p);
+    }
+};
+template <class T>
+using CArray = std::unique_ptr<T, CFreeDeleter>;
+
+// Raises TAMODEPTH for the lifetime of a library call.
+class DepthGuard {
+public:
+    DepthGuard() { ++TAMODEPTH; }
+    ~DepthGuard() { --TAMODEPTH; }
+    DepthGuard(const DepthGuard &) = delete;
+    DepthGuard &operator=(const DepthGuard &) = delete;
+};
+
+// Ends the process through the replaceable exit pointer. A host handler may
+// unwind instead (the workbench throws); should a handler simply return, the
+// caller carries on with its failure path.
+void endProcess(int status);
+
+// ---- Data types --------------------------------------------------------------
+
+enum class TypeCode : uint32_t {
+    I8 = TAMO_8BIT,
+    U8 = TAMO_U8BIT,
+    I16 = TAMO_16BIT,
+    U16 = TAMO_U16BIT,
+    I32 = TAMO_32BIT,
+    F32 = TAMO_32FLT,
+    F64 = TAMO_64FLT,
+    C32 = TAMO_32CMP,
+    C64 = TAMO_64CMP,
+    SU8_3 = TAMO_SU8BIT3,
+    S8_3 = TAMO_S8BIT3,
+    SU8_4 = TAMO_SU8BIT4,
+    S8_4 = TAMO_S8BIT4,
+    SU16_3 = TAMO_SU16BIT3,
+    S16_3 = TAMO_S16BIT3,
+    SU16_4 = TAMO_SU16BIT4,
+    S16_4 = TAMO_S16BIT4,
+    S32_3 = TAMO_S32BIT3,
+    S32_4 = TAMO_S32BIT4,
+    SF32_3 = TAMO_S32FLT3,
+    SF32_4 = TAMO_S32FLT4,
+    SF64_3 = TAMO_S64FLT3,
+    SF64_4 = TAMO_S64FLT4,
+    Struct = TAMO_STRUCT,
+};
+
+template <class T>
+struct TypeTag {
+    using type = T;
+};
+
+// Layout of one element: its scalar type is passed to the visitor; complex
+// elements hold two scalars (real part first), interleaved types `channels`.
+struct ElemLayout {
+    int channels;  // 1, 3 or 4
+    bool complex;
+};
+
+// Calls f(TypeTag<Scalar>{}, ElemLayout) for every code that has a numeric
+// scalar, and returns true; returns false for "struct" and unknown codes.
+// The switch has no default, so a code added to TypeCode and left out here
+// fails to compile (-Werror=switch).
+template <class F>
+bool visitScalar(int32_t code, F &&f) {
+    // clang-format off
+    switch (static_cast<TypeCode>(code)) {
+        case TypeCode::I8: f(TypeTag<int8_t>{}, ElemLayout{1, false}); return true;
+        case TypeCode::U8: f(TypeTag<uint8_t>{}, ElemLayout{1, false}); return true;
+        case TypeCode::I16: f(TypeTag<int16_t>{}, ElemLayout{1, false}); return true;
+        case TypeCode::U16: f(TypeTag<uint16_t>{}, ElemLayout{1, false}); return true;
+        case TypeCode::I32: f(TypeTag<int32_t>{}, ElemLayout{1, false}); return true;
+        case TypeCode::F32: f(TypeTag<float>{}, ElemLayout{1, false}); return true;
+        case TypeCode::F64: f(TypeTag<double>{}, ElemLayout{1, false}); return true;
+        case TypeCode::C32: f(TypeTag<float>{}, ElemLayout{1, true}); return true;
+        case TypeCode::C64: f(TypeTag<double>{}, ElemLayout{1, true}); return true;
+        case TypeCode::SU8_3: f(TypeTag<uint8_t>{}, ElemLayout{3, false}); return true;
+        case TypeCode::S8_3: f(TypeTag<int8_t>{}, ElemLayout{3, false}); return true;
+        case TypeCode::SU8_4: f(TypeTag<uint8_t>{}, ElemLayout{4, false}); return true;
+        case TypeCode::S8_4: f(TypeTag<int8_t>{}, ElemLayout{4, false}); return true;
+        case TypeCode::SU16_3: f(TypeTag<uint16_t>{}, ElemLayout{3, false}); return true;
+        case TypeCode::S16_3: f(TypeTag<int16_t>{}, ElemLayout{3, false}); return true;
+        case TypeCode::SU16_4: f(TypeTag<uint16_t>{}, ElemLayout{4, false}); return true;
+        case TypeCode::S16_4: f(TypeTag<int16_t>{}, ElemLayout{4, false}); return true;
+        case TypeCode::S32_3: f(TypeTag<int32_t>{}, ElemLayout{3, false}); return true;
+        case TypeCode::S32_4: f(TypeTag<int32_t>{}, ElemLayout{4, false}); return true;
+        case TypeCode::SF32_3: f(TypeTag<float>{}, ElemLayout{3, false}); return true;
+        case TypeCode::SF32_4: f(TypeTag<float>{}, ElemLayout{4, false}); return true;
+        case TypeCode::SF64_3: f(TypeTag<double>{}, ElemLayout{3, false}); return true;
+        case TypeCode::SF64_4: f(TypeTag<double>{}, ElemLayout{4, false}); return true;
+        case TypeCode::Struct: return false;
+    }
+    // clang-format on
+    return false;
+}
+
+// Number of entries in Tamo_Dtyp (Tamo_Ntyp may be set lower by a caller).
+int typeTableSize();
+
+// ---- Small record helpers ------------------------------------------------------
+
+// True when the header's magic is "TAM" or "ORV" (no report).
+inline bool hasValidMagic(const TAMOHDR *img) {
+    return img &&
+           (std::strcmp(img->orvmagic, "TAM") == 0 || std::strcmp(img->orvmagic, "ORV") == 0);
+}
+
+// Element count of a record from its dimension records (no checks, no report).
+inline long long elementCount(const TAMOHDR *img) {
+    long long n = 1;
+    for (int i = 0; i < img->orvndim && i < TAMO_MAXDIM; ++i) n *= img->orvdim[i].dlen;
+    return n;
+}
+
+// Typed view of the pixel array.
+template <class T>
+inline T *pixels(TAMOHDR *img) {
+    return reinterpret_cast<T *>(img->orvptr);
+}
+template <class T>
+inline const T *pixels(const TAMOHDR *img) {
+    return reinterpret_cast<const T *>(img->orvptr);
+}
+
+// Truncates toward zero to a 32-bit integer. NaN and values outside the
+// int32 range give INT32_MIN (what the processor's own conversion yields)
+// instead of undefined behaviour.
+inline int32_t truncToInt32(double v) {
+    if (v > -2147483649.0 && v < 2147483648.0) return static_cast<int32_t>(v);
+    return INT32_MIN;
+}
+
+// Copies text into a fixed-size field, always NUL-terminated.
+template <std::size_t N>
+inline void setField(char (&field)[N], const char *text) {
+    std::size_t len = 0;
+    while (len < N - 1 && text[len] != '\0') ++len;
+    std::memcpy(field, text, len);
+    std::memset(field + len, 0, N - len);
+}
+
+}  // namespace tamo

@@ -1,0 +1,313 @@
+// Grey-level histogram equalisation over the whole image (one histogram, one
+// table look-up per pixel) or over a sliding window centred on each pixel.
+// A colour image (three frames) shares one histogram between its frames in
+// whole-image mode and is equalised frame by frame in window mode.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "detail.h"
+#include "tamoops.h"
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TAMO_HISTEQ_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TAMO_HISTEQ_CLONES
+#endif
+
+namespace {
+
+using tamo::pixels;
+
+// Starting values of the range search: data wholly beyond them keep them.
+constexpr float kRangeMax = -1000000.0f;
+constexpr float kRangeMin = 1000000.0f;
+
+int dimLength(const TAMOHDR *img, int k) {
+    for (int i = 0; i < img->orvndim && i < TAMO_MAXDIM; ++i)
+        if (img->orvdim[i].dnum == k + 1) return img->orvdim[i].dlen;
+    return 0;
+}
+
+struct Plane {
+    int rows, cols;
+    int planes;  // 3 in colour mode, else 1
+};
+
+// Reports every negative pixel on the outer rows and columns, as a check on
+// the input's value range; corners are reported by both scans.
+void reportNegativeBorder(const float *data, const Plane &p) {
+    const long long plane = static_cast<long long>(p.rows) * p.cols;
+    for (int f = 0; f < p.planes; ++f) {
+        const float *px = data + f * plane;
+        auto check = [&](int r, int c) {
+            if (px[static_cast<long long>(r) * p.cols + c] < 0.0f)
+                std::printf("row %d col %d\n", r, c);
+        };
+        for (int c = 0; c < p.cols; ++c) check(0, c);
+        for (int c = 0; c < p.cols; ++c) check(p.rows - 1, c);
+        for (int r = 0; r < p.rows; ++r) check(r, 0);
+        for (int r = 0; r < p.rows; ++r) check(r, p.cols - 1);
+    }
+}
+
+// Writes the value of plane f, row r, column c of the output: floats
+// directly, any other type through the pixel writers.
+class OutputWriter {
+public:
+    OutputWriter(TAMOHDR *out, bool colour)
+        : out_(out), colour_(colour), direct_(out->dtype == TAMO_32FLT) {
+        cols_ = dimLength(out, 0);
+        plane_ = static_cast<long long>(cols_) * (out->orvndim >= 2 ? dimLength(out, 1) : 1);
+    }
+    bool direct() const { return direct_; }
+    float *row(int f, int r) const {
+        return pixels<float>(out_) + f * plane_ + static_cast<long long>(r) * cols_;
+    }
+    void put(int f, int r, int c, float v) const {
+        if (direct_)
+            row(f, r)[c] = v;
+        else if (colour_)
+            Tamofpp3d(out_, f, r, c, v);
+        else
+            Tamofpp(out_, r, c, v);
+    }
+
+private:
+    TAMOHDR *out_;
+    bool colour_, direct_;
+    int cols_;
+    long long plane_;
+};
+
+// Bin index in 0..255 of the whole-image histogram: the difference and the
+// range in single precision, the scaling in double precision. NaN and values
+// made undefined by infinite extremes land in bin 0 rather than outside the
+// table.
+inline int wholeImageBin(float v, float mn, float range) {
+    const float d = v - mn;
+    const double x = static_cast<double>(d) * 255.0 / static_cast<double>(range);
+    if (!(x > 0.0)) return 0;
+    return x < 255.0 ? static_cast<int>(x) : 255;
+}
+
+// The bins of n consecutive values. Kept free of calls and early exits so that
+// the compiler vectorises it.
+TAMO_HISTEQ_CLONES void binValues(const float *v, uint8_t *bins, long long n, float mn,
+                                  float range) {
+    for (long long i = 0; i < n; ++i)
+        bins[i] = static_cast<uint8_t>(wholeImageBin(v[i], mn, range));
+}
+
+int equaliseWholeImage(const float *data, const Plane &p, const OutputWriter &out, bool colour) {
+    const long long plane = static_cast<long long>(p.rows) * p.cols;
+    const long long n = plane * p.planes;
+
+    // Eight independent running extremes keep the comparison chains short.
+    float mx[8], mn[8];
+    for (int k = 0; k < 8; ++k) mx[k] = kRangeMax, mn[k] = kRangeMin;
+    long long i = 0;
+    for (; i + 8 <= n; i += 8)
+        for (int k = 0; k < 8; ++k) {
+            const float v = data[i + k];
+            mx[k] = v > mx[k] ? v : mx[k];
+            mn[k] = v < mn[k] ? v : mn[k];
+        }
+    for (; i < n; ++i) {
+        const float v = data[i];
+        mx[0] = v > mx[0] ? v : mx[0];
+        mn[0] = v < mn[0] ? v : mn[0];
+    }
+    float top = kRangeMax, bottom = kRangeMin;
+    for (int k = 0; k < 8; ++k) {
+        top = mx[k] > top ? mx[k] : top;
+        bottom = mn[k] < bottom ? mn[k] : bottom;
+    }
+    if (bottom >= top) {
+        std::printf("maximum = minimum. Somethings is wrong with this image\n");
+        return -2;
+    }
+    const float range = top - bottom;
+
+    // Bins once, kept for the output pass; counted in four tables so that
+    // runs of equal bins do not wait on each other.
+    std::vector<uint8_t> bins(static_cast<size_t>(n));
+    binValues(data, bins.data(), n, bottom, range);
+    std::vector<long long> counts(4 * 256, 0);
+    i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++counts[bins[i]];
+        ++counts[256 + bins[i + 1]];
+        ++counts[512 + bins[i + 2]];
+        ++counts[768 + bins[i + 3]];
+    }
+    for (; i < n; ++i) ++counts[bins[i]];
+
+    // Counted as integers: identical to counting in floats up to 2^24 pixels
+    // per bin, and still right beyond.
+    float h[256];
+    for (int b = 0; b < 256; ++b)
+        h[b] = static_cast<float>(counts[b] + counts[256 + b] + counts[512 + b] + counts[768 + b]);
+    if (colour)
+        for (int b = 0; b < 256; ++b) std::printf("h[%d]= %f\n", b, h[b]);
+
+    if (colour) {
+        const double total = p.cols * (3.0 * p.rows);
+        for (int b = 0; b < 256; ++b) h[b] = static_cast<float>(h[b] / total);
+    } else {
+        const float total = static_cast<float>(static_cast<long long>(p.rows) * p.cols);
+        for (int b = 0; b < 256; ++b) h[b] = h[b] / total;
+    }
+    float cdf[256];
+    cdf[0] = h[0];
+    for (int b = 1; b < 256; ++b) cdf[b] = cdf[b - 1] + h[b];
+    if (colour)
+        for (int b = 0; b < 256; ++b) std::printf("p[%d]= %f\n", b, cdf[b]);
+
+    float lut[256];
+    for (int b = 0; b < 256; ++b) lut[b] = 255.0f * cdf[b];
+    for (int f = 0; f < p.planes; ++f)
+        for (int r = 0; r < p.rows; ++r) {
+            const uint8_t *src = bins.data() + f * plane + static_cast<long long>(r) * p.cols;
+            if (out.direct()) {
+                float *dst = out.row(f, r);
+                for (int c = 0; c < p.cols; ++c) dst[c] = lut[src[c]];
+            } else {
+                for (int c = 0; c < p.cols; ++c) out.put(f, r, c, lut[src[c]]);
+            }
+        }
+    return 0;
+}
+
+// First and last index of the window of half-width n around x in 0..len-1:
+// shifted inwards at the edges so that it keeps its full width, and clipped
+// when the image is narrower than the window.
+inline void windowSpan(int x, int n, int len, int &lo, int &hi) {
+    lo = x - n;
+    hi = x + n;
+    if (lo < 0) lo = 0, hi = 2 * n;
+    if (hi >= len) hi = len - 1, lo = len - 2 * n - 1;
+    if (lo < 0) lo = 0;
+}
+
+int equaliseWindows(const float *data, const Plane &p, const OutputWriter &out, int n) {
+    const long long plane = static_cast<long long>(p.rows) * p.cols;
+    float h[258];
+    for (int f = 0; f < p.planes; ++f) {
+        const float *px = data + f * plane;
+        for (int r = 0; r < p.rows; ++r) {
+            int r0, r1;
+            windowSpan(r, n, p.rows, r0, r1);
+            for (int c = 0; c < p.cols; ++c) {
+                int c0, c1;
+                windowSpan(c, n, p.cols, c0, c1);
+                float mx = kRangeMax, mn = kRangeMin;
+                for (int y = r0; y <= r1; ++y) {
+                    const float *line = px + static_cast<long long>(y) * p.cols;
+                    for (int x = c0; x <= c1; ++x) {
+                        const float v = line[x];
+                        mx = v > mx ? v : mx;
+                        mn = v < mn ? v : mn;
+                    }
+                }
+                const bool flat = mx == mn;
+                for (float &bin : h) bin = 0.0f;
+                for (int y = r0; y <= r1; ++y) {
+                    const float *line = px + static_cast<long long>(y) * p.cols;
+                    for (int x = c0; x <= c1; ++x) {
+                        int bin = 0;
+                        if (!flat) {
+                            const double q =
+                                static_cast<double>((line[x] - mn) / (mx - mn)) * 256.0;
+                            // A value equal to the maximum falls into bin 256,
+                            // counted but not used; NaN has no bin at all.
+                            if (!(q >= 0.0 && q < 257.0)) {
+                                std::printf("iv wrong");
+                                continue;
+                            }
+                            bin = static_cast<int>(q);
+                        }
+                        h[bin] += 1.0f;
+                    }
+                }
+                float sum = 0.0f;
+                for (int b = 0; b < 256; ++b) sum += h[b];
+
+                const float v = px[static_cast<long long>(r) * p.cols + c];
+                int index = 0;
+                if (!(mx - mn < 0.5f)) {
+                    const float t = std::floor((v - mn) * 255.0f / (mx - mn));
+                    index = t > 0.0f ? (t < 255.0f ? static_cast<int>(t) : 255) : 0;
+                }
+                // The cumulative share up to the centre's bin, summed in the
+                // order the cumulative distribution would be.
+                float share = 0.0f;
+                if (sum > 0.0f)
+                    for (int b = 0; b <= index; ++b) share += h[b] / sum;
+
+                if (share > 255.0f || share < 0.0f) {
+                    std::printf("! %f  %d  %d \n", share, r, c);
+                    std::fflush(stdout);
+                    tamo::endProcess(-1);
+                    return -4;
+                }
+                float value = 0.0f;
+                if (!flat) {
+                    // Same scale as whole-image mode; rounding may carry the
+                    // share a hair above 1.
+                    value = 255.0f * share;
+                    if (value > 255.0f) value = 255.0f;
+                    if (value < 0.0f) value = 0.0f;
+                }
+                if (value > 255.0f || value < 0.0f) {
+                    std::printf("!! %f  %d  %d \n", value, r, c);
+                    std::fflush(stdout);
+                    tamo::endProcess(-1);
+                    return -4;
+                }
+                out.put(f, r, c, value);
+            }
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int flHistogramEq(TAMOHDR *in, TAMOHDR *out, int N) {
+    if (!tamo::hasValidMagic(in) || !in->orvptr) {
+        std::printf("flHistogramEq: input must be float\n");
+        return -2;
+    }
+    Plane p;
+    p.cols = dimLength(in, 0);
+    p.rows = in->orvndim >= 2 ? dimLength(in, 1) : 1;
+    if (N >= p.cols || N >= p.rows) {
+        std::printf(
+            "Hist0.0:Cannot equalize histogram of an image (%d x %d )smaller than the "
+            "neighborhood(%d)\n",
+            p.rows, p.cols, N);
+        return -1;
+    }
+    if (in->dtype != TAMO_32FLT) {
+        std::printf("flHistogramEq: input must be float\n");
+        return -2;
+    }
+    const bool colour = in->orvndim == 3 && dimLength(in, 2) == 3;
+    p.planes = colour ? 3 : 1;
+
+    bool fits = tamo::hasValidMagic(out) && out->orvptr && dimLength(out, 0) >= p.cols &&
+                (out->orvndim >= 2 ? dimLength(out, 1) : 1) >= p.rows;
+    if (colour) fits = fits && out->orvndim == 3 && dimLength(out, 2) >= 3;
+    if (!fits) {
+        std::printf("flHistogramEq: output image is smaller than the input\n");
+        return -3;
+    }
+
+    const float *data = pixels<float>(in);
+    reportNegativeBorder(data, p);
+    OutputWriter writer(out, colour);
+    if (N <= 0) return equaliseWholeImage(data, p, writer, colour);
+    return equaliseWindows(data, p, writer, N);
+}

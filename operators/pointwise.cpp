@@ -1,0 +1,589 @@
+// Per-pixel operators: arithmetic between images and with constants,
+// elementary functions, copies, colour-to-grey and the shifted arithmetic.
+//
+// The float paths walk the pixel arrays directly in simple counted loops so
+// that the compiler vectorises them; the loops that matter for speed are
+// compiled twice (AVX2 and baseline) and picked at load time.
+#if defined(__GNUC__) && !defined(__clang__)
+// Comparisons and selects may be evaluated for every element (no operator
+// here relies on floating-point exception flags), which lets the loops with
+// clamps and guards vectorise. Results are unchanged. Set before the headers
+// so that their inline functions share the option and stay inlinable.
+#pragma GCC optimize("no-trapping-math")
+#endif
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "detail.h"
+#include "tamoops.h"
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TAMO_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TAMO_VECTOR_CLONES
+#endif
+
+namespace {
+
+using tamo::pixels;
+
+bool isType(const TAMOHDR *img, int32_t code) {
+    return tamo::hasValidMagic(img) && img->dtype == code;
+}
+bool isFloat(const TAMOHDR *img) {
+    return isType(img, TAMO_32FLT);
+}
+bool isComplex(const TAMOHDR *img) {
+    return isType(img, TAMO_32CMP);
+}
+
+bool sameFloatType2(const TAMOHDR *a, const TAMOHDR *b) {
+    return (isFloat(a) && isFloat(b)) || (isComplex(a) && isComplex(b));
+}
+bool sameFloatType3(const TAMOHDR *a, const TAMOHDR *b, const TAMOHDR *c) {
+    return (isFloat(a) && isFloat(b) && isFloat(c)) ||
+           (isComplex(a) && isComplex(b) && isComplex(c));
+}
+
+// Length of dimension k (0-based) found by its dimension number, 0 if absent.
+int dimLength(const TAMOHDR *img, int k) {
+    for (int i = 0; i < img->orvndim && i < TAMO_MAXDIM; ++i)
+        if (img->orvdim[i].dnum == k + 1) return img->orvdim[i].dlen;
+    return 0;
+}
+
+// Every dimension of `a` has the same length in `b` (b may have more).
+bool sameSize(const TAMOHDR *a, const TAMOHDR *b) {
+    if (!tamo::hasValidMagic(a) || !tamo::hasValidMagic(b)) return false;
+    for (int k = 0; k < a->orvndim && k < TAMO_MAXDIM; ++k)
+        if (dimLength(a, k) != dimLength(b, k)) return false;
+    return true;
+}
+
+int columnsOf(const TAMOHDR *img) {
+    return dimLength(img, 0);
+}
+int rowsOf(const TAMOHDR *img) {
+    return img->orvndim >= 2 ? dimLength(img, 1) : 1;
+}
+
+// Planes the three-dimensional accessors can reach without leaving the data:
+// the channels of an interleaved type, else the frames.
+int planesOf(const TAMOHDR *img) {
+    int channels = 1;
+    tamo::visitScalar(img->dtype,
+                      [&](auto, tamo::ElemLayout layout) { channels = layout.channels; });
+    if (channels > 1) return channels;
+    return img->orvndim >= 3 ? dimLength(img, 2) : 1;
+}
+
+// Checks shared by the single-type unary operators: -1 type, -2 size.
+int checkUnaryFloat(const TAMOHDR *in, const TAMOHDR *out) {
+    if (!isFloat(in) || !isFloat(out)) return -1;
+    if (!sameSize(in, out)) return -2;
+    return 0;
+}
+
+// Checks of flmultv, fldivv, flatan2: type first, then the sizes of b and out.
+int checkBinary(const TAMOHDR *a, const TAMOHDR *b, const TAMOHDR *out) {
+    if (!sameFloatType3(a, b, out)) return -1;
+    if (!sameSize(a, b) || !sameSize(a, out)) return -2;
+    return 0;
+}
+
+// ---- Vectorised kernels -----------------------------------------------------
+
+TAMO_VECTOR_CLONES void absKernel(const float *in, float *out, long long n) {
+    for (long long i = 0; i < n; ++i) out[i] = std::fabs(in[i]);
+}
+TAMO_VECTOR_CLONES void addsKernel(const float *in, float *out, long long n, float c) {
+    for (long long i = 0; i < n; ++i) out[i] = in[i] + c;
+}
+TAMO_VECTOR_CLONES void multsKernel(const float *in, float *out, long long n, float c) {
+    for (long long i = 0; i < n; ++i) out[i] = in[i] * c;
+}
+TAMO_VECTOR_CLONES void addvKernel(const float *a, const float *b, float *out, long long n) {
+    for (long long i = 0; i < n; ++i) out[i] = a[i] + b[i];
+}
+TAMO_VECTOR_CLONES void multvKernel(const float *a, const float *b, float *out, long long n) {
+    for (long long i = 0; i < n; ++i) out[i] = a[i] * b[i];
+}
+TAMO_VECTOR_CLONES void divvKernel(const float *a, const float *b, float *out, long long n) {
+    for (long long i = 0; i < n; ++i) out[i] = a[i] / b[i];
+}
+TAMO_VECTOR_CLONES void invKernel(const float *in, float *out, long long n, float top) {
+    for (long long i = 0; i < n; ++i) out[i] = top - in[i];
+}
+
+// exp in double precision for the range flexp needs, without calls so that it
+// vectorises. x is clamped to [-110, 6]: below, the float result is 0 anyway;
+// above, it exceeds 255 and is replaced by 255. The reduction x = n ln2 + r
+// with |r| <= ln2/2 and a degree-13 Taylor polynomial give about one unit in
+// the last double place, far below the float rounding that follows.
+inline double expClamped(double x) {
+    x = x < -110.0 ? -110.0 : x;
+    x = x > 6.0 ? 6.0 : x;
+    const double shifter = 6755399441055744.0;  // 1.5 * 2^52: rounds to integer
+    double t = x * 1.4426950408889634 + shifter;
+    double n = t - shifter;
+    double r = x - n * 6.93147180369123816490e-01;  // ln2 high part
+    r = r - n * 1.90821492927058770002e-10;         // ln2 low part
+    double p = 1.0 / 6227020800.0;
+    p = p * r + 1.0 / 479001600.0;
+    p = p * r + 1.0 / 39916800.0;
+    p = p * r + 1.0 / 3628800.0;
+    p = p * r + 1.0 / 362880.0;
+    p = p * r + 1.0 / 40320.0;
+    p = p * r + 1.0 / 5040.0;
+    p = p * r + 1.0 / 720.0;
+    p = p * r + 1.0 / 120.0;
+    p = p * r + 1.0 / 24.0;
+    p = p * r + 1.0 / 6.0;
+    p = p * r + 0.5;
+    p = p * r + 1.0;
+    p = p * r + 1.0;
+    // 2^n built from the low bits of t, which hold n as an integer; with n in
+    // [-159, 9] the biased exponent fits its field.
+    uint64_t bits;
+    std::memcpy(&bits, &t, sizeof bits);
+    bits = (bits + 1023) << 52;
+    double scale;
+    std::memcpy(&scale, &bits, sizeof scale);
+    return p * scale;
+}
+
+TAMO_VECTOR_CLONES void expKernel(const float *in, float *out, long long n, float scale) {
+    for (long long i = 0; i < n; ++i) {
+        float q = in[i] / scale;
+        float e = static_cast<float>(expClamped(q));
+        e = e > 255.0f ? 255.0f : e;
+        out[i] = q != q ? q : e;  // NaN stays NaN
+    }
+}
+
+// Natural logarithm of a positive float in double precision, without calls:
+// v = m 2^e with m in [sqrt(1/2), sqrt(2)), ln m = 2 atanh((m-1)/(m+1)) by
+// its series. Subnormals are scaled into the normal range first, +inf maps
+// to itself. Accurate far beyond the float rounding that follows.
+inline double logPositive(float v) {
+    const bool subnormal = v < 1.17549435e-38f;
+    const float scaled = subnormal ? v * 8388608.0f : v;  // 2^23
+    uint32_t bits;
+    std::memcpy(&bits, &scaled, sizeof bits);
+    int e = static_cast<int>(bits >> 23) - 127 - (subnormal ? 23 : 0);
+    const uint32_t mantissaBits = (bits & 0x007fffffu) | 0x3f800000u;
+    float m;
+    std::memcpy(&m, &mantissaBits, sizeof m);
+    const bool high = m > 1.41421356f;
+    const double md = high ? 0.5 * m : m;
+    e += high ? 1 : 0;
+    const double f = (md - 1.0) / (md + 1.0), f2 = f * f;
+    double p = 1.0 / 21;
+    p = p * f2 + 1.0 / 19;
+    p = p * f2 + 1.0 / 17;
+    p = p * f2 + 1.0 / 15;
+    p = p * f2 + 1.0 / 13;
+    p = p * f2 + 1.0 / 11;
+    p = p * f2 + 1.0 / 9;
+    p = p * f2 + 1.0 / 7;
+    p = p * f2 + 1.0 / 5;
+    p = p * f2 + 1.0 / 3;
+    const double result = e * 0.69314718055994530942 + 2.0 * f + 2.0 * f * f2 * p;
+    return v == std::numeric_limits<float>::infinity() ? static_cast<double>(v) : result;
+}
+
+// ln where positive, else 0; returns the number of values that were not.
+TAMO_VECTOR_CLONES long long lnKernel(const float *in, float *out, long long n) {
+    long long refused = 0;
+    for (long long i = 0; i < n; ++i) {
+        const float v = in[i];
+        const bool positive = v > 0.0f;
+        const float l = static_cast<float>(logPositive(positive ? v : 1.0f));
+        out[i] = positive ? l : 0.0f;
+        refused += positive ? 0 : 1;
+    }
+    return refused;
+}
+
+TAMO_VECTOR_CLONES bool anyNegative(const float *in, long long n) {
+    int negative = 0;
+    for (long long i = 0; i < n; ++i) negative |= in[i] < 0.0f;
+    return negative != 0;
+}
+
+// sqrt of values known not to be negative. The compiler keeps a scalar
+// errno path around every sqrt call, so the vector form is spelt out.
+void sqrtKernel(const float *in, float *out, long long n) {
+    long long i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= n; i += 4) _mm_storeu_ps(out + i, _mm_sqrt_ps(_mm_loadu_ps(in + i)));
+#endif
+    for (; i < n; ++i) out[i] = std::sqrt(in[i]);
+}
+
+// Largest and smallest value (NaN ignored), kept per lane so the scan
+// vectorises.
+TAMO_VECTOR_CLONES void rangeKernel(const float *in, long long n, float &top, float &bottom) {
+    constexpr int kLanes = 16;
+    float hi[kLanes], lo[kLanes];
+    for (int l = 0; l < kLanes; ++l) {
+        hi[l] = -std::numeric_limits<float>::infinity();
+        lo[l] = std::numeric_limits<float>::infinity();
+    }
+    long long i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        for (int l = 0; l < kLanes; ++l) {
+            const float v = in[i + l];
+            hi[l] = v > hi[l] ? v : hi[l];
+            lo[l] = v < lo[l] ? v : lo[l];
+        }
+    }
+    for (; i < n; ++i) {
+        hi[0] = in[i] > hi[0] ? in[i] : hi[0];
+        lo[0] = in[i] < lo[0] ? in[i] : lo[0];
+    }
+    top = hi[0];
+    bottom = lo[0];
+    for (int l = 1; l < kLanes; ++l) {
+        top = hi[l] > top ? hi[l] : top;
+        bottom = lo[l] < bottom ? lo[l] : bottom;
+    }
+}
+
+// ---- Shifted arithmetic ------------------------------------------------------
+
+enum class Combine { Add, Sub, Mul, Div };
+
+template <Combine C>
+TAMO_VECTOR_CLONES void combineRow(const float *va, const float *vb, float *out, int n) {
+    for (int j = 0; j < n; ++j) {
+        if constexpr (C == Combine::Add) out[j] = va[j] + vb[j];
+        if constexpr (C == Combine::Sub) out[j] = va[j] - vb[j];
+        if constexpr (C == Combine::Mul) out[j] = va[j] * vb[j];
+        if constexpr (C == Combine::Div) {
+            const float q = va[j] / vb[j];  // unconditional, so the loop stays branch-free
+            out[j] = vb[j] == 0.0f ? 255.0f : q;
+        }
+    }
+}
+
+// One source of a shifted operation: where its rows and columns land in the
+// output, and how its values are read.
+struct ShiftedSource {
+    TAMOHDR *img;
+    int rows, cols, planes;
+    int rowOffset, colOffset;  // source index = output index + offset
+    bool direct;               // "float": read the array itself
+
+    // Fills `row` (output width) with plane `f` of the source row that lands
+    // on output row i; positions outside the source are 0.
+    void stage(int f, int i, std::vector<float> &row, bool threeD) const {
+        std::fill(row.begin(), row.end(), 0.0f);
+        int r = i + rowOffset;
+        if (r < 0 || r >= rows || f >= planes) return;
+        int first = std::max(0, -colOffset);
+        int last = std::min(static_cast<int>(row.size()), cols - colOffset);
+        if (direct) {
+            const float *src = pixels<float>(img) + (static_cast<long long>(f) * rows + r) * cols;
+            for (int j = first; j < last; ++j) row[j] = src[j + colOffset];
+            return;
+        }
+        for (int j = first; j < last; ++j)
+            row[j] = static_cast<float>(threeD ? Tamofgp3d(img, f, r, j + colOffset)
+                                               : Tamofgp(img, r, j + colOffset));
+    }
+};
+
+template <Combine C>
+int shifted(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, int dr, int dc) {
+    if (!tamo::hasValidMagic(a) || !tamo::hasValidMagic(b) || a->orvndim != b->orvndim) {
+        std::printf("both input images must be either both grayscale or both color\n");
+        std::fflush(stdout);
+        return -2;
+    }
+    if (!tamo::hasValidMagic(out)) return -1;
+    const long long ra = rowsOf(a), ca = columnsOf(a), rb = rowsOf(b), cb = columnsOf(b);
+    const long long ro = rowsOf(out), co = columnsOf(out);
+    if (ro != std::max(ra + std::llabs(dr), rb)) return -1;
+    if (co != std::max(ca + std::llabs(dc), cb)) return -1;
+
+    const int ndim = a->orvndim;
+    if (ndim != 2 && ndim != 3) return 0;
+    const bool threeD = ndim == 3;
+    const int frames = threeD ? 3 : 1;
+    const int outPlanes = planesOf(out);
+    const bool allFloat = isFloat(a) && isFloat(b) && isFloat(out);
+
+    ShiftedSource sa{a,           static_cast<int>(ra), static_cast<int>(ca),
+                     planesOf(a), dr > 0 ? 0 : dr,      dc > 0 ? 0 : dc,
+                     isFloat(a)};
+    ShiftedSource sb{b,           static_cast<int>(rb), static_cast<int>(cb),
+                     planesOf(b), dr > 0 ? -dr : 0,     dc > 0 ? -dc : 0,
+                     isFloat(b)};
+    std::vector<float> rowA(co), rowB(co), result(co);
+    for (int f = 0; f < frames && f < outPlanes; ++f) {
+        for (int i = 0; i < ro; ++i) {
+            sa.stage(f, i, rowA, threeD);
+            sb.stage(f, i, rowB, threeD);
+            float *dst = allFloat ? pixels<float>(out) + (static_cast<long long>(f) * ro + i) * co
+                                  : result.data();
+            combineRow<C>(rowA.data(), rowB.data(), dst, static_cast<int>(co));
+            if (allFloat) continue;
+            for (int j = 0; j < co; ++j) {
+                if (threeD)
+                    Tamofpp3d(out, f, i, j, result[j]);
+                else
+                    Tamofpp(out, i, j, result[j]);
+            }
+        }
+    }
+    return 0;
+}
+
+const char *typeName(const TAMOHDR *img) {
+    return tamo::hasValidMagic(img) ? img->orvdt : "(none)";
+}
+
+}  // namespace
+
+extern "C" {
+
+int flabsolute(TAMOHDR *in, TAMOHDR *out) {
+    if (int rc = checkUnaryFloat(in, out)) return rc;
+    absKernel(pixels<float>(in), pixels<float>(out), tamo::elementCount(in));
+    return 0;
+}
+
+int fladds(TAMOHDR *in, TAMOHDR *out, float c) {
+    if (int rc = checkUnaryFloat(in, out)) return rc;
+    addsKernel(pixels<float>(in), pixels<float>(out), tamo::elementCount(in), c);
+    return 0;
+}
+
+int flmults(TAMOHDR *in, TAMOHDR *out, float c) {
+    if (int rc = checkUnaryFloat(in, out)) return rc;
+    multsKernel(pixels<float>(in), pixels<float>(out), tamo::elementCount(in), c);
+    return 0;
+}
+
+int fladdv(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out) {
+    if (!sameSize(a, b) || !sameSize(a, out)) return -2;
+    if (!sameFloatType3(a, b, out)) return -1;
+    long long n = tamo::elementCount(a) * (isComplex(a) ? 2 : 1);
+    addvKernel(pixels<float>(a), pixels<float>(b), pixels<float>(out), n);
+    return 0;
+}
+
+int flmultv(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out) {
+    if (int rc = checkBinary(a, b, out)) return rc;
+    long long n = tamo::elementCount(a);
+    const float *pa = pixels<float>(a), *pb = pixels<float>(b);
+    float *po = pixels<float>(out);
+    if (isFloat(a)) {
+        multvKernel(pa, pb, po, n);
+        return 0;
+    }
+    for (long long i = 0; i < n; ++i) {
+        float ar = pa[2 * i], ai = pa[2 * i + 1], br = pb[2 * i], bi = pb[2 * i + 1];
+        po[2 * i] = ar * br - ai * bi;
+        po[2 * i + 1] = ai * br + ar * bi;
+    }
+    return 0;
+}
+
+int fldivv(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out) {
+    if (int rc = checkBinary(a, b, out)) return rc;
+    long long n = tamo::elementCount(a);
+    const float *pa = pixels<float>(a), *pb = pixels<float>(b);
+    float *po = pixels<float>(out);
+    if (isFloat(a)) {
+        divvKernel(pa, pb, po, n);
+        return 0;
+    }
+    for (long long i = 0; i < n; ++i) {
+        float ar = pa[2 * i], ai = pa[2 * i + 1], br = pb[2 * i], bi = pb[2 * i + 1];
+        float h = bi * bi + br * br;
+        po[2 * i] = (ai * bi + ar * br) / h;
+        po[2 * i + 1] = (ai * br - ar * bi) / h;
+    }
+    return 0;
+}
+
+int flatan2(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out) {
+    if (int rc = checkBinary(a, b, out)) return rc;
+    long long n = tamo::elementCount(a) * (isComplex(a) ? 2 : 1);
+    const float *pa = pixels<float>(a), *pb = pixels<float>(b);
+    float *po = pixels<float>(out);
+    for (long long i = 0; i < n; ++i) po[i] = std::atan2(pa[i], pb[i]);
+    return 0;
+}
+
+int flexp(TAMOHDR *in, TAMOHDR *out, float scale) {
+    if (int rc = checkUnaryFloat(in, out)) return rc;
+    expKernel(pixels<float>(in), pixels<float>(out), tamo::elementCount(in), scale);
+    return 0;
+}
+
+int flln(TAMOHDR *in, TAMOHDR *out) {
+    if (int rc = checkUnaryFloat(in, out)) return rc;
+    const long long refused = lnKernel(pixels<float>(in), pixels<float>(out), tamo::elementCount(in));
+    return refused ? -2 : 0;
+}
+
+int flsqrt(TAMOHDR *in, TAMOHDR *out) {
+    if (int rc = checkUnaryFloat(in, out)) return rc;
+    const float *src = pixels<float>(in);
+    float *dst = pixels<float>(out);
+    const long long n = tamo::elementCount(in);
+    // Whole blocks without a negative value go through the vector loop; the
+    // block holding the first negative value is finished one value at a time.
+    constexpr long long kBlock = 4096;
+    for (long long start = 0; start < n; start += kBlock) {
+        const long long count = std::min(kBlock, n - start);
+        if (!anyNegative(src + start, count)) {
+            sqrtKernel(src + start, dst + start, count);
+            continue;
+        }
+        for (long long i = start; i < start + count; ++i) {
+            if (src[i] < 0.0f) {
+                std::fputs("!! flsgrt error : Negative Value for Square Root !!\n", stderr);
+                return 1;
+            }
+            dst[i] = std::sqrt(src[i]);
+        }
+    }
+    return 0;
+}
+
+int flinv(TAMOHDR *in, TAMOHDR *out) {
+    if (int rc = checkUnaryFloat(in, out)) return rc;
+    const float *src = pixels<float>(in);
+    const long long n = tamo::elementCount(in);
+    // The scan starts from the infinities, so the true extremes are found
+    // whatever the range of the data.
+    float top, bottom;
+    rangeKernel(src, n, top, bottom);
+    std::printf("flinv: max = %f min=%f\n", top, bottom);
+    invKernel(src, pixels<float>(out), n, top);
+    return 0;
+}
+
+int flcp(TAMOHDR *in, TAMOHDR *out) {
+    if (!sameFloatType2(in, out)) return -1;
+    if (!sameSize(in, out)) return -2;
+    long long words = tamo::elementCount(in) * (isComplex(in) ? 2 : 1);
+    std::memmove(out->orvptr, in->orvptr, static_cast<size_t>(words) * sizeof(float));
+    return 0;
+}
+
+int ifneg(TAMOHDR *img) {
+    if (!isFloat(img)) return 0;
+    const float *p = pixels<float>(img);
+    long long n = tamo::elementCount(img);
+    for (long long i = 0; i < n; ++i)
+        if (p[i] < 0.0f) return 1;
+    return 0;
+}
+
+TAMOHDR *flcrcopy(TAMOHDR *in) {
+    if (!tamo::hasValidMagic(in) || !in->orvptr) return nullptr;
+    tamo::CArray<int> dims(Tamosiz(in));
+    if (!dims) return nullptr;
+    TAMOHDR *copy = Tamocreate(in->orvdt, dims.get(), 11, in->orvbpd);
+    if (!copy) return nullptr;
+    std::memcpy(copy->orvptr, in->orvptr,
+                static_cast<size_t>(tamo::elementCount(in)) * static_cast<size_t>(in->orvbpd));
+    return copy;
+}
+
+int intcp(TAMOHDR *in, TAMOHDR *out) {
+    if (!isType(in, TAMO_32BIT) || !isType(out, TAMO_32BIT)) {
+        std::printf("intcp type error %s and %s\n", typeName(in), typeName(out));
+        std::fflush(stdout);
+        tamo::endProcess(-1);
+        return -1;
+    }
+    const int rows = rowsOf(in), cols = columnsOf(in);
+    if (rowsOf(out) != rows || columnsOf(out) != cols) return -2;
+    const size_t plane = static_cast<size_t>(rows) * static_cast<size_t>(cols);
+    char *dst = out->orvptr;
+    std::memcpy(dst, in->orvptr, plane * sizeof(int32_t));
+    if (out->orvndim == 3) {
+        const int frames = std::min(3, dimLength(out, 2));
+        for (int f = 1; f < frames; ++f)
+            std::memcpy(dst + f * plane * sizeof(int32_t), dst, plane * sizeof(int32_t));
+    }
+    return 0;
+}
+
+int flcolor2gray(TAMOHDR *in, TAMOHDR **outp) {
+    TAMOHDR *out = outp ? *outp : nullptr;
+    if (!tamo::hasValidMagic(out) || out->orvndim != 2) return -4;
+    const bool inValid = tamo::hasValidMagic(in);
+    if (!inValid || columnsOf(in) != columnsOf(out)) return -6;
+    if (rowsOf(in) != rowsOf(out)) return -5;
+    // A three-dimensional input must carry the three colour frames.
+    if (!(in->orvndim == 2 || (in->orvndim == 3 && dimLength(in, 2) >= 3))) {
+        std::printf("Input must be a 3D 3 frame Tamo image\n");
+        std::printf("or a 2D 1 frame Tamo image\n");
+        return -3;
+    }
+    if (!isFloat(out)) {
+        tamo::CArray<int> dims(Tamosiz(out));
+        TAMOHDR *replacement = dims ? Tamocreate("float", dims.get(), 11, 0) : nullptr;
+        if (!replacement) return -1;
+        Tamofree(out, 7);
+        out = *outp = replacement;
+    }
+    const int rows = rowsOf(in), cols = columnsOf(in);
+    const long long plane = static_cast<long long>(rows) * cols;
+    float *dst = pixels<float>(out);
+    if (in->orvndim == 2) {
+        // The weights sum to 1: a single plane is its own grey image.
+        for (int i = 0; i < rows; ++i)
+            for (int j = 0; j < cols; ++j)
+                dst[static_cast<long long>(i) * cols + j] = static_cast<float>(Tamofgp(in, i, j));
+        return 0;
+    }
+    if (isFloat(in)) {
+        const float *r = pixels<float>(in), *g = r + plane, *b = g + plane;
+        for (long long k = 0; k < plane; ++k)
+            dst[k] = static_cast<float>(0.21 * r[k] + 0.72 * g[k] + 0.07 * b[k]);
+        return 0;
+    }
+    for (int i = 0; i < rows; ++i) {
+        for (int j = 0; j < cols; ++j) {
+            float r = static_cast<float>(Tamofgp3d(in, 0, i, j));
+            float g = static_cast<float>(Tamofgp3d(in, 1, i, j));
+            float b = static_cast<float>(Tamofgp3d(in, 2, i, j));
+            dst[static_cast<long long>(i) * cols + j] =
+                static_cast<float>(0.21 * r + 0.72 * g + 0.07 * b);
+        }
+    }
+    return 0;
+}
+
+int fladdi(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, int dr, int dc) {
+    return shifted<Combine::Add>(a, b, out, dr, dc);
+}
+int flsubi(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, int dr, int dc) {
+    return shifted<Combine::Sub>(a, b, out, dr, dc);
+}
+int flmuli(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, int dr, int dc) {
+    return shifted<Combine::Mul>(a, b, out, dr, dc);
+}
+int fldivi(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, int dr, int dc) {
+    return shifted<Combine::Div>(a, b, out, dr, dc);
+}
+
+}  // extern "C"

@@ -1,0 +1,398 @@
+// Resampling of one record to the size of another: bilinear interpolation,
+// pixel replication and 2 x 2 averaging.
+//
+// The sampling positions are worked out once per axis; the planar types are
+// then resampled by walking the pixel arrays, the rest through the pixel
+// accessors. Both paths compute the same float expressions in the same order,
+// so they give bit-identical results.
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <type_traits>
+#include <vector>
+
+#include "detail.h"
+#include "tamoops.h"
+
+namespace {
+
+struct Shape {
+    int cols = 0, rows = 0, frames = 0;
+};
+
+// Lengths of a record's dimensions; missing dimensions count as length 1.
+Shape shapeOf(const TAMOHDR *img) {
+    Shape s;
+    const int n = img->orvndim;
+    s.cols = n >= 1 ? img->orvdim[0].dlen : 1;
+    s.rows = n >= 2 ? img->orvdim[1].dlen : 1;
+    s.frames = n >= 3 ? img->orvdim[2].dlen : 1;
+    return s;
+}
+
+bool usable(const TAMOHDR *img) {
+    return tamo::hasValidMagic(img) && img->orvptr;
+}
+
+// ---- Sampling positions ------------------------------------------------------------
+
+// Position in the input (n samples along the axis) that output index i reads.
+// The flat path maps output 0 onto input 0; the framed path samples half a
+// step further, at s*i + 0.5. Both stay inside the input.
+inline float flatPosition(float s, int i, int n) {
+    float p = s * static_cast<float>(i);
+    if (p >= static_cast<float>(n)) p = static_cast<float>(n - 1);
+    if (p < 0.0f) p = 0.0f;
+    return p;
+}
+
+inline float framedPosition(float s, int i, int n) {
+    float p = s * static_cast<float>(i) + 0.5f;
+    if (p > static_cast<float>(n - 1)) p = static_cast<float>(n - 1);
+    return p;
+}
+
+// The two neighbours of a position along one axis and their weights, as the
+// interpolator computes them: lo = trunc(p), hi = lo + 1 limited to the last
+// sample, frac = p - lo.
+struct Taps {
+    float pos;
+    int lo, hi;
+    float frac, rest;  // rest = 1 - frac
+};
+
+inline Taps tapsAt(float p, int n) {
+    Taps t;
+    t.pos = p;
+    t.lo = static_cast<int>(p);
+    t.hi = std::min(t.lo + 1, n - 1);
+    t.frac = p - static_cast<float>(t.lo);
+    t.rest = 1.0f - t.frac;
+    return t;
+}
+
+// Per-axis tables, one entry per output index.
+struct Axis {
+    std::vector<Taps> taps;    // bilinear neighbours
+    std::vector<int> nearest;  // replication: trunc(position)
+    std::vector<int> pairLo;   // averaging: first of the two averaged samples
+    std::vector<int> pairHi;
+};
+
+Axis makeAxis(int inLen, int outLen, bool framed, int mode) {
+    Axis a;
+    const float s = static_cast<float>(inLen) / static_cast<float>(outLen);
+    for (int i = 0; i < outLen; ++i) {
+        const float p = framed ? framedPosition(s, i, inLen) : flatPosition(s, i, inLen);
+        if (mode == 1) {
+            a.nearest.push_back(static_cast<int>(p));
+        } else if (mode == 2 && !framed) {
+            // The pair starting at trunc(p), moved back to stay inside; an axis
+            // of one sample averages that sample with itself.
+            const int lo = std::max(0, std::min(inLen - 2, static_cast<int>(p)));
+            a.pairLo.push_back(lo);
+            a.pairHi.push_back(std::min(lo + 1, inLen - 1));
+        } else {
+            a.taps.push_back(tapsAt(p, inLen));
+        }
+    }
+    return a;
+}
+
+// ---- Element conversion ------------------------------------------------------------
+
+// A value as the pixel writers store it: integers take the value truncated to
+// 32 bits and keep their own low bits; floats are rounded to their precision.
+template <class T>
+inline T storedValue(double v) {
+    if constexpr (std::is_integral_v<T>)
+        return static_cast<T>(static_cast<uint32_t>(tamo::truncToInt32(v)));
+    else
+        return static_cast<T>(v);
+}
+
+// ---- Planar kernels ----------------------------------------------------------------
+
+// One plane of a planar record: element (r, c) is at base[(r * cols + c) * step];
+// step 2 reaches the real parts of complex elements.
+template <class T>
+struct Plane {
+    T *base;
+    int cols;
+    int step;
+    T *row(int r) const { return base + static_cast<std::ptrdiff_t>(r) * cols * step; }
+};
+
+template <class Tin, class Tout>
+void bilinearPlane(Plane<const Tin> in, Plane<Tout> out, const Axis &rows, const Axis &cols) {
+    const int outCols = static_cast<int>(cols.taps.size());
+    const int inStep = in.step, outStep = out.step;
+    std::vector<int> lo(outCols), hi(outCols);
+    std::vector<float> frac(outCols), rest(outCols);
+    for (int j = 0; j < outCols; ++j) {
+        lo[j] = cols.taps[j].lo * inStep;
+        hi[j] = cols.taps[j].hi * inStep;
+        frac[j] = cols.taps[j].frac;
+        rest[j] = cols.taps[j].rest;
+    }
+    // Each input row is interpolated along the columns once and kept while
+    // output rows still need it: rows are visited in increasing order.
+    std::vector<float> bufA(outCols), bufB(outCols);
+    float *first = bufA.data(), *second = bufB.data();
+    int firstRow = -1, secondRow = -1;
+    auto horizontal = [&](int r, float *dst) {
+        const Tin *line = in.row(r);
+        for (int j = 0; j < outCols; ++j)
+            dst[j] = static_cast<float>(line[lo[j]]) * rest[j] +
+                     static_cast<float>(line[hi[j]]) * frac[j];
+    };
+    for (std::size_t i = 0; i < rows.taps.size(); ++i) {
+        const Taps &t = rows.taps[i];
+        if (firstRow != t.lo) {
+            if (secondRow == t.lo) {
+                std::swap(first, second);
+                std::swap(firstRow, secondRow);
+            } else {
+                horizontal(t.lo, first);
+                firstRow = t.lo;
+            }
+        }
+        const float *top = first, *bottom = first;
+        if (t.hi != t.lo) {
+            if (secondRow != t.hi) {
+                horizontal(t.hi, second);
+                secondRow = t.hi;
+            }
+            bottom = second;
+        }
+        Tout *dst = out.row(static_cast<int>(i));
+        const float fr = t.frac, rr = t.rest;
+        if (outStep == 1) {
+            for (int j = 0; j < outCols; ++j)
+                dst[j] = storedValue<Tout>(bottom[j] * fr + top[j] * rr);
+        } else {
+            for (int j = 0; j < outCols; ++j)
+                dst[j * outStep] = storedValue<Tout>(bottom[j] * fr + top[j] * rr);
+        }
+    }
+}
+
+template <class Tin, class Tout>
+void replicatePlane(Plane<const Tin> in, Plane<Tout> out, const Axis &rows, const Axis &cols) {
+    const int outCols = static_cast<int>(cols.nearest.size());
+    std::vector<int> at(outCols);
+    for (int j = 0; j < outCols; ++j) at[j] = cols.nearest[j] * in.step;
+    for (std::size_t i = 0; i < rows.nearest.size(); ++i) {
+        const Tin *line = in.row(rows.nearest[i]);
+        Tout *dst = out.row(static_cast<int>(i));
+        for (int j = 0; j < outCols; ++j)
+            dst[j * out.step] = storedValue<Tout>(static_cast<double>(line[at[j]]));
+    }
+}
+
+// The four samples are summed in double precision in reading order; the mean
+// is taken in single precision.
+template <class Tin, class Tout>
+void averagePlane(Plane<const Tin> in, Plane<Tout> out, const Axis &rows, const Axis &cols) {
+    const int outCols = static_cast<int>(cols.pairLo.size());
+    std::vector<int> lo(outCols), hi(outCols);
+    for (int j = 0; j < outCols; ++j) {
+        lo[j] = cols.pairLo[j] * in.step;
+        hi[j] = cols.pairHi[j] * in.step;
+    }
+    for (std::size_t i = 0; i < rows.pairLo.size(); ++i) {
+        const Tin *a = in.row(rows.pairLo[i]);
+        const Tin *b = in.row(rows.pairHi[i]);
+        Tout *dst = out.row(static_cast<int>(i));
+        for (int j = 0; j < outCols; ++j) {
+            const double sum = static_cast<double>(a[lo[j]]) + static_cast<double>(a[hi[j]]) +
+                               static_cast<double>(b[lo[j]]) + static_cast<double>(b[hi[j]]);
+            dst[j * out.step] = storedValue<Tout>(static_cast<float>(sum) / 4.0f);
+        }
+    }
+}
+
+template <class Tout>
+void zeroPlane(Plane<Tout> out, int rows, int cols) {
+    for (int i = 0; i < rows; ++i) {
+        Tout *dst = out.row(i);
+        for (int j = 0; j < cols; ++j) dst[j * out.step] = storedValue<Tout>(0.0);
+    }
+}
+
+// Calls f(TypeTag<T>, step) for records whose elements are planar scalars
+// (step 1) or complex (step 2, real part first). False for interleaved
+// channels and "struct".
+template <class F>
+bool visitPlanar(const TAMOHDR *img, F &&f) {
+    bool planar = false;
+    tamo::visitScalar(img->dtype, [&](auto tag, tamo::ElemLayout layout) {
+        if (layout.channels != 1) return;
+        f(tag, layout.complex ? 2 : 1);
+        planar = true;
+    });
+    return planar;
+}
+
+// Resamples every plane the path covers by walking the pixel arrays. False
+// when either record has a type the planar kernels do not handle.
+bool resamplePlanar(TAMOHDR *in, TAMOHDR *out, int mode, bool framed, const Axis &rows,
+                    const Axis &cols) {
+    const Shape si = shapeOf(in), so = shapeOf(out);
+    const int planes = framed ? si.frames : 1;
+    bool done = false;
+    visitPlanar(in, [&](auto inTag, int inStep) {
+        using Tin = typename decltype(inTag)::type;
+        visitPlanar(out, [&](auto outTag, int outStep) {
+            using Tout = typename decltype(outTag)::type;
+            done = true;
+            const std::ptrdiff_t inPlane = static_cast<std::ptrdiff_t>(si.rows) * si.cols * inStep;
+            const std::ptrdiff_t outPlane =
+                static_cast<std::ptrdiff_t>(so.rows) * so.cols * outStep;
+            for (int f = 0; f < planes; ++f) {
+                Plane<const Tin> src{tamo::pixels<Tin>(in) + f * inPlane, si.cols, inStep};
+                Plane<Tout> dst{tamo::pixels<Tout>(out) + f * outPlane, so.cols, outStep};
+                if (mode == 1)
+                    replicatePlane(src, dst, rows, cols);
+                else if (mode == 2 && !framed)
+                    averagePlane(src, dst, rows, cols);
+                else if (mode == 0 || framed)
+                    bilinearPlane(src, dst, rows, cols);
+                else
+                    zeroPlane(dst, so.rows, so.cols);
+            }
+        });
+    });
+    return done;
+}
+
+// ---- Interleaved records: through the pixel accessors --------------------------
+
+// True when the element type has one scalar (or one complex value) per pixel.
+bool isPlanar(const TAMOHDR *img) {
+    return visitPlanar(img, [](auto, int) {});
+}
+
+bool isNumeric(const TAMOHDR *img) {
+    return tamo::visitScalar(img->dtype, [](auto, tamo::ElemLayout) {});
+}
+
+void resampleFramedInterleaved(TAMOHDR *in, TAMOHDR *out, int mode, const Axis &rows,
+                               const Axis &cols) {
+    const Shape si = shapeOf(in), so = shapeOf(out);
+    for (int f = 0; f < si.frames; ++f) {
+        for (int j = 0; j < so.rows; ++j) {
+            for (int k = 0; k < so.cols; ++k) {
+                double value;
+                if (mode == 1) {
+                    value = Tamofgp3d(in, f, rows.nearest[j], cols.nearest[k]);
+                } else {
+                    value = bilininterp1(in, f, rows.taps[j].pos, cols.taps[k].pos);
+                }
+                Tamofpp3d(out, f, j, k, value);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+float bilininterp1(TAMOHDR *img, int frame, float row, float col) {
+    if (!usable(img)) {
+        Tamoerr = img ? 24 : 8;
+        Tamowarn("bilininterp1: invalid image");
+        return 0.0f;
+    }
+    const Shape s = shapeOf(img);
+    if (s.rows < 1 || s.cols < 1) return 0.0f;
+    if (img->orvndim < 2) frame = 0;
+    // A position outside the image is read at the nearest edge (NaN at the
+    // first sample), so no read leaves the pixel data.
+    if (!(row >= 0.0f)) row = 0.0f;
+    if (row >= static_cast<float>(s.rows)) row = static_cast<float>(s.rows - 1);
+    if (!(col >= 0.0f)) col = 0.0f;
+    if (col >= static_cast<float>(s.cols)) col = static_cast<float>(s.cols - 1);
+
+    const Taps tr = tapsAt(row, s.rows), tc = tapsAt(col, s.cols);
+    // The first plane of a planar record is read with the 2-D reader (which
+    // also serves 1-D records); interleaved channels need the 3-D reader.
+    const bool plane0 = frame == 0 && isPlanar(img);
+    auto at = [&](int r, int c) {
+        return static_cast<float>(plane0 ? Tamofgp(img, r, c) : Tamofgp3d(img, frame, r, c));
+    };
+    const float top = at(tr.lo, tc.lo) * tc.rest + at(tr.lo, tc.hi) * tc.frac;
+    const float bottom = at(tr.hi, tc.lo) * tc.rest + at(tr.hi, tc.hi) * tc.frac;
+    return bottom * tr.frac + top * tr.rest;
+}
+
+int Tamozoomupdown(TAMOHDR *in, TAMOHDR *out, int mode) {
+    if (!usable(in) || !usable(out)) {
+        Tamoerr = (in && out) ? 24 : 8;
+        std::printf("Tamozoomupdown: invalid %s image\n", usable(in) ? "output" : "input");
+        std::fflush(stdout);
+        return -1;
+    }
+    switch (mode) {
+        case 0:
+            std::printf("Image will be zoomed by bilinear interpolation\n");
+            break;
+        case 1:
+            std::printf("Image will be zoomed by pixel replication\n");
+            break;
+        case 2:
+            std::printf("Image will be zoomed by averaging\n");
+            break;
+    }
+    const Shape si = shapeOf(in), so = shapeOf(out);
+    if (in->orvndim == 3 && so.frames != si.frames) {
+        std::printf(
+            "Tamozoomupdown: both input and output images must have same number of "
+            "frames\n");
+        std::printf("input image is %d %d %d, output is %d %d %d\n", si.cols, si.rows, si.frames,
+                    so.cols, so.rows, so.frames);
+        std::fflush(stdout);
+        tamo::endProcess(-1);
+        return -1;
+    }
+    if (in->orvndim != 2 && in->orvndim != 3) {
+        std::printf("zoomupdown: bug in case statement!\n");
+        std::fflush(stdout);
+        tamo::endProcess(-1);
+        return -1;
+    }
+    const bool framed = in->orvndim == 3;
+    if (framed)
+        std::printf("zoomupdown: processing a 3D, %d %d %dimage\n", si.frames, so.rows, so.cols);
+    else
+        std::printf("zoomupdown: processing a 2D image\n");
+    std::fflush(stdout);
+
+    if (so.rows < 1 || so.cols < 1) return 0;
+    if (si.rows < 1 || si.cols < 1) {
+        // Nothing to sample from: reading would leave the input's data.
+        Tamoerr = 24;
+        std::printf("Tamozoomupdown: input image is empty\n");
+        std::fflush(stdout);
+        return -1;
+    }
+
+    // The 2-D path reads and writes single planes, which interleaved records
+    // do not have; framed records reach their channels as frames.
+    for (TAMOHDR *img : {in, out}) {
+        if (framed ? isNumeric(img) : isPlanar(img)) continue;
+        Tamoerr = 1024;
+        std::printf("Tamozoomupdown: cannot resample images of type %s\n", img->orvdt);
+        std::fflush(stdout);
+        return -1;
+    }
+
+    const Axis rows = makeAxis(si.rows, so.rows, framed, mode);
+    const Axis cols = makeAxis(si.cols, so.cols, framed, mode);
+    if (!resamplePlanar(in, out, mode, framed, rows, cols))
+        resampleFramedInterleaved(in, out, mode, rows, cols);
+    return 0;
+}
+
+}  // extern "C"

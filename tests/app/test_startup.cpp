@@ -1,0 +1,148 @@
+// The application object, start-up state, settings, desktop file-open
+// requests and the About box.
+#include <QAction>
+#include <QApplication>
+#include <QFileOpenEvent>
+#include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStatusBar>
+
+#include "guitest.h"
+
+using guitest::answerNextDialog;
+
+TEST_F(PanelTest, StartsEmptyWithEveryCommandGroupDisabled) {
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(slot(i), nullptr) << "slot " << i;
+    for (const QString &name : tool->imageNames) EXPECT_TRUE(name.isEmpty());
+    EXPECT_EQ(tool->clickX1, 0);
+    EXPECT_EQ(tool->clickY1, 0);
+    EXPECT_EQ(tool->clickX2, 0);
+    EXPECT_EQ(tool->clickY2, 0);
+    EXPECT_EQ(tool->labelCount, 0);
+    EXPECT_EQ(panel->modeFlag, 0);
+    EXPECT_EQ(panel->clipboardImage, nullptr);
+    EXPECT_STREQ(panel->lastOpenPath, "");
+    EXPECT_STREQ(panel->reReadPath, "");
+    EXPECT_NE(panel->op, nullptr);
+    for (TamotoolChildWindow *window : panel->childWindows) EXPECT_EQ(window, nullptr);
+
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(panel->windowTitle(), "TamoTool Version 10.2.2");
+    EXPECT_EQ(find<QPlainTextEdit>("console")->toPlainText(), ">> Console");
+    EXPECT_TRUE(find<QPlainTextEdit>("console")->isReadOnly());
+    EXPECT_EQ(panel->statusBar()->currentMessage(), "Ready");
+    const std::pair<const char *, const char *> titles[] = {
+        {"panelBox", "Control Panel Version 2.1"},
+        {"selectBox", "Image Select"},
+        {"input1Box", "Input 1"},
+        {"input2Box", "Input 2"},
+        {"outputBox", "Output"},
+        {"commandBox", "Command"},
+        {"unaryBox", "Unary"},
+        {"binaryBox", "Binary"}};
+    for (const auto &[name, title] : titles) EXPECT_EQ(find<QGroupBox>(name)->title(), title);
+
+    for (const char *group : {"input1", "input2", "output"}) {
+        for (int i = 0; i < 8; ++i) {
+            auto *button = find<QRadioButton>(QString("%1_%2").arg(group).arg(i).toUtf8());
+            EXPECT_EQ(button->text(), QString::number(i));
+            EXPECT_EQ(button->isChecked(), i == 0) << group << " " << i;
+        }
+    }
+    EXPECT_EQ(panel->getRadioButtonStatus(INPUT1), 0);
+    EXPECT_EQ(panel->getRadioButtonStatus(INPUT2), 0);
+    EXPECT_EQ(panel->getRadioButtonStatus(OUTPUT), 0);
+
+    const auto buttons = find<QGroupBox>("commandBox")->findChildren<QPushButton *>();
+    EXPECT_EQ(buttons.size(), 21);
+    for (QPushButton *button : buttons) EXPECT_FALSE(button->isEnabled()) << button->objectName();
+
+    // Every action but these eight waits for an image (or, for Paste and
+    // ReRun, for something to paste or rerun).
+    const QStringList enabled = {"openAct",      "reopenAct", "archiveAct", "saveAsAct",
+                                 "runScriptAct", "exitAct",   "aboutAct",   "modeAct"};
+    const auto actions = panel->findChildren<QAction *>(QRegularExpression("Act$"));
+    EXPECT_EQ(actions.size(), 44);
+    for (QAction *action : actions) {
+        EXPECT_EQ(action->isEnabled(), enabled.contains(action->objectName()))
+            << action->objectName();
+    }
+}
+
+TEST_F(PanelTest, GeometryComesFromTheSettingsStoreAndIsSavedOnClose) {
+    // Empty store: (200, 200), and 400 x 400 unless the layout needs more.
+    EXPECT_EQ(panel->pos(), QPoint(200, 200));
+    EXPECT_EQ(panel->size(), QSize(400, 400).expandedTo(panel->minimumSizeHint()));
+
+    const QSize stored = panel->minimumSizeHint() + QSize(123, 45);
+    {
+        QSettings settings("Tamotool", "Orvstore Tool");
+        settings.setValue("pos", QPoint(31, 57));
+        settings.setValue("size", stored);
+    }
+    panel->readSettings();
+    EXPECT_EQ(panel->pos(), QPoint(31, 57));
+    EXPECT_EQ(panel->size(), stored);
+
+    // Closing asks nothing and remembers where the panel stood.
+    panel->move(64, 96);
+    panel->resize(stored + QSize(10, 20));
+    auto seen = answerNextDialog({}, 300);
+    EXPECT_TRUE(panel->close());
+    guitest::waitUntil([&] { return false; }, 350);
+    EXPECT_FALSE(seen->seen);
+    EXPECT_FALSE(panel->isVisible());
+    QSettings settings("Tamotool", "Orvstore Tool");
+    EXPECT_EQ(settings.value("pos").toPoint(), QPoint(64, 96));
+    EXPECT_EQ(settings.value("size").toSize(), stored + QSize(10, 20));
+
+    // The next panel opens there.
+    delete tool;
+    tool = new Tamotool;
+    gTamotool = tool;
+    panel = tool->mainWindow;
+    EXPECT_EQ(panel->pos(), QPoint(64, 96));
+    EXPECT_EQ(panel->size(), stored + QSize(10, 20));
+}
+
+TEST_F(PanelTest, DesktopFileOpenGoesToSlotZeroWhateverIsSelected) {
+    select("output", 5);
+    select("input1", 3);
+    QFileOpenEvent event(QString("/data/cells.png"));
+    EXPECT_TRUE(QCoreApplication::sendEvent(qApp, &event));
+    // The loader names the path and the slot it was asked to fill.
+    const QStringList notices = guitest::shownNoticeTexts();
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_TRUE(notices[0].contains("/data/cells.png into slot 0")) << notices[0].toStdString();
+}
+
+TEST_F(PanelTest, AboutBoxShowsTheVersionAndTheBuildLine) {
+    auto seen = answerNextDialog();
+    find<QAction>("aboutAct")->trigger();
+    ASSERT_TRUE(seen->seen);
+    EXPECT_EQ(seen->title, "About Application");
+    EXPECT_EQ(seen->text,
+              "Tamotool 2.1 is an Orvstore tool which gives wide range of operations on images\n"
+              "Built under Yosemite");
+    EXPECT_EQ(VERSION, "2.1");
+}
+
+TEST(ApplicationObject, InstallsTheFatalHandlerForItsLifetime) {
+    void (*before)(int) = Tamo_exitptr;
+    auto *tool = new Tamotool;
+    gTamotool = tool;
+    EXPECT_NE(Tamo_exitptr, before);
+    EXPECT_THROW(Tamo_exitptr(3), TamoFatal);
+    try {
+        Tamo_exitptr(42);
+    } catch (const TamoFatal &fatal) {
+        EXPECT_EQ(fatal.status(), 42);
+    }
+    delete tool;
+    gTamotool = nullptr;
+    EXPECT_EQ(Tamo_exitptr, before);
+}

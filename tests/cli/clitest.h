@@ -1,0 +1,114 @@
+// Helpers for the tests of the tamo tool: run the built program on temporary
+// files and look at what it printed and how it ended.
+//
+//   clitest::TempDir dir;
+//   auto r = clitest::run({"convert", dir.file("a.png"), dir.file("a.tam")});
+//   EXPECT_EQ(r.status, 0) << r.err;
+#pragma once
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#ifndef TAMO_CLI_PATH
+#error "TAMO_CLI_PATH must name the built tamo program"
+#endif
+
+namespace clitest {
+
+// How one run of the tool ended. `status` is the exit status, or -1 when the
+// program was killed by a signal (then `signal` holds it).
+struct Result {
+    int status = -1;
+    int signal = 0;
+    std::string out;
+    std::string err;
+};
+
+inline std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const std::string &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A fresh directory removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tamo-cli-XXXXXX").string();
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        if (!mkdtemp(buf.data())) std::abort();
+        path_ = buf.data();
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Runs the tool with `args` (without the program name), feeding `input` on
+// standard input, and collects its standard output and standard error.
+inline Result run(const std::vector<std::string> &args, const std::string &input = {}) {
+    TempDir io;
+    const std::string in = io.file("stdin"), out = io.file("stdout"), err = io.file("stderr");
+    writeFile(in, input);
+
+    std::vector<std::string> argv{TAMO_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char *> cargv;
+    for (auto &a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+
+    std::fflush(nullptr);
+    Result r;
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fdIn = open(in.c_str(), O_RDONLY);
+        int fdOut = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int fdErr = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fdIn < 0 || fdOut < 0 || fdErr < 0) _exit(127);
+        dup2(fdIn, 0);
+        dup2(fdOut, 1);
+        dup2(fdErr, 2);
+        execv(cargv[0], cargv.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid) {
+        if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
+        if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
+    }
+    r.out = readFile(out);
+    r.err = readFile(err);
+    return r;
+}
+
+// Number of lines in a text (a last line without newline counts).
+inline int lineCount(const std::string &text) {
+    int n = 0;
+    for (char c : text) n += c == '\n';
+    return n + (!text.empty() && text.back() != '\n');
+}
+
+}  // namespace clitest

@@ -1,0 +1,225 @@
+// tamo's own entry points (help, version, errors) and its file commands
+// info and convert.
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QImage>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "clitest.h"
+#include "detail.h"
+#include "tamo.h"
+
+namespace {
+
+using clitest::run;
+
+// Writes a record to an own-format file with the library.
+void writeRecord(TAMOHDR *img, const std::string &path) {
+    FILE *fp = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(fp);
+    EXPECT_EQ(TamoWrImg(img, fp, 0), -1);
+    std::fclose(fp);
+}
+
+TAMOHDR *readRecord(const std::string &path) {
+    FILE *fp = std::fopen(path.c_str(), "rb");
+    if (!fp) return nullptr;
+    TAMOHDR *img = TamoRdImg(fp, 0);
+    std::fclose(fp);
+    return img;
+}
+
+QImage randomPicture(int w, int h, bool grey, unsigned seed) {
+    QImage p(w, h, grey ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
+    std::mt19937 rng(seed);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            unsigned v = rng();
+            if (grey)
+                p.scanLine(y)[x] = static_cast<uchar>(v);
+            else
+                p.setPixel(x, y, qRgb(v & 0xff, (v >> 8) & 0xff, (v >> 16) & 0xff));
+        }
+    return p;
+}
+
+bool samePixels(const QImage &a, const QImage &b) {
+    if (a.size() != b.size()) return false;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y)) return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(CliTool, HelpVersionAndUsageErrors) {
+    auto r = run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\n  convert  "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n  info     "), std::string::npos) << r.out;
+    r = run({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("tamo ", 0), 0u);
+    r = run({"convert", "--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("--type NAME"), std::string::npos);
+    EXPECT_NE(r.out.find("--no-compress"), std::string::npos);
+    EXPECT_EQ(run({"help", "info"}).out.rfind("Usage: tamo info FILE...", 0), 0u);
+
+    for (const auto &args : std::vector<std::vector<std::string>>{
+             {},
+             {"frobnicate"},
+             {"--frobnicate"},
+             {"convert", "a.png", "b.tam", "--colour"},
+             {"convert", "a.png", "b.tam", "--type"},
+             {"convert", "a.png"},
+             {"convert", "a.png", "b.tam", "--compress", "--no-compress"},
+             {"convert", "a.png", "b.tam", "--type", "quaternion"},
+         }) {
+        r = run(args);
+        EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
+        EXPECT_EQ(clitest::lineCount(r.err), 1) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(CliTool, PicturesRoundTripThroughTheOwnFormat) {
+    clitest::TempDir dir;
+    QImage colour = randomPicture(37, 23, false, 1);
+    QImage grey = randomPicture(16, 40, true, 2);
+    ASSERT_TRUE(colour.save(QString::fromStdString(dir.file("c.png"))));
+    ASSERT_TRUE(grey.save(QString::fromStdString(dir.file("g.png"))));
+
+    auto r = run({"convert", dir.file("c.png"), dir.file("c.tam")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    tamo::RecordPtr img(readRecord(dir.file("c.tam")));
+    ASSERT_TRUE(img);
+    EXPECT_STREQ(img->orvdt, "32flt");
+    ASSERT_EQ(img->orvndim, 3);
+    EXPECT_EQ(img->orvdim[0].dlen, 37);
+    EXPECT_EQ(img->orvdim[1].dlen, 23);
+    EXPECT_EQ(img->orvdim[2].dlen, 3);
+    EXPECT_EQ(Tamofgp3d(img.get(), 1, 5, 7), qGreen(colour.pixel(7, 5)));
+    EXPECT_EQ(Tamofgp3d(img.get(), 2, 22, 36), qBlue(colour.pixel(36, 22)));
+
+    r = run({"convert", dir.file("c.tam"), dir.file("c2.png")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(samePixels(colour, QImage(QString::fromStdString(dir.file("c2.png")))));
+
+    // Through other types and back: unsigned bytes, interleaved channels.
+    for (const char *type : {"ubyte", "Su8bit3", "double", "u16bit"}) {
+        SCOPED_TRACE(type);
+        r = run({"convert", dir.file("c.png"), dir.file("t.tam"), "--type", type});
+        ASSERT_EQ(r.status, 0) << r.err;
+        tamo::RecordPtr typed(readRecord(dir.file("t.tam")));
+        ASSERT_TRUE(typed);
+        EXPECT_EQ(typed->dtype, Tamontype(type));
+        r = run({"convert", dir.file("t.tam"), dir.file("t.png")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(samePixels(colour, QImage(QString::fromStdString(dir.file("t.png")))));
+    }
+
+    // Grey pictures come back with the same pixels (as three equal frames).
+    ASSERT_EQ(run({"convert", dir.file("g.png"), dir.file("g.tam")}).status, 0);
+    ASSERT_EQ(run({"convert", dir.file("g.tam"), dir.file("g2.png")}).status, 0);
+    EXPECT_TRUE(samePixels(grey, QImage(QString::fromStdString(dir.file("g2.png")))));
+}
+
+TEST(CliTool, ConvertBetweenOwnFilesAndStreams) {
+    clitest::TempDir dir;
+    int dims[] = {2, 40, 30};
+    tamo::RecordPtr img(Tamocreate("short", dims, 11, 0));
+    for (int i = 0; i < 1200; ++i)
+        reinterpret_cast<int16_t *>(img->orvptr)[i] = int16_t(i * 7 - 3000);
+    writeRecord(img.get(), dir.file("a.tam"));
+
+    // Standard output, uncompressed: exactly what the writer makes.
+    auto r = run({"convert", dir.file("a.tam"), "-", "--no-compress"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.size(), 512u + 2400 + 160);
+    EXPECT_EQ(r.out[255], 0);
+    // Standard input, compressed, converted to another type.
+    r = run({"convert", "-", dir.file("b.orv"), "--compress", "--type", "float"}, r.out);
+    ASSERT_EQ(r.status, 0) << r.err;
+    tamo::RecordPtr back(readRecord(dir.file("b.orv")));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->orvcomp, 1);
+    EXPECT_STREQ(back->orvdt, "32flt");
+    EXPECT_EQ(Tamofgp(back.get(), 29, 39), 1199 * 7 - 3000);
+    EXPECT_EQ(Tamofgp(back.get(), 0, 0), -3000);
+}
+
+TEST(CliTool, PictureValuesAreClampedAndRounded) {
+    clitest::TempDir dir;
+    int dims[] = {2, 8, 1};
+    tamo::RecordPtr img(Tamocreate("double", dims, 11, 0));
+    const double values[8] = {-5,     0.4,   0.6, 127.5,
+                              254.49, 254.5, 1e9, std::numeric_limits<double>::quiet_NaN()};
+    std::memcpy(img->orvptr, values, sizeof values);
+    writeRecord(img.get(), dir.file("v.tam"));
+    auto r = run({"convert", dir.file("v.tam"), dir.file("v.png")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    QImage p(QString::fromStdString(dir.file("v.png")));
+    ASSERT_EQ(p.width(), 8);
+    const int expected[8] = {0, 0, 1, 128, 254, 255, 255, 0};
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(qGray(p.pixel(x, 0)), expected[x]) << x;
+}
+
+TEST(CliTool, InfoPrintsHeaderAndFrameStatistics) {
+    clitest::TempDir dir;
+    int dims[] = {3, 2, 2, 2};
+    tamo::RecordPtr img(Tamocreate("u8bit", dims, 11, 0));
+    const unsigned char values[8] = {0, 2, 4, 6, 10, 10, 10, 10};
+    std::memcpy(img->orvptr, values, 8);
+    writeRecord(img.get(), dir.file("s.tam"));
+
+    auto r = run({"info", dir.file("s.tam"), dir.file("s.tam")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("==> " + dir.file("s.tam") + " <==\nTAM\nblocksize: 512\n", 0), 0u)
+        << r.out;
+    EXPECT_NE(r.out.find("Data type: u8bit\n"), std::string::npos);
+    EXPECT_NE(r.out.find("dimensions: 2 2 2\n"
+                         "frame 0: min 0 max 6 mean 3 stddev 2.23606798\n"
+                         "frame 1: min 10 max 10 mean 10 stddev 0\n"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST(CliTool, FailuresSayWhatWentWrong) {
+    clitest::TempDir dir;
+    auto r = run({"convert", dir.file("missing.tam"), dir.file("x.tam")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("tamo convert: cannot open '" + dir.file("missing.tam") + "'"),
+              std::string::npos)
+        << r.err;
+
+    clitest::writeFile(dir.file("bad.tam"), std::string(700, 'x'));
+    r = run({"info", dir.file("bad.tam")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("tamo info: cannot read '" + dir.file("bad.tam") + "' as a Tamo image\n"),
+              std::string::npos)
+        << r.err;
+
+    r = run({"convert", dir.file("missing.png"), dir.file("x.tam")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("tamo convert: cannot read '" + dir.file("missing.png") + "'"),
+              std::string::npos);
+
+    int dims[] = {3, 4, 4, 5};
+    tamo::RecordPtr img(Tamocreate("float", dims, 11, 0));
+    writeRecord(img.get(), dir.file("five.tam"));
+    r = run({"convert", dir.file("five.tam"), dir.file("five.png")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tamo convert: cannot write 5 frames as a picture (1 or 3 are needed)\n");
+    int flat[] = {2, 4, 4};
+    img.reset(Tamocreate("float", flat, 11, 0));
+    writeRecord(img.get(), dir.file("flat.tam"));
+    r = run({"convert", dir.file("flat.tam"), dir.file("flat.unknownformat")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(clitest::lineCount(r.err), 1);
+}

@@ -1,0 +1,74 @@
+// Shared helpers of the image library tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <initializer_list>
+#include <string>
+
+#include "detail.h"
+#include "tamo.h"
+
+// Every test starts and ends with the library's default switches and with
+// no remembered error numbers in Tamowarn.
+class Lib : public ::testing::Test {
+protected:
+    void SetUp() override { reset(); }
+    void TearDown() override { reset(); }
+    static void reset() {
+        Tamoinit();
+        Tamo_exitptr = exit;
+        TAMOSLV = 1;
+        errno = 0;
+        Tamowarn("");  // silent, but forgets the previous error numbers
+        TAMOSLV = 8;
+    }
+};
+
+// A zero-filled record of `type` with lengths {columns, rows, frames}.
+inline tamo::RecordPtr make(const char *type, std::initializer_list<int> lengths, int size = 0) {
+    int dims[5] = {static_cast<int>(lengths.size())};
+    int i = 1;
+    for (int len : lengths) dims[i++] = len;
+    return tamo::RecordPtr(Tamocreate(type, dims, 11, size));
+}
+
+// Runs f with stderr captured and returns what it printed.
+template <class F>
+std::string stderrOf(F &&f) {
+    testing::internal::CaptureStderr();
+    f();
+    return testing::internal::GetCapturedStderr();
+}
+
+// The exit handler a host such as the workbench installs: it unwinds.
+struct ExitCalled {
+    int status;
+};
+inline void throwingExit(int status) {
+    throw ExitCalled{status};
+}
+
+// Allocation functions that count live blocks and can fail one call.
+struct CountingAlloc {
+    static inline int live = 0;
+    static inline int calls = 0;
+    static inline int failAt = -1;
+    static void *alloc(size_t n, size_t s) {
+        if (calls++ == failAt) return nullptr;
+        ++live;
+        return calloc(n, s);
+    }
+    static void release(void *p) {
+        if (p) --live;
+        free(p);
+    }
+    static void install(int failingCall = -1) {
+        live = calls = 0;
+        failAt = failingCall;
+        Tamo_alcptr = alloc;
+        Tamo_freeptr = release;
+    }
+};

@@ -1,0 +1,316 @@
+// Connected-component labelling: against the flat equivalence table it
+// stands for, on shapes worked out by hand, and its outputs and refusals.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "detail.h"
+#include "tamo.h"
+
+namespace {
+
+using tamo::RecordPtr;
+
+RecordPtr cclImage(int cols, int rows, const char *type = "float", int frames = 0) {
+    int dims[4] = {frames ? 3 : 2, cols, rows, frames};
+    return RecordPtr(Tamocreate(type, dims, 11, 0));
+}
+
+// The labelling with a flat table of smallest labels, rewritten on every
+// merge; returns the status and fills labels, count and the areas text.
+struct Flat {
+    std::vector<int> labels;
+    int count = 0;
+    std::string areas;
+};
+
+int flatLabels(const std::vector<float> &y, int rows, int cols, float t, float lo, float hi,
+               int eraseSmall, int eraseLarge, Flat &res) {
+    std::vector<int> &L = res.labels;
+    L.assign(y.size(), -1);
+    L[0] = 0;
+    std::vector<int> table(500000);
+    std::iota(table.begin(), table.end(), 0);
+    int count = 0;
+    auto joins = [&](float a, int r, int c) {
+        if (r == 0 || c == 0) return false;
+        const float b = y[r * cols + c];
+        if (a < lo || b < lo || std::fabs(a - b) > t) return false;
+        return L[r * cols + c] != -1;
+    };
+    auto merge = [&](std::vector<int> classes) {
+        const int keep = *std::min_element(classes.begin(), classes.end());
+        for (int i = 0; i <= count; ++i)
+            if (std::find(classes.begin(), classes.end(), table[i]) != classes.end()) table[i] = keep;
+        return keep;
+    };
+    for (int r = 1; r < rows; ++r)
+        for (int c = 1; c < cols; ++c) {
+            const float a = y[r * cols + c];
+            int &here = L[r * cols + c];
+            if (a < lo || a > hi) {
+                here = 0;
+                continue;
+            }
+            const int up = L[(r - 1) * cols + c], left = L[r * cols + c - 1],
+                      ul = L[(r - 1) * cols + c - 1];
+            switch (4 * joins(a, r - 1, c - 1) + 2 * joins(a, r, c - 1) + joins(a, r - 1, c)) {
+                case 0:
+                    if (count == 499999) return 1;
+                    here = ++count;
+                    break;
+                case 1: here = table[up]; break;
+                case 2: here = table[left]; break;
+                case 4: here = table[ul]; break;
+                case 3: here = merge({table[left], table[up]}); break;
+                case 5: here = merge({table[ul], table[up]}); break;
+                case 6: here = merge({table[ul], table[left]}); break;
+                default: here = merge({table[up], table[left], table[ul]}); break;
+            }
+        }
+    for (int r = 1; r < rows; ++r)
+        for (int c = 1; c < cols; ++c)
+            if (L[r * cols + c] != -1) L[r * cols + c] = table[L[r * cols + c]];
+    for (int r = 1; r < rows - 1; ++r)
+        for (int c = 1; c < cols - 1; ++c) {
+            if (L[r * cols + c] != 0) continue;
+            const int u = L[(r - 1) * cols + c];
+            if (u >= 1 && L[(r + 1) * cols + c] == u && L[r * cols + c - 1] == u &&
+                L[r * cols + c + 1] == u)
+                L[r * cols + c] = u;
+        }
+    res.count = count;
+    std::vector<int> area(count + 1, 0);
+    for (int r = 1; r < rows; ++r)
+        for (int c = 1; c < cols; ++c)
+            if (L[r * cols + c] > 0) ++area[table[L[r * cols + c]]];
+    std::ostringstream text;
+    for (int l = 0; l <= count; ++l) text << l << ' ' << area[l] << '\n';
+    res.areas = text.str();
+    for (int r = 1; r < rows; ++r)
+        for (int c = 1; c < cols; ++c) {
+            int &l = L[r * cols + c];
+            if (eraseSmall && area[l] < eraseSmall) area[l] = 0, l = 0;
+            if (eraseLarge && l > 0 && area[l] > eraseLarge) l = 0;
+        }
+    return 0;
+}
+
+struct Labelled {
+    int rc = 0, count = -1;
+    std::vector<int> labels;
+    std::string out;
+};
+
+Labelled label(const std::vector<float> &y, int rows, int cols, float t, float lo, float hi,
+          int eraseSmall = 0, int eraseLarge = 0, const char *areas = "") {
+    auto in = cclImage(cols, rows), out = cclImage(cols, rows, "32bit");
+    std::copy(y.begin(), y.end(), tamo::pixels<float>(in.get()));
+    Labelled run;
+    testing::internal::CaptureStdout();
+    run.rc = cclC4_3(in.get(), eraseSmall, eraseLarge, &run.count, areas, out.get(), t, lo, hi);
+    run.out = testing::internal::GetCapturedStdout();
+    const int *p = tamo::pixels<int>(out.get());
+    run.labels.assign(p, p + rows * cols);
+    return run;
+}
+
+std::string readText(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string tempPath(const char *name) {
+    return (std::filesystem::temp_directory_path() / name).string();
+}
+
+TEST(Ccl, UnionFindGivesTheFlatTablesLabelsCountAndAreas) {
+    std::mt19937 gen(2024);
+    const std::string areas = tempPath("tamo_ccl_areas.txt");
+    // Levels around the band edges (10, 255) and the threshold (2), values
+    // above the band that hand on the background label, and smooth ramps
+    // that make long chains of merges.
+    const float levels[] = {0, 5, 10, 11, 12, 13, 40, 41, 42, 254, 256, 300};
+    for (int trial = 0; trial < 24; ++trial) {
+        const int rows = 20 + trial * 3, cols = 25 + (trial * 7) % 40;
+        std::vector<float> y(static_cast<size_t>(rows) * cols);
+        std::uniform_int_distribution<int> pick(0, 11);
+        std::normal_distribution<float> step(0.0f, 1.2f);
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < cols; ++c) {
+                float &v = y[r * cols + c];
+                if (trial % 2)
+                    v = levels[pick(gen)];
+                else
+                    v = (c ? y[r * cols + c - 1] : 100.0f) + step(gen) + (r % 7 == 3 ? 30.0f : 0.0f);
+            }
+        const int eraseSmall = trial % 3 == 0 ? 4 : 0, eraseLarge = trial % 4 == 1 ? 30 : 0;
+        Flat want;
+        ASSERT_EQ(flatLabels(y, rows, cols, 2.0f, 10.0f, 255.0f, eraseSmall, eraseLarge, want), 0);
+        std::remove(areas.c_str());
+        const Labelled got = label(y, rows, cols, 2.0f, 10.0f, 255.0f, eraseSmall, eraseLarge,
+                              areas.c_str());
+        ASSERT_EQ(got.rc, 0);
+        EXPECT_EQ(got.count, want.count) << "trial " << trial;
+        EXPECT_EQ(got.labels, want.labels) << "trial " << trial;
+        EXPECT_EQ(readText(areas), want.areas) << "trial " << trial;
+    }
+    std::remove(areas.c_str());
+}
+
+// Fills rows r0..r1, columns c0..c1 of y with v.
+void box(std::vector<float> &y, int cols, int r0, int c0, int r1, int c1, float v) {
+    for (int r = r0; r <= r1; ++r)
+        for (int c = c0; c <= c1; ++c) y[r * cols + c] = v;
+}
+
+std::set<int> labelsIn(const Labelled &run, int cols, int r0, int c0, int r1, int c1) {
+    std::set<int> found;
+    for (int r = r0; r <= r1; ++r)
+        for (int c = c0; c <= c1; ++c) found.insert(run.labels[r * cols + c]);
+    return found;
+}
+
+TEST(Ccl, ShapesConnectThroughSidesAndTheUpLeftDiagonalOnly) {
+    const int n = 16;
+    std::vector<float> y(n * n, 0.0f);
+    box(y, n, 2, 2, 6, 6, 100.0f);
+    box(y, n, 2, 7, 6, 11, 200.0f);
+    Labelled run = label(y, n, n, 2.0f, 10.0f, 255.0f);
+    EXPECT_EQ(run.count, 2);
+    EXPECT_EQ(labelsIn(run, n, 2, 2, 6, 6), std::set<int>{1});
+    EXPECT_EQ(labelsIn(run, n, 2, 7, 6, 11), std::set<int>{2});
+
+    // Corner to corner: the lower square to the lower left touches through
+    // the up-right diagonal (two regions), to the lower right through the
+    // up-left one (one region).
+    std::vector<float> d(n * n, 0.0f);
+    box(d, n, 2, 6, 5, 9, 100.0f);
+    box(d, n, 6, 2, 9, 5, 100.0f);
+    EXPECT_EQ(label(d, n, n, 2.0f, 10.0f, 255.0f).count, 2);
+    std::fill(d.begin(), d.end(), 0.0f);
+    box(d, n, 2, 2, 5, 5, 100.0f);
+    box(d, n, 6, 6, 9, 9, 100.0f);
+    run = label(d, n, n, 2.0f, 10.0f, 255.0f);
+    EXPECT_EQ(run.count, 1);
+    EXPECT_EQ(labelsIn(run, n, 6, 6, 9, 9), std::set<int>{1});
+
+    // A U scanned from the top: two labels, one region.
+    std::vector<float> u(n * n, 0.0f);
+    box(u, n, 2, 2, 10, 3, 50.0f);
+    box(u, n, 2, 8, 10, 9, 50.0f);
+    box(u, n, 9, 2, 10, 9, 50.0f);
+    run = label(u, n, n, 2.0f, 10.0f, 255.0f);
+    EXPECT_EQ(run.count, 2);
+    EXPECT_EQ(labelsIn(run, n, 9, 2, 10, 9), std::set<int>{1});
+    EXPECT_EQ(labelsIn(run, n, 2, 8, 3, 9), std::set<int>{1});
+
+    // A background pixel inside a region takes its label.
+    std::vector<float> h(n * n, 0.0f);
+    box(h, n, 3, 3, 7, 7, 60.0f);
+    h[5 * n + 5] = 0.0f;
+    EXPECT_EQ(label(h, n, n, 2.0f, 10.0f, 255.0f).labels[5 * n + 5], 1);
+
+    // Nothing in the band: row 0 and column 0 keep -1, (0, 0) holds 0.
+    run = label(std::vector<float>(n * n, 5.0f), n, n, 2.0f, 10.0f, 255.0f);
+    EXPECT_EQ(run.count, 0);
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c)
+            ASSERT_EQ(run.labels[r * n + c], r == c && r == 0 ? 0 : (r == 0 || c == 0 ? -1 : 0));
+}
+
+TEST(Ccl, ErasesSmallAndLargeRegionsAndWritesTheAreas) {
+    const int n = 24;
+    std::vector<float> y(n * n, 0.0f);
+    box(y, n, 1, 1, 1, 3, 30.0f);      // 3 pixels, label 1
+    box(y, n, 3, 1, 6, 5, 30.0f);      // 20 pixels, label 2
+    box(y, n, 8, 1, 22, 10, 30.0f);    // 150 pixels, label 3
+    const std::string areas = tempPath("tamo_ccl_erase.txt");
+    Labelled run = label(y, n, n, 2.0f, 10.0f, 255.0f, 5, 100, areas.c_str());
+    ASSERT_EQ(run.rc, 0);
+    EXPECT_EQ(readText(areas), "0 0\n1 3\n2 20\n3 150\n");
+    EXPECT_EQ(run.out, "calling erasesmalregions 5\nreturn from  erasesmalregions\n");
+    EXPECT_EQ(labelsIn(run, n, 1, 1, 1, 3), std::set<int>{0});
+    EXPECT_EQ(labelsIn(run, n, 3, 1, 6, 5), std::set<int>{2});
+    EXPECT_EQ(labelsIn(run, n, 8, 1, 22, 10), std::set<int>{0});
+    std::remove(areas.c_str());
+
+    // Unwritable names, also one of 256 bytes: -3, output untouched.
+    auto in = cclImage(n, n), out = cclImage(n, n, "32bit");
+    std::copy(y.begin(), y.end(), tamo::pixels<float>(in.get()));
+    int count = 0;
+    const std::string missing = "/nonexistent-dir/areas.txt", longName = tempPath("") + std::string(256, 'a');
+    for (const std::string &name : {missing, longName}) {
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(cclC4_3(in.get(), 1, 0, &count, name.c_str(), out.get(), 2, 10, 255), -3);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "file name " + name + " is invalid for areas file\n");
+        EXPECT_EQ(tamo::pixels<int>(out.get())[25], 0);
+        EXPECT_EQ(count, 3);
+    }
+}
+
+TEST(Ccl, OutputsInAnyTypeAndColourInputsAsMagnitude) {
+    const int n = 10;
+    // Colour (30, 40, 0) has magnitude 50, a third of it 16.67.
+    auto colour = cclImage(n, n, "float", 3), bytes = cclImage(n, n, "u8bit", 3);
+    for (int i = 0; i < n * n; ++i) {
+        tamo::pixels<float>(colour.get())[i] = 30.0f;
+        tamo::pixels<float>(colour.get())[n * n + i] = 40.0f;
+        tamo::pixels<uint8_t>(bytes.get())[i] = 3;
+        tamo::pixels<uint8_t>(bytes.get())[n * n + i] = 4;
+    }
+    auto out8 = cclImage(n, n, "u8bit");
+    int count = 0;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(cclC4_3(colour.get(), 0, 0, &count, "", out8.get(), 0.0f, 16.6f, 16.7f), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "cclC4_3:converting output image from 32bit to u8bit\n");
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(tamo::pixels<uint8_t>(out8.get())[n + 1], 1);
+    EXPECT_EQ(tamo::pixels<uint8_t>(out8.get())[0], 0);
+    EXPECT_EQ(tamo::pixels<uint8_t>(out8.get())[1], 255);  // -1 keeps its low 8 bits
+
+    // "u8bit" colour: sqrt(25) / 3 = 1.67 truncated to 1, below a band from 1.5.
+    auto out3 = cclImage(n, n, "32bit", 3);
+    EXPECT_EQ(cclC4_3(bytes.get(), 0, 0, &count, "", out3.get(), 0.0f, 1.5f, 2.0f), 0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(cclC4_3(bytes.get(), 0, 0, &count, "", out3.get(), 0.0f, 0.5f, 2.0f), 0);
+    EXPECT_EQ(count, 1);
+    for (int f = 0; f < 3; ++f) EXPECT_EQ(tamo::pixels<int>(out3.get())[f * n * n + n + 1], 1);
+
+    auto wrong = cclImage(n, n + 1, "32bit");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(cclC4_3(colour.get(), 0, 0, &count, "", wrong.get(), 0.0f, 1.0f, 255.0f), -4);
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(Ccl, TooManyLabelsLeaveTheOutputUntouched) {
+    // Levels 20, 30, 40 by (row + column) mod 3: no pixel joins its upper,
+    // left or upper-left neighbour, so each needs a label of its own.
+    const int n = 1001;
+    std::vector<float> y(static_cast<size_t>(n) * n);
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c) y[r * n + c] = 20.0f + 10.0f * ((r + c) % 3);
+    auto in = cclImage(n, n), out = cclImage(n, n, "32bit");
+    std::copy(y.begin(), y.end(), tamo::pixels<float>(in.get()));
+    tamo::pixels<int>(out.get())[n + 2] = 77;
+    int count = 0;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(cclC4_3(in.get(), 0, 0, &count, "", out.get(), 2.0f, 10.0f, 255.0f), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "need more labels than we have\n");
+    EXPECT_EQ(count, 499999);
+    EXPECT_EQ(tamo::pixels<int>(out.get())[n + 2], 77);
+}
+
+}  // namespace

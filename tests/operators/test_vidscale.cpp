@@ -1,0 +1,258 @@
+// Linear stretch of images into 8-bit pictures.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "detail.h"
+#include "tamo.h"
+
+namespace {
+
+using tamo::RecordPtr;
+
+RecordPtr record(const char *type, int cols, int rows, int frames = 0) {
+    int dims[4] = {frames ? 3 : 2, cols, rows, frames};
+    return RecordPtr(Tamocreate(type, dims, 11, 0));
+}
+
+// Stores v as element i of img's real (first) component.
+void setValue(TAMOHDR *img, long long i, double v) {
+    tamo::visitScalar(img->dtype, [&](auto tag, tamo::ElemLayout layout) {
+        using T = typename decltype(tag)::type;
+        tamo::pixels<T>(img)[layout.complex ? 2 * i : i] = static_cast<T>(v);
+        if (layout.complex) tamo::pixels<T>(img)[2 * i + 1] = static_cast<T>(-9999);
+    });
+}
+
+std::vector<uint8_t> bytesOf(const RecordPtr &img) {
+    const uint8_t *p = tamo::pixels<uint8_t>(img.get());
+    return std::vector<uint8_t>(p, p + tamo::elementCount(img.get()));
+}
+
+template <class F>
+std::string stdoutOf(F &&f) {
+    testing::internal::CaptureStdout();
+    f();
+    return testing::internal::GetCapturedStdout();
+}
+
+struct Stopped {
+    int status;
+};
+void throwingExit(int status) {
+    throw Stopped{status};
+}
+void returningExit(int) {}
+
+class ExitHook {
+public:
+    explicit ExitHook(void (*handler)(int)) : saved_(Tamo_exitptr) { Tamo_exitptr = handler; }
+    ~ExitHook() { Tamo_exitptr = saved_; }
+
+private:
+    void (*saved_)(int);
+};
+
+TEST(Vidscale, StretchesEveryTypeFromMinimumToMaximum) {
+    // Offsets keep every value representable; the range is 255 wide, so the
+    // stretch is the identity on the distance to the minimum.
+    const struct {
+        const char *type;
+        double offset;
+    } cases[] = {{"8bit", -128},  {"16bit", -1000}, {"32bit", 70000},
+                 {"float", -0.5}, {"double", 1e5},  {"u8bit", 0},
+                 {"u16bit", 300}, {"32cmp", 12.25}, {"64cmp", -7}};
+    const int steps[8] = {200, 0, 1, 2, 50, 255, 100, 254};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.type);
+        auto in = record(c.type, 4, 2);
+        for (int i = 0; i < 8; ++i) setValue(in.get(), i, c.offset + steps[i]);
+        auto out = record("u8bit", 4, 2);
+        float lo = 0, hi = 0;
+        EXPECT_EQ(Tamovidscale(in.get(), out.get(), &lo, &hi, 0), 0);
+        EXPECT_EQ(bytesOf(out), std::vector<uint8_t>(steps, steps + 8));
+        EXPECT_FLOAT_EQ(lo, static_cast<float>(c.offset));
+        EXPECT_FLOAT_EQ(hi, static_cast<float>(c.offset + 255));
+    }
+
+    // An uneven range: the maximum lands on 255 or just below, never above.
+    auto in = record("float", 3, 1);
+    setValue(in.get(), 0, 0.1);
+    setValue(in.get(), 1, 0.7);
+    setValue(in.get(), 2, 0.3);
+    auto out = record("u8bit", 3, 1);
+    float lo, hi;
+    Tamovidscale(in.get(), out.get(), &lo, &hi, 0);
+    EXPECT_EQ(bytesOf(out)[0], 0);
+    EXPECT_GE(bytesOf(out)[1], 254);
+    EXPECT_NEAR(bytesOf(out)[2], 255 * 0.2 / 0.6, 1.0);
+}
+
+TEST(Vidscale, NotANumberTakesNoPartAndBecomesZero) {
+    auto in = record("float", 4, 1);
+    const float values[4] = {std::numeric_limits<float>::quiet_NaN(), 10, 20, 30};
+    std::memcpy(in->orvptr, values, sizeof values);
+    auto out = record("u8bit", 4, 1);
+    float lo, hi;
+    EXPECT_EQ(Tamovidscale(in.get(), out.get(), &lo, &hi, 0), 0);
+    EXPECT_EQ(lo, 10.0f);
+    EXPECT_EQ(hi, 30.0f);
+    EXPECT_EQ(bytesOf(out), (std::vector<uint8_t>{0, 0, 127, 255}));
+}
+
+TEST(Vidscale, ConstantImagesAreReportedAndLeftAlone) {
+    // Constant at ordinary and at huge magnitudes alike.
+    for (double value : {3.0, 5e6, -4e7}) {
+        SCOPED_TRACE(value);
+        auto in = record("float", 3, 2);
+        for (int i = 0; i < 6; ++i) setValue(in.get(), i, value);
+        auto out = record("u8bit", 3, 2);
+        std::memset(out->orvptr, 77, 6);
+        float lo = -1, hi = -2;
+        int status = 1;
+        EXPECT_EQ(stdoutOf([&] { status = Tamovidscale(in.get(), out.get(), &lo, &hi, 0); }),
+                  "Cannot vidscale, all pixels are the same brightness\n");
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(bytesOf(out), std::vector<uint8_t>(6, 77));
+        EXPECT_EQ(lo, -1);
+        EXPECT_EQ(hi, -2);
+    }
+}
+
+TEST(Vidscale, HugeValuesGetTheirOwnRange) {
+    // Data wholly beyond +-1e6 are stretched over their own extremes.
+    auto in = record("32bit", 3, 1);
+    setValue(in.get(), 0, 2000000);
+    setValue(in.get(), 1, 3000000);
+    setValue(in.get(), 2, 2500000);
+    auto out = record("u8bit", 3, 1);
+    float lo, hi;
+    EXPECT_EQ(Tamovidscale(in.get(), out.get(), &lo, &hi, 0), 0);
+    EXPECT_EQ(lo, 2e6f);
+    EXPECT_EQ(hi, 3e6f);
+    EXPECT_EQ(bytesOf(out)[0], 0);
+    EXPECT_GE(bytesOf(out)[1], 254);  // 255 / 1e6 rounds down in single precision
+    EXPECT_EQ(bytesOf(out)[2], 127);
+
+    auto low = record("double", 2, 1);
+    setValue(low.get(), 0, -3e9);
+    setValue(low.get(), 1, -2e9);
+    auto lowOut = record("u8bit", 2, 1);
+    EXPECT_EQ(Tamovidscale(low.get(), lowOut.get(), &lo, &hi, 0), 0);
+    EXPECT_EQ(bytesOf(lowOut)[0], 0);
+    EXPECT_GE(bytesOf(lowOut)[1], 254);
+    EXPECT_EQ(lo, -3e9f);
+    EXPECT_EQ(hi, -2e9f);
+}
+
+TEST(Vidscale, PerFrameScalesEachFrameAndSkipsEmptyOnes) {
+    // Frame 0 spans 10..20, frame 1 is constant, frame 2 spans 0..255.
+    for (const char *type : {"u8bit", "16bit", "32bit", "32cmp", "double"}) {
+        SCOPED_TRACE(type);
+        auto in = record(type, 2, 1, 3);
+        const double values[6] = {10, 20, 6, 6, 255, 0};
+        for (int i = 0; i < 6; ++i) setValue(in.get(), i, values[i]);
+        auto out = record("u8bit", 2, 1, 3);
+        std::memset(out->orvptr, 77, 6);
+        float lo = -1, hi = -1;
+        int status = 1;
+        EXPECT_EQ(stdoutOf([&] { status = Tamovidscale(in.get(), out.get(), &lo, &hi, 1); }),
+                  "Cannot vidscale frame 1, all pixels are the same brightness\n");
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(bytesOf(out), (std::vector<uint8_t>{0, 255, 77, 77, 255, 0}));
+        EXPECT_EQ(lo, 0.0f);  // the last frame's range
+        EXPECT_EQ(hi, 255.0f);
+    }
+}
+
+TEST(Vidscale, PerFrameFloatAnnouncesItsFrames) {
+    auto in = record("float", 2, 1, 2);
+    const double values[4] = {1, 2, 5, 5};
+    for (int i = 0; i < 4; ++i) setValue(in.get(), i, values[i]);
+    auto out = record("u8bit", 2, 1, 2);
+    float lo = 0, hi = 0;
+    EXPECT_EQ(stdoutOf([&] { Tamovidscale(in.get(), out.get(), &lo, &hi, 1); }),
+              "Tamovidscale: image is 3D float, frame-independent scaling\n"
+              "Tamovidscale frame 0\n"
+              "Tamovidscale frame 1\n"
+              "Cannot vidscale frame 1, all pixels are the same brightness\n");
+    EXPECT_EQ(bytesOf(out)[0], 0);
+    EXPECT_EQ(bytesOf(out)[1], 255);
+    // Whole-image mode on the same 3-D record uses one range.
+    EXPECT_EQ(stdoutOf([&] { Tamovidscale(in.get(), out.get(), &lo, &hi, 0); }), "");
+    EXPECT_EQ(bytesOf(out), (std::vector<uint8_t>{0, 63, 255, 255}));
+    EXPECT_EQ(lo, 1.0f);
+    EXPECT_EQ(hi, 5.0f);
+}
+
+TEST(Vidscale, RefusalsEndTheProcessThroughTheExitHandler) {
+    auto in2d = record("float", 2, 2);
+    auto in3d = record("float", 2, 2, 3);
+    auto out2d = record("u8bit", 2, 2);
+    auto wider = record("u8bit", 3, 2);
+    auto floatOut = record("float", 2, 2);
+    auto interleaved = record("Su8bit3", 2, 2);
+    float lo, hi;
+    const struct {
+        TAMOHDR *in;
+        TAMOHDR *out;
+        int perFrame;
+        const char *line;
+        int status;
+    } cases[] = {
+        {in2d.get(), nullptr, 0, "Tamovidscale: output image must already exist\n", -1},
+        {in2d.get(), floatOut.get(), 0, "Tamovidscale: output image must be unsigned byte\n", -1},
+        {nullptr, out2d.get(), 0, "Tamovidscale: input image is null\n", -1},
+        {in2d.get(), out2d.get(), 1,
+         "Tamovidscale: 3d switch is set, but image is not 3d. Must exit\n", -1},
+        {in3d.get(), out2d.get(), 0,
+         "Tamovidscale: input and output images have different dimensions.\n", -1},
+        // Same dimension count, different lengths: the output would be overrun.
+        {in2d.get(), wider.get(), 0,
+         "Tamovidscale: input and output images have different dimensions.\n", -1},
+        {interleaved.get(), out2d.get(), 0, "Data type not recognized.\n", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
+        std::memset(out2d->orvptr, 77, 4);
+        {
+            ExitHook hook(throwingExit);
+            int status = 12345;
+            EXPECT_EQ(stdoutOf([&] {
+                          try {
+                              Tamovidscale(c.in, c.out, &lo, &hi, c.perFrame);
+                          } catch (const Stopped &s) {
+                              status = s.status;
+                          }
+                      }),
+                      c.line);
+            EXPECT_EQ(status, c.status);
+        }
+        {
+            // A handler that returns: the call fails without touching out.
+            ExitHook hook(returningExit);
+            int result = 0;
+            stdoutOf([&] { result = Tamovidscale(c.in, c.out, &lo, &hi, c.perFrame); });
+            EXPECT_EQ(result, -1);
+            EXPECT_EQ(bytesOf(out2d), std::vector<uint8_t>(4, 77));
+        }
+    }
+}
+
+TEST(VidscaleDeathTest, DefaultHandlerEndsTheProcess) {
+    auto in = record("float", 2, 2);
+    auto out = record("u8bit", 2, 2);
+    auto interleaved = record("Su8bit3", 2, 2);
+    float lo, hi;
+    EXPECT_EXIT(Tamovidscale(in.get(), out.get(), &lo, &hi, 1), testing::ExitedWithCode(255), "");
+    EXPECT_EXIT(Tamovidscale(in.get(), nullptr, &lo, &hi, 0), testing::ExitedWithCode(255), "");
+    EXPECT_EXIT(Tamovidscale(interleaved.get(), out.get(), &lo, &hi, 0), testing::ExitedWithCode(0),
+                "");
+}
+
+}  // namespace
