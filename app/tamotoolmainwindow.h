@@ -98,8 +98,9 @@ public:
     TamotoolChildWindow *childWindows[8];
     QMutex childMutex;
     TAMOHDR *clipboardImage;
-    char lastOpenPath[256];
-    char reReadPath[256];
+    // Full path of the file last loaded (local 8-bit encoding, any length).
+    QByteArray lastOpenPath;
+    QByteArray reReadPath;
     QString fileName;
     char scriptOutputPath[256];
     char scriptInputPath[256];

@@ -3,10 +3,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "detail.h"
@@ -20,6 +23,15 @@ tamo::RecordPtr makeImage(unsigned seed) {
     int dims[3] = {2, kSide, kSide};
     tamo::RecordPtr img(Tamocreate("float", dims, 11, 0));
     float *p = tamo::pixels<float>(img.get());
+    // NumPy asks for transparent huge pages on arrays this large; give our
+    // images the same page policy so that the figures compare the loops, not
+    // the TLB. (Tamocreate's pixel memory is untouched until written here.)
+    // TAMO_BENCH_SMALL_PAGES=1 keeps the default pages.
+    if (!std::getenv("TAMO_BENCH_SMALL_PAGES")) {
+        uintptr_t lo = (reinterpret_cast<uintptr_t>(p) + 4095) & ~uintptr_t(4095);
+        uintptr_t hi = (reinterpret_cast<uintptr_t>(p) + 4ul * kSide * kSide) & ~uintptr_t(4095);
+        madvise(reinterpret_cast<void *>(lo), hi - lo, MADV_HUGEPAGE);
+    }
     unsigned state = seed;
     for (long i = 0; i < static_cast<long>(kSide) * kSide; ++i) {
         state = state * 1664525u + 1013904223u;

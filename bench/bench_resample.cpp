@@ -45,8 +45,12 @@ void zoom(benchmark::State &state, const char *type) {
     state.SetItemsProcessed(state.iterations() * static_cast<long long>(to) * to);
 }
 
-void BM_ZoomFloat(benchmark::State &state) { zoom(state, "float"); }
-void BM_ZoomUbyte(benchmark::State &state) { zoom(state, "ubyte"); }
+void BM_ZoomFloat(benchmark::State &state) {
+    zoom(state, "float");
+}
+void BM_ZoomUbyte(benchmark::State &state) {
+    zoom(state, "ubyte");
+}
 
 }  // namespace
 

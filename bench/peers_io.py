@@ -6,7 +6,8 @@ NumPy (tofile/fromfile) and Python's zlib on the same bytes, in one run.
 
 Usage: python3 bench/peers_io.py BUILD_DIR
 Prints one line per comparison: ours ms, reference ms, ratio (ours / reference;
-below 1 means faster than the reference). Times are wall-clock medians.
+below 1 means faster than the reference), as wall-clock medians and, for the
+in-program floors, also as CPU-time medians (steadier on a shared machine).
 """
 import json
 import os
@@ -18,10 +19,11 @@ import tempfile
 import time
 
 SIDE = 4096
+SYSTEM_PYTHON = "/usr/bin/python3"
 
 
 def bench(build_dir):
-    """Median real time in ms of every benchmark of bench_io, by name."""
+    """Median (real ms, CPU ms) of every benchmark of bench_io, by name."""
     program = pathlib.Path(build_dir) / "bench_io"
     if not program.exists():
         sys.exit(f"peers_io: {program} not found (build the bench_io target)")
@@ -35,30 +37,37 @@ def bench(build_dir):
             continue
         scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
         name = b["run_name"].split("/min_time")[0]
-        times[name] = b["real_time"] * scale
+        times[name] = (b["real_time"] * scale, b["cpu_time"] * scale)
     return times
 
 
 def median_ms(fn, min_runs=3, min_seconds=2.0):
+    """Median (wall ms, CPU ms) of calls of fn."""
     fn()
-    samples = []
+    walls, cpus = [], []
     start = time.perf_counter()
-    while len(samples) < min_runs or time.perf_counter() - start < min_seconds:
-        t0 = time.perf_counter()
+    while len(walls) < min_runs or time.perf_counter() - start < min_seconds:
+        w0, c0 = time.perf_counter(), time.process_time()
         fn()
-        samples.append((time.perf_counter() - t0) * 1e3)
-        if len(samples) >= 20:
+        walls.append((time.perf_counter() - w0) * 1e3)
+        cpus.append((time.process_time() - c0) * 1e3)
+        if len(walls) >= 20:
             break
-    return statistics.median(samples)
+    return statistics.median(walls), statistics.median(cpus)
+
+
+def numpy_missing():
+    try:
+        import numpy  # noqa: F401
+    except ImportError:
+        return True
+    return False
 
 
 def peers():
-    try:
-        import numpy as np
-    except ImportError:
-        print("peers_io: NumPy missing (scripts/setup bench); only the in-program floors")
-        return {}
     import zlib
+
+    import numpy as np
 
     y, x = np.mgrid[0:SIDE, 0:SIDE]
     rng = np.random.default_rng(1)
@@ -73,32 +82,56 @@ def peers():
             "numpy tofile": median_ms(lambda: a.tofile(path)),
             "numpy fromfile": median_ms(lambda: np.fromfile(path, dtype=np.float32)),
         }
-    result["python zlib.compress"] = median_ms(lambda: zlib.compress(raw), 1, 0)
+    w0, c0 = time.perf_counter(), time.process_time()
+    zlib.compress(raw)  # slow at the default level: timed once
+    result["python zlib.compress"] = ((time.perf_counter() - w0) * 1e3,
+                                      (time.process_time() - c0) * 1e3)
     result["python zlib.decompress"] = median_ms(lambda: zlib.decompress(packed))
     return result
 
 
 def line(what, ours, ref_name, ref):
-    print(f"{what:<28} {ours:9.1f} ms  vs {ref_name:<30} {ref:9.1f} ms  ratio {ours / ref:5.2f}")
+    print(f"{what:<24} {ours:9.1f} ms  vs {ref_name:<30} {ref:9.1f} ms  ratio {ours / ref:5.2f}",
+          flush=True)
 
 
 def main(build_dir):
+    if numpy_missing():
+        # NumPy comes from the system's packages (scripts/setup bench); another
+        # interpreter on PATH may not see it.
+        if os.path.exists(SYSTEM_PYTHON) and os.path.realpath(sys.executable) != os.path.realpath(
+                SYSTEM_PYTHON):
+            status = subprocess.run([SYSTEM_PYTHON, __file__, str(build_dir)]).returncode
+            if status:
+                sys.exit(status)
+            return
+        sys.exit("peers_io: numpy is needed (scripts/setup bench)")
+
     t = bench(build_dir)
+    pairs = [
+        ("write, uncompressed", "BM_Write/0", "copy file to file", "BM_CopyFileToFile"),
+        ("read, uncompressed", "BM_Read/0", "copy file to file", "BM_CopyFileToFile"),
+        ("write, compressed", "BM_Write/1", "zlib compress", "BM_ZlibCompress"),
+        ("read, compressed", "BM_Read/1", "zlib uncompress", "BM_ZlibUncompress"),
+        ("read, compressed", "BM_Read/1", "zlib uncompress, fresh output",
+         "BM_ZlibUncompressFresh"),
+    ]
+    print(f"4096 x 4096 float ({SIDE * SIDE * 4 >> 20} MiB)")
+    for kind, index in (("wall-clock", 0), ("CPU time", 1)):
+        print(f"-- in-program floors, {kind} medians")
+        for what, ours, ref_name, ref in pairs:
+            line(what, t[ours][index], ref_name, t[ref][index])
     p = peers()
-    print(f"4096 x 4096 float ({SIDE * SIDE * 4 >> 20} MiB), wall-clock medians")
-    line("write, uncompressed", t["BM_Write/0"], "copy file to file", t["BM_CopyFileToFile"])
-    line("read, uncompressed", t["BM_Read/0"], "copy file to file", t["BM_CopyFileToFile"])
-    line("write, compressed", t["BM_Write/1"], "zlib compress", t["BM_ZlibCompress"])
-    line("read, compressed", t["BM_Read/1"], "zlib uncompress", t["BM_ZlibUncompress"])
-    line("read, compressed", t["BM_Read/1"], "zlib uncompress, fresh output",
-         t["BM_ZlibUncompressFresh"])
-    if p:
-        line("write, uncompressed", t["BM_Write/0"], "numpy tofile", p["numpy tofile"])
-        line("read, uncompressed", t["BM_Read/0"], "numpy fromfile", p["numpy fromfile"])
-        line("write, compressed", t["BM_Write/1"], "python zlib.compress",
-             p["python zlib.compress"])
-        line("read, compressed", t["BM_Read/1"], "python zlib.decompress",
-             p["python zlib.decompress"])
+    peer_pairs = [
+        ("write, uncompressed", "BM_Write/0", "numpy tofile"),
+        ("read, uncompressed", "BM_Read/0", "numpy fromfile"),
+        ("write, compressed", "BM_Write/1", "python zlib.compress"),
+        ("read, compressed", "BM_Read/1", "python zlib.decompress"),
+    ]
+    for kind, index in (("wall-clock", 0), ("CPU time", 1)):
+        print(f"-- NumPy and Python's zlib, {kind} medians")
+        for what, ours, peer in peer_pairs:
+            line(what, t[ours][index], peer, p[peer][index])
 
 
 if __name__ == "__main__":

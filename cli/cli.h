@@ -72,16 +72,20 @@ Options parseOptions(const Command &command, const std::vector<std::string> &arg
 
 // Reads an image: own-format files (by name ending, see isOwnFormatName) and
 // "-" (standard input) through the library reader; anything else through
-// QtGui's image reader as a 3-frame record of type `rasterType` (R, G, B).
-// Throws Failure naming the file and the reason.
+// QtGui's image reader as a 3-frame record of type `rasterType` (frames R,
+// G, B; an interleaved type gets them, and alpha for four channels, as the
+// channels of each pixel). Throws Failure naming the file and the reason
+// (UsageError for an unknown type name).
 tamo::RecordPtr readImage(const std::string &path, const char *rasterType = "float");
 
 // Writes an image: own format for own-format names and "-" (standard output),
-// a raster file otherwise (2-D grey, 3 frames colour, values clamped to
-// 0..255). Throws Failure.
+// a raster file otherwise (1 frame grey, 3 frames or an interleaved type
+// colour; values clamped to 0..255 and rounded; complex types by their real
+// part), the format from the name's suffix. Throws Failure.
 void writeImage(const std::string &path, TAMOHDR *img);
 
-// True for names ending in one of the own format's suffixes.
+// True for names ending in tamo, Tamo, TAMO, tam, Tam, TAM, orv or ORV (letter
+// case as written, no dot needed), as the workbench classifies names it reads.
 bool isOwnFormatName(const std::string &path);
 
 // A new zero-filled record of the given type and the same dimensions as

@@ -57,7 +57,9 @@ Paths inOut(const cli::Options &opts) {
     return p;
 }
 
-float sigmaOf(const cli::Options &opts) { return static_cast<float>(opts.number("sigma", 1.0)); }
+float sigmaOf(const cli::Options &opts) {
+    return static_cast<float>(opts.number("sigma", 1.0));
+}
 
 int runDog(const cli::Options &opts) {
     const Paths p = inOut(opts);
@@ -103,12 +105,24 @@ int runMeasure(const cli::Options &opts, const char *name) {
     return 0;
 }
 
-int runCurv(const cli::Options &o) { return runMeasure<flcurv>(o, "flcurv"); }
-int runLaplace(const cli::Options &o) { return runMeasure<flLaplace>(o, "flLaplace"); }
-int runQvar(const cli::Options &o) { return runMeasure<flqvar>(o, "flqvar"); }
-int runGmag(const cli::Options &o) { return runMeasure<flgmag>(o, "flgmag"); }
-int runGdir(const cli::Options &o) { return runMeasure<flgdir>(o, "flgdir"); }
-int runHarris(const cli::Options &o) { return runMeasure<flHarris>(o, "flHarris"); }
+int runCurv(const cli::Options &o) {
+    return runMeasure<flcurv>(o, "flcurv");
+}
+int runLaplace(const cli::Options &o) {
+    return runMeasure<flLaplace>(o, "flLaplace");
+}
+int runQvar(const cli::Options &o) {
+    return runMeasure<flqvar>(o, "flqvar");
+}
+int runGmag(const cli::Options &o) {
+    return runMeasure<flgmag>(o, "flgmag");
+}
+int runGdir(const cli::Options &o) {
+    return runMeasure<flgdir>(o, "flgdir");
+}
+int runHarris(const cli::Options &o) {
+    return runMeasure<flHarris>(o, "flHarris");
+}
 
 int runMarkmax(const cli::Options &opts) {
     const Paths p = inOut(opts);
@@ -138,7 +152,8 @@ int runMarkmax(const cli::Options &opts) {
 #define TAMO_SIGMA_HELP "  --sigma S  standard deviation of the Gaussian in pixels (default 1)\n"
 
 const cli::Registrar kDog(
-    {"dog", "Gaussian blur or Gaussian derivative of an image (flDoG)",
+    {"dog",
+     "Gaussian blur or Gaussian derivative of an image (flDoG)",
      "Usage: tamo dog IN OUT [--order N] [--direction D] [--sigma S]\n"
      "\n"
      "Correlates every frame of IN with a sampled Gaussian or one of its partial\n"
@@ -152,7 +167,8 @@ const cli::Registrar kDog(
      {"order", "direction", "sigma"},
      {},
      runDog});
-const cli::Registrar kPad({"pad", "One frame surrounded by replicated borders (padme1)",
+const cli::Registrar kPad({"pad",
+                           "One frame surrounded by replicated borders (padme1)",
                            "Usage: tamo pad IN OUT [--rows PR] [--cols PC] [--frame F]\n"
                            "\n"
                            "OUT is frame F of IN with PR replicated rows above and below and PC\n"
@@ -163,48 +179,56 @@ const cli::Registrar kPad({"pad", "One frame surrounded by replicated borders (p
                            {"rows", "cols", "frame"},
                            {},
                            runPad});
-const cli::Registrar kCurv({"curv", "Isophote curvature (flcurv)",
+const cli::Registrar kCurv({"curv",
+                            "Isophote curvature (flcurv)",
                             "Usage: tamo curv IN OUT [--sigma S]\n\n"
                             "OUT = (Lxx Ly^2 - 2 Lx Ly Lxy + Lyy Lx^2) / ((Lx^2 + Ly^2)^1.5 + "
                             "0.01).\n" TAMO_FILTER_FILES_HELP TAMO_SIGMA_HELP,
                             {"sigma"},
                             {},
                             runCurv});
-const cli::Registrar kLaplace({"laplace", "Laplacian Lxx + Lyy (flLaplace)",
+const cli::Registrar kLaplace({"laplace",
+                               "Laplacian Lxx + Lyy (flLaplace)",
                                "Usage: tamo laplace IN OUT [--sigma S]\n\n"
                                "OUT = Lxx + Lyy; with a negative S, Lxx^2 + Lyy^2 at "
                                "|S|.\n" TAMO_FILTER_FILES_HELP TAMO_SIGMA_HELP,
                                {"sigma"},
                                {},
                                runLaplace});
-const cli::Registrar kQvar({"qvar", "Quadratic variation (flqvar)",
-                            "Usage: tamo qvar IN OUT [--sigma S]\n\n"
-                            "OUT = S^2 (Lxx^2 + Lyy^2 + Lxy^2).\n" TAMO_FILTER_FILES_HELP
-                                TAMO_SIGMA_HELP,
-                            {"sigma"},
-                            {},
-                            runQvar});
-const cli::Registrar kGmag({"gmag", "Gradient magnitude (flgmag)",
+const cli::Registrar kQvar(
+    {"qvar",
+     "Quadratic variation (flqvar)",
+     "Usage: tamo qvar IN OUT [--sigma S]\n\n"
+     "OUT = S^2 (Lxx^2 + Lyy^2 + Lxy^2).\n" TAMO_FILTER_FILES_HELP TAMO_SIGMA_HELP,
+     {"sigma"},
+     {},
+     runQvar});
+const cli::Registrar kGmag({"gmag",
+                            "Gradient magnitude (flgmag)",
                             "Usage: tamo gmag IN OUT [--sigma S]\n\n"
                             "OUT = sqrt(Lx^2 + Ly^2).\n" TAMO_FILTER_FILES_HELP TAMO_SIGMA_HELP,
                             {"sigma"},
                             {},
                             runGmag});
-const cli::Registrar kGdir({"gdir", "Gradient direction in radians (flgdir)",
+const cli::Registrar kGdir({"gdir",
+                            "Gradient direction in radians (flgdir)",
                             "Usage: tamo gdir IN OUT [--sigma S]\n\n"
                             "OUT = atan2(Ly, Lx).\n" TAMO_FILTER_FILES_HELP TAMO_SIGMA_HELP,
                             {"sigma"},
                             {},
                             runGdir});
-const cli::Registrar kHarris({"harris", "Harris corner response (flHarris)",
-                              "Usage: tamo harris IN OUT [--sigma S]\n\n"
-                              "OUT = b a - d^2 - 0.07 (a + b)^2, a, b, d the 3 x 3 means of "
-                              "Lx^2, Ly^2, Lx Ly;\nthe border rows and columns are 0.\n" TAMO_FILTER_FILES_HELP
-                                  TAMO_SIGMA_HELP,
-                              {"sigma"},
-                              {},
-                              runHarris});
-const cli::Registrar kMarkmax({"markmax", "Picture with local maxima in red (flmarkmax)",
+const cli::Registrar kHarris(
+    {"harris",
+     "Harris corner response (flHarris)",
+     "Usage: tamo harris IN OUT [--sigma S]\n\n"
+     "OUT = b a - d^2 - 0.07 (a + b)^2, a, b, d the 3 x 3 means of "
+     "Lx^2, Ly^2, Lx Ly;\nthe border rows and columns are 0.\n" TAMO_FILTER_FILES_HELP
+         TAMO_SIGMA_HELP,
+     {"sigma"},
+     {},
+     runHarris});
+const cli::Registrar kMarkmax({"markmax",
+                               "Picture with local maxima in red (flmarkmax)",
                                "Usage: tamo markmax IN OUT [--sigma S]\n\n"
                                "OUT is a three-frame colour picture of IN stretched to 0..255 "
                                "(blurred at S\nunless S is 0) with every strict local maximum "

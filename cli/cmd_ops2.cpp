@@ -130,8 +130,8 @@ int runCcl(const cli::Options &opts) {
     int rc = 0;
     {
         LibraryTextToStderr quiet(out == "-");
-        rc = cclC4_3(img.get(), eraseSmall, eraseLarge, &count, areas.c_str(), labels.get(), t,
-                     lo, hi);
+        rc = cclC4_3(img.get(), eraseSmall, eraseLarge, &count, areas.c_str(), labels.get(), t, lo,
+                     hi);
     }
     if (rc == 1) throw cli::Failure("image too big: more than 499999 labels");
     if (rc == -3) throw cli::Failure("cannot write the areas file '" + areas + "'");

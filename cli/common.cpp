@@ -283,10 +283,17 @@ void writeImage(const std::string &path, TAMOHDR *img) {
         if (!fp) throw Failure("cannot create " + quoted(path) + ": " + errnoText());
         // Big buffered writes: the writer hands over whole arrays.
         if (fp != stdout) std::setvbuf(fp, nullptr, _IOFBF, 1 << 20);
-        bool ok = TamoWrImg(img, fp, 0) == -1;
         errno = 0;
-        ok = (fp == stdout ? std::fflush(fp) == 0 && !std::ferror(fp) : std::fclose(fp) == 0) && ok;
-        if (!ok) throw Failure("cannot write " + quoted(path) + ": " + errnoText());
+        const bool written = TamoWrImg(img, fp, 0) == -1;
+        int error = written ? 0 : errno;
+        const bool closed =
+            fp == stdout ? std::fflush(fp) == 0 && !std::ferror(fp) : std::fclose(fp) == 0;
+        if (!closed && !error) error = errno;
+        if (!written || !closed) {
+            if (fp != stdout) std::remove(path.c_str());  // no half-written image left behind
+            throw Failure("cannot write " + quoted(path) + ": " +
+                          (error ? std::strerror(error) : "the library refused the image"));
+        }
         return;
     }
     QImage picture = pictureFromRecord(img);

@@ -1,11 +1,743 @@
+// The image window: construction, display controls, redraws, zoom, overlays
+// and destruction. Mouse tools and saving are in childwindowtools.cpp.
 #include "tamotoolchildwindow.h"
 
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QScrollArea>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "detail.h"
 #include "tamotool.h"
 #include "tamotoolmainwindow.h"
 
-TamotoolChildWindow::TamotoolChildWindow(QWidget *parent) : QMainWindow(parent) {}
+namespace {
+
+int columnsOf(const TAMOHDR *img) {
+    return img->orvdim[0].dlen;
+}
+int rowsOf(const TAMOHDR *img) {
+    return img->orvndim >= 2 ? img->orvdim[1].dlen : 1;
+}
+int framesOf(const TAMOHDR *img) {
+    return img->orvndim == 3 ? img->orvdim[2].dlen : 1;
+}
+long long planeOf(const TAMOHDR *img) {
+    return static_cast<long long>(columnsOf(img)) * rowsOf(img);
+}
+
+// A data value as a slider bound: truncated, held to the int range, NaN 0.
+int sliderBound(double v) {
+    if (!(v == v)) return 0;
+    if (v >= static_cast<double>(INT_MAX)) return INT_MAX;
+    if (v <= static_cast<double>(INT_MIN)) return INT_MIN;
+    return static_cast<int>(v);
+}
+
+// The 8-bit value NewImage and NewFrame show for a working value: its integer
+// part taken to 8 bits (NaN and huge values give 0 instead of undefined
+// behaviour).
+inline uint32_t byteOf(float v) {
+    return static_cast<uint32_t>(tamo::truncToInt32(v)) & 0xFFu;
+}
+
+// The displayed 8-bit value of working value v under a channel offset and the
+// contrast stretch lo .. lo + range:
+//   t = TamoBound(0, v + offset, 255),
+//   out = TamoBound(0, (t - lo) * 255 / range, 255), truncated.
+// Written without calls so that the row loops below vectorise. Each clamp is
+// a "smaller of" then a "larger of" in the operand order of the processor's
+// min and max instructions; that gives TamoBound's result for every input
+// (NaN becomes 255), up to the sign of a zero, which the truncation drops.
+// Every step is one IEEE double operation (no multiply-add), so the result is
+// the same on every instruction set.
+#if defined(__GNUC__)
+#define TAMO_INLINE inline __attribute__((always_inline))
+#else
+#define TAMO_INLINE inline
+#endif
+
+TAMO_INLINE uint32_t displayValue(float v, double offset, double lo, double range) {
+    double t = static_cast<double>(v) + offset;
+    t = t < 255.0 ? t : 255.0;
+    t = t > 0.0 ? t : 0.0;
+    double s = (t - lo) * 255.0 / range;
+    s = s < 255.0 ? s : 255.0;
+    s = s > 0.0 ? s : 0.0;
+    return static_cast<uint32_t>(static_cast<int>(s));
+}
+
+// One row of a redraw: red, green and blue from three planes, or grey from
+// one.
+struct RowJob {
+    const float *red;
+    const float *green;
+    const float *blue;
+    int n;
+    double offset[3];
+    double lo;
+    double range;
+    uint32_t *line;
+};
+
+TAMO_INLINE void colourRowKernel(const RowJob &job) {
+    const float *r = job.red;
+    const float *g = job.green;
+    const float *b = job.blue;
+    uint32_t *__restrict line = job.line;
+    const double o0 = job.offset[0], o1 = job.offset[1], o2 = job.offset[2];
+    const double lo = job.lo, range = job.range;
+    const int n = job.n;
+    for (int x = 0; x < n; ++x)
+        line[x] = 0xFF000000u | displayValue(r[x], o0, lo, range) << 16 |
+                  displayValue(g[x], o1, lo, range) << 8 | displayValue(b[x], o2, lo, range);
+}
+
+TAMO_INLINE void greyRowKernel(const RowJob &job) {
+    const float *v = job.red;
+    uint32_t *__restrict line = job.line;
+    const double o = job.offset[0], lo = job.lo, range = job.range;
+    const int n = job.n;
+    for (int x = 0; x < n; ++x)
+        line[x] = 0xFF000000u | displayValue(v[x], o, lo, range) * 0x010101u;
+}
+
+void colourRowPlain(const RowJob &job) {
+    colourRowKernel(job);
+}
+void greyRowPlain(const RowJob &job) {
+    greyRowKernel(job);
+}
+
+// A redraw of a large picture is what a slider drag waits for; wider vectors
+// roughly halve it where the processor has them.
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("avx2"))) void colourRowAvx2(const RowJob &job) {
+    colourRowKernel(job);
+}
+__attribute__((target("avx2"))) void greyRowAvx2(const RowJob &job) {
+    greyRowKernel(job);
+}
+bool hasAvx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+#else
+void colourRowAvx2(const RowJob &job) {
+    colourRowKernel(job);
+}
+void greyRowAvx2(const RowJob &job) {
+    greyRowKernel(job);
+}
+bool hasAvx2() {
+    return false;
+}
+#endif
+
+// A new zero-filled "float" record of img's columns and rows with `frames`
+// frames holding img's first min(frames, img's frames) frames.
+TAMOHDR *withFrames(TAMOHDR *img, int frames) {
+    const int dims[4] = {3, columnsOf(img), rowsOf(img), frames};
+    TAMOHDR *copy = Tamocreate("float", dims, 11, 0);
+    if (!copy) return nullptr;
+    const long long kept = planeOf(img) * std::min(frames, framesOf(img));
+    std::memcpy(copy->orvptr, img->orvptr, sizeof(float) * kept);
+    return copy;
+}
+
+QFont smallFont(QFont font) {
+    font.setPointSize(10);
+    return font;
+}
+
+}  // namespace
+
+TamotoolChildWindow::TamotoolChildWindow(QWidget *parent, QImage *picture_, int slot)
+    : QMainWindow(parent),
+      workImage(nullptr),
+      dataMax(0.0f),
+      dataMin(0.0f),
+      currentFrame(0),
+      profileOn(false),
+      histogramOn(false),
+      drawOverlayOn(false),
+      lastOffsets{0, 0, 0},
+      picture(picture_ ? picture_ : new QImage),
+      controlPanel(qobject_cast<TamotoolMainWindow *>(parent)),
+      lastRedraw{},
+      lastRedrawValid(false) {
+    if (!controlPanel && gTamotool) controlPanel = gTamotool->mainWindow;
+    panelGuard = controlPanel;
+
+    const bool validSlot = gTamotool && slot >= 0 && slot < 8;
+    TAMOHDR *buffer = validSlot ? gTamotool->images[slot] : nullptr;
+    if (buffer) {
+        tamo::CArray<int> dims(Tamosiz(buffer));
+        if (dims) workImage = Tamocreate("float", dims.get(), 11, 0);
+        if (workImage) BrScale(buffer, workImage, 255, 0, &dataMax, &dataMin);
+    }
+
+    setWindowTitle(QString("%1:%2").arg(slot).arg(validSlot ? gTamotool->imageNames[slot] : ""));
+
+    imageLabel = new QLabel;
+    imageLabel->setObjectName("imageLabel");
+    imageLabel->setBackgroundRole(QPalette::Base);
+    imageLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    imageLabel->setScaledContents(true);
+    scrollArea = new QScrollArea;
+    scrollArea->setObjectName("scrollArea");
+    scrollArea->setBackgroundRole(QPalette::Dark);
+    scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scrollArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scrollArea->setWidget(imageLabel);
+    setCentralWidget(scrollArea);
+
+    dock = new QDockWidget(tr("Operations"), this);
+    dock->setObjectName("dock");
+    dock->setFeatures(QDockWidget::NoDockWidgetFeatures);
+    auto *groups = new QGroupBox;
+    auto *groupsLayout = new QVBoxLayout(groups);
+    displayBox = new QGroupBox(tr("Display"));
+    rgbBox = new QGroupBox(tr("RGB"));
+    editBox = new QGroupBox(tr("Edit"));
+    displayBox->setObjectName("displayBox");
+    rgbBox->setObjectName("rgbBox");
+    editBox->setObjectName("editBox");
+    groupsLayout->addWidget(displayBox);
+    groupsLayout->addWidget(rgbBox);
+    groupsLayout->addWidget(editBox);
+    dock->setWidget(groups);
+    addDockWidget(Qt::RightDockWidgetArea, dock, Qt::Vertical);
+
+    createActions();
+    createToolBar();
+    addLayoutElements();
+
+    const bool is3d = workImage && workImage->orvndim == 3;
+    if (!is3d) {
+        setPairEnabled(warmSlider, warmSpin, false);
+        setPairEnabled(coolSlider, coolSpin, false);
+        setPairEnabled(redSlider, redSpin, false);
+        setPairEnabled(greenSlider, greenSpin, false);
+        setPairEnabled(blueSlider, blueSpin, false);
+    }
+    frameSpin->setRange(0, is3d ? framesOf(workImage) - 1 : 0);
+
+    const int columns = buffer ? columnsOf(buffer) : picture->width();
+    resize(columns > 1024 ? 1280 : columns + 330, 320);
+
+    showPicture();
+    imageLabel->resize(picture->size());
+
+    NewImage();
+    show();
+}
 
 TamotoolChildWindow::~TamotoolChildWindow() {
-    if (gTamotool && gTamotool->mainWindow)
-        gTamotool->mainWindow->updateChildPtr(this, CHILD_REMOVE);
+    hide();
+    QWidget *central = takeCentralWidget();
+    if (central == scrollArea) {
+        delete scrollArea->takeWidget();
+        delete scrollArea;
+    } else {
+        delete central;
+    }
+    imageLabel = nullptr;
+    scrollArea = nullptr;
+    delete picture;
+    picture = nullptr;
+    if (panelGuard) panelGuard->updateChildPtr(this, CHILD_REMOVE);
+    if (workImage) Tamofree(workImage, 7);
+    workImage = nullptr;
+}
+
+// ---- Mapping onto 0..255 -------------------------------------------------------------
+
+int TamotoolChildWindow::BrScale(TAMOHDR *in, TAMOHDR *out, float hi, float lo, float *max,
+                                 float *min) {
+    if (!tamo::hasValidMagic(in) || !in->orvptr) return -1;
+    tamo::RecordPtr converted;
+    TAMOHDR *src = in;
+    if (in->dtype != TAMO_32FLT) {
+        converted.reset(Tamo2Qt::toFloatRecord(in));
+        if (!converted) return -1;
+        src = converted.get();
+    }
+    const long long n = tamo::elementCount(src);
+    if (!tamo::hasValidMagic(out) || out->dtype != TAMO_32FLT || !out->orvptr ||
+        tamo::elementCount(out) != n)
+        return -2;
+    if (lo > hi) return -3;
+
+    // The extremes start at the infinities, so that data lying wholly above
+    // or below any fixed bound still get their own range.
+    const float *data = tamo::pixels<float>(src);
+    float top = -std::numeric_limits<float>::infinity();
+    float bottom = std::numeric_limits<float>::infinity();
+    for (long long k = 0; k < n; ++k) {
+        const float v = data[k];
+        top = v > top ? v : top;
+        bottom = v < bottom ? v : bottom;
+    }
+    const bool compared = top >= bottom;
+    if (!compared) {
+        top = -1.0e8f;
+        bottom = 1.0e8f;
+    }
+
+    float *dst = tamo::pixels<float>(out);
+    if (top != bottom) {
+        const float span = hi - lo;
+        const float range = top - bottom;
+        for (long long k = 0; k < n; ++k) dst[k] = (data[k] - bottom) * span / range + lo;
+    } else {
+        std::fill(dst, dst + n, 0.0f);
+    }
+    if (max) *max = top;
+    if (min) *min = bottom;
+    return 0;
+}
+
+double TamotoolChildWindow::TamoBound(double lo, double v, double hi) {
+    return lo > v ? lo : std::min(hi, v);
+}
+
+double TamotoolChildWindow::getScaleFromZoom(int z) {
+    // Below -95 the label would shrink to nothing (and below -100 to a
+    // negative size).
+    z = std::max(z, -95);
+    if (z > 0) return 1.0 + z / 20.0;
+    if (z < 0) return 1.0 + z / 100.0;
+    return 1.0;
+}
+
+// ---- Redraws --------------------------------------------------------------------------
+
+void TamotoolChildWindow::beginDrawing() {
+    imageLabel->clear();
+}
+
+void TamotoolChildWindow::showPicture() {
+    imageLabel->setPixmap(QPixmap::fromImage(*picture));
+}
+
+int TamotoolChildWindow::channelFrame(int c) const {
+    return framesOf(workImage) >= 3 ? c : 0;
+}
+
+void TamotoolChildWindow::repeatLastColumn() {
+    if (!workImage) return;
+    const int cols = columnsOf(workImage);
+    const int width = picture->width();
+    if (cols <= 0 || cols >= width) return;
+    const int height = std::min(rowsOf(workImage), picture->height());
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<uint32_t *>(picture->scanLine(y));
+        std::fill(line + cols, line + width, line[cols - 1]);
+    }
+}
+
+void TamotoolChildWindow::getRGB(int &red, int &green, int &blue) {
+    red = brightSlider->value() + warmSlider->value();
+    green = red;
+    blue = brightSlider->value() + coolSlider->value();
+}
+
+void TamotoolChildWindow::changeRGB(int red, int green, int blue) {
+    const int level = levelSlider->value();
+    const int windowWidth = windowSlider->value();
+    float hi = static_cast<float>(level + windowWidth);
+    const float lo = static_cast<float>(level);
+    // A zero window becomes a threshold at the level.
+    if (hi - lo == 0.0f) hi = static_cast<float>(static_cast<double>(hi) + 0.0001);
+    lastOffsets[0] = red;
+    lastOffsets[1] = green;
+    lastOffsets[2] = blue;
+    if (!workImage || picture->isNull() || picture->depth() != 32) return;
+
+    RedrawKey key{red,
+                  green,
+                  blue,
+                  level,
+                  windowWidth,
+                  picture->cacheKey(),
+                  imageLabel->pixmap(Qt::ReturnByValue).cacheKey(),
+                  workImage};
+    if (lastRedrawValid && key == lastRedraw) return;
+
+    const int cols = columnsOf(workImage);
+    const int width = std::min(cols, picture->width());
+    const int height = std::min(rowsOf(workImage), picture->height());
+    const long long plane = planeOf(workImage);
+    const float *data = tamo::pixels<float>(workImage);
+    const bool colour = workImage->orvndim == 3;
+    const double lower = lo;
+    const double range = static_cast<double>(hi - lo);
+
+    beginDrawing();
+    void (*const drawRow)(const RowJob &) = colour ? (hasAvx2() ? colourRowAvx2 : colourRowPlain)
+                                                   : (hasAvx2() ? greyRowAvx2 : greyRowPlain);
+    RowJob job{nullptr, nullptr, nullptr, width, {double(red), double(green), double(blue)},
+               lower,   range,   nullptr};
+    for (int y = 0; y < height; ++y) {
+        const long long rowStart = static_cast<long long>(y) * cols;
+        job.red = data + channelFrame(0) * plane + rowStart;
+        job.green = data + channelFrame(1) * plane + rowStart;
+        job.blue = data + channelFrame(2) * plane + rowStart;
+        job.line = reinterpret_cast<uint32_t *>(picture->scanLine(y));
+        drawRow(job);
+    }
+    repeatLastColumn();
+    showPicture();
+    lastRedraw = key;
+    lastRedraw.pictureKey = picture->cacheKey();
+    lastRedraw.shownKey = imageLabel->pixmap(Qt::ReturnByValue).cacheKey();
+    lastRedrawValid = true;
+}
+
+void TamotoolChildWindow::NewFrame(int frame) {
+    if (workImage && !picture->isNull() && picture->depth() == 32) {
+        const int cols = columnsOf(workImage);
+        const int width = std::min(cols, picture->width());
+        const int height = std::min(rowsOf(workImage), picture->height());
+        const int f = std::clamp(frame, 0, framesOf(workImage) - 1);
+        const float *data = tamo::pixels<float>(workImage) + f * planeOf(workImage);
+        beginDrawing();
+        for (int y = 0; y < height; ++y) {
+            const float *src = data + static_cast<long long>(y) * cols;
+            auto *line = reinterpret_cast<uint32_t *>(picture->scanLine(y));
+            for (int x = 0; x < width; ++x) line[x] = 0xFF000000u | byteOf(src[x]) * 0x010101u;
+        }
+        repeatLastColumn();
+    }
+    showPicture();
+    currentFrame = frameSpin->value();
+}
+
+void TamotoolChildWindow::NewImage() {
+    if (workImage && workImage->orvndim == 3 && !picture->isNull() && picture->depth() == 32) {
+        const double scale = getScaleFromZoom(zoomSlider->value());
+        std::printf("scale = %f\n", scale);
+        std::fflush(stdout);
+        const int cols = columnsOf(workImage);
+        const int rows = rowsOf(workImage);
+        const long long plane = planeOf(workImage);
+        const float *data = tamo::pixels<float>(workImage);
+        const float *red = data + channelFrame(0) * plane;
+        const float *green = data + channelFrame(1) * plane;
+        const float *blue = data + channelFrame(2) * plane;
+        const int width = picture->width();
+        const int height = picture->height();
+        beginDrawing();
+
+        if (framesOf(workImage) == 4 && overlayCheck->isChecked()) {
+            // Marks of frame 3 in red over what is shown (dark red over
+            // bright pixels); the rest of the picture stays as it is.
+            const float *marks = data + 3 * plane;
+            for (int i = 0; i < rows; ++i) {
+                for (int j = 0; j < cols; ++j) {
+                    const long long k = static_cast<long long>(i) * cols + j;
+                    if (marks[k] == 0.0f) continue;
+                    const int x = static_cast<int>(j / scale);
+                    const int y = static_cast<int>(i / scale);
+                    if (x >= width || y >= height) continue;
+                    const int e = tamo::truncToInt32(red[k]);
+                    const uint32_t mark =
+                        e <= 128 ? 0xFFFF0000u : 0xFF000000u | ((255u - e) & 0xFFu) << 16;
+                    reinterpret_cast<uint32_t *>(picture->scanLine(y))[x] = mark;
+                }
+            }
+        } else {
+            const int used = std::min(cols, width);
+            for (int i = 0; i < std::min(rows, height); ++i) {
+                const long long start = static_cast<long long>(i) * cols;
+                auto *line = reinterpret_cast<uint32_t *>(picture->scanLine(i));
+                for (int j = 0; j < used; ++j)
+                    line[j] = 0xFF000000u | byteOf(red[start + j]) << 16 |
+                              byteOf(green[start + j]) << 8 | byteOf(blue[start + j]);
+            }
+        }
+        repeatLastColumn();
+    }
+    showPicture();
+    currentFrame = frameSpin->value();
+}
+
+// ---- Control handlers -----------------------------------------------------------------
+
+void TamotoolChildWindow::bright(int) {
+    int red, green, blue;
+    getRGB(red, green, blue);
+    changeRGB(red, green, blue);
+    redSlider->setValue(lastOffsets[0]);
+    greenSlider->setValue(lastOffsets[1]);
+    blueSlider->setValue(lastOffsets[2]);
+}
+
+void TamotoolChildWindow::warm(int value) {
+    bright(value);
+}
+
+void TamotoolChildWindow::cool(int value) {
+    bright(value);
+}
+
+void TamotoolChildWindow::changeR(int value) {
+    changeRGB(value, brightSlider->value() + warmSlider->value(),
+              brightSlider->value() + coolSlider->value());
+}
+
+void TamotoolChildWindow::changeG(int value) {
+    changeRGB(brightSlider->value() + warmSlider->value(), value,
+              brightSlider->value() + coolSlider->value());
+}
+
+void TamotoolChildWindow::changeB(int value) {
+    const int warmOffset = brightSlider->value() + warmSlider->value();
+    changeRGB(warmOffset, warmOffset, value);
+}
+
+void TamotoolChildWindow::zoom(int value) {
+    const double scale = getScaleFromZoom(value);
+    const QSize size = picture->size();
+    imageLabel->resize(static_cast<int>(std::lround(size.width() * scale)),
+                       static_cast<int>(std::lround(size.height() * scale)));
+}
+
+void TamotoolChildWindow::level() {
+    changeRGB(redSlider->value(), greenSlider->value(), blueSlider->value());
+}
+
+void TamotoolChildWindow::window() {
+    const int windowWidth = windowSlider->value();
+    // The Level range is in the buffer's data units.
+    levelSlider->setMaximum(sliderBound(dataMax));
+    levelSlider->setMinimum(sliderBound(dataMin));
+    const int top = sliderBound(dataMax - windowWidth);
+    levelSlider->setRange(sliderBound(dataMin), top);
+    levelSpin->setRange(sliderBound(dataMin), top);
+    changeRGB(redSlider->value(), greenSlider->value(), blueSlider->value());
+}
+
+void TamotoolChildWindow::reset() {
+    brightSlider->setValue(0);
+    warmSlider->setValue(0);
+    coolSlider->setValue(0);
+    redSlider->setValue(0);
+    greenSlider->setValue(0);
+    blueSlider->setValue(0);
+    // Through 254, so that window() runs even when the slider stood at 255.
+    windowSlider->setValue(254);
+    windowSlider->setValue(255);
+    levelSlider->setValue(0);
+}
+
+void TamotoolChildWindow::checkIt() {
+    if (colorCheck->isChecked()) {
+        frameSpin->setEnabled(false);
+        reset();
+    } else {
+        frameSpin->setEnabled(true);
+        NewFrame(frameSpin->value());
+    }
+}
+
+// ---- Overlays -------------------------------------------------------------------------
+
+void TamotoolChildWindow::overlayIt() {
+    NewImage();
+}
+
+void TamotoolChildWindow::drawOverlay() {
+    if (drawOverlayOn) {
+        drawOverlayOn = false;
+        drawOverlayAct->setIconText("DrawOverlay OFF");
+    } else {
+        drawOverlayOn = true;
+        drawOverlayAct->setIconText("DrawOverlay ON");
+        overlayCheck->setChecked(true);
+    }
+
+    if (!workImage || workImage->orvndim != 3) {
+        QMessageBox box;
+        box.setText("Cannot overlay a 2D image, must be 3D or more");
+        box.exec();
+        drawOverlayOn = false;
+        return;
+    }
+    if (framesOf(workImage) != 3) return;
+    std::printf("drawOverlay:creating a 4 frame image\n");
+    std::fflush(stdout);
+    TAMOHDR *extended = withFrames(workImage, 4);
+    if (!extended) return;
+    Tamofree(workImage, 7);
+    workImage = extended;
+    frameSpin->setMaximum(3);
+}
+
+void TamotoolChildWindow::RemoveOverlay() {
+    if (!workImage || workImage->orvndim != 3 || framesOf(workImage) != 4 || !drawOverlayOn) return;
+    TAMOHDR *plain = withFrames(workImage, 3);
+    if (!plain) return;
+    drawOverlayOn = false;
+    Tamofree(workImage, 7);
+    workImage = plain;
+    NewImage();
+    drawOverlayAct->setIconText("DrawOverlay OFF");
+    frameSpin->setMaximum(2);
+}
+
+// ---- Window structure ------------------------------------------------------------------
+
+void TamotoolChildWindow::createActions() {
+    profileAct = new QAction(tr("Profiler OFF"), this);
+    profileAct->setObjectName("profileAct");
+    connect(profileAct, &QAction::triggered, this, &TamotoolChildWindow::profile);
+    histogramAct = new QAction(tr("Histogram Off"), this);
+    histogramAct->setObjectName("histogramAct");
+    connect(histogramAct, &QAction::triggered, this, &TamotoolChildWindow::histogram);
+    drawOverlayAct = new QAction(tr("DrawOverlay Off"), this);
+    drawOverlayAct->setObjectName("drawOverlayAct");
+    connect(drawOverlayAct, &QAction::triggered, this, &TamotoolChildWindow::drawOverlay);
+    resetAct = new QAction(tr("Reset"), this);
+    resetAct->setObjectName("resetAct");
+    connect(resetAct, &QAction::triggered, this, &TamotoolChildWindow::reset);
+    saveAct = new QAction(tr("Save"), this);
+    saveAct->setObjectName("saveAct");
+    connect(saveAct, &QAction::triggered, this, &TamotoolChildWindow::save);
+    saveBufferAct = new QAction(tr("SaveWorkingImage"), this);
+    saveBufferAct->setObjectName("saveBufferAct");
+    connect(saveBufferAct, &QAction::triggered, this, &TamotoolChildWindow::saveBuffer);
+}
+
+void TamotoolChildWindow::createToolBar() {
+    editToolBar = addToolBar(tr("Edit"));
+    editToolBar->setObjectName("editToolBar");
+    for (QAction *action :
+         {profileAct, histogramAct, drawOverlayAct, resetAct, saveAct, saveBufferAct})
+        editToolBar->addAction(action);
+}
+
+void TamotoolChildWindow::addSliderRow(QGridLayout *grid, int row, const QString &label,
+                                       QSlider *&slider, QSpinBox *&spin, int min, int max,
+                                       int sliderStep, int value, int spinValue, const char *name) {
+    auto *text = new QLabel(label);
+    text->setFont(smallFont(text->font()));
+    slider = new QSlider(Qt::Horizontal);
+    slider->setObjectName(QString(name) + "Slider");
+    slider->setRange(min, max);
+    slider->setSingleStep(sliderStep);
+    slider->setValue(value);
+    spin = new QSpinBox;
+    spin->setObjectName(QString(name) + "Spin");
+    spin->setFont(smallFont(spin->font()));
+    spin->setRange(min, max);
+    spin->setSingleStep(10);
+    spin->setValue(spinValue);
+    spin->setMaximumWidth(45);
+    grid->addWidget(text, row, 0);
+    grid->addWidget(slider, row, 2, 1, 7);
+    grid->addWidget(spin, row, 9);
+    connect(slider, &QSlider::valueChanged, spin, &QSpinBox::setValue);
+    connect(spin, QOverload<int>::of(&QSpinBox::valueChanged), slider, &QSlider::setValue);
+}
+
+void TamotoolChildWindow::setPairEnabled(QSlider *slider, QSpinBox *spin, bool enabled) {
+    slider->setEnabled(enabled);
+    spin->setEnabled(enabled);
+}
+
+void TamotoolChildWindow::addLayoutElements() {
+    auto *displayGrid = new QGridLayout(displayBox);
+    auto *frameLabel = new QLabel("Frame No");
+    frameLabel->setFont(smallFont(frameLabel->font()));
+    frameSpin = new QSpinBox;
+    frameSpin->setObjectName("frameSpin");
+    frameSpin->setFont(smallFont(frameSpin->font()));
+    frameSpin->setRange(0, 200);
+    frameSpin->setSingleStep(1);
+    frameSpin->setValue(0);
+    frameSpin->setEnabled(false);
+    frameSpin->setToolTip(tr("Select frame to be displayed (if not displaying color)"));
+    colorCheck = new QCheckBox("Color");
+    colorCheck->setObjectName("colorCheck");
+    colorCheck->setChecked(true);
+    colorCheck->setToolTip(
+        tr("If checked, 3 frame images will be displayed as color\n else as a set of frames."));
+    overlayCheck = new QCheckBox("Overlay");
+    overlayCheck->setObjectName("overlayCheck");
+    overlayCheck->setChecked(false);
+    overlayCheck->setToolTip(tr("If checked, the 4th frame will be overlayed."));
+    displayGrid->addWidget(frameLabel, 0, 0);
+    displayGrid->addWidget(frameSpin, 0, 2);
+    displayGrid->addWidget(colorCheck, 0, 5);
+    displayGrid->addWidget(overlayCheck, 0, 7);
+    addSliderRow(displayGrid, 1, "Bright", brightSlider, brightSpin, -255, 255, 10, 0, 0, "bright");
+    addSliderRow(displayGrid, 2, "Warm", warmSlider, warmSpin, -255, 255, 10, 0, 0, "warm");
+    addSliderRow(displayGrid, 3, "Cool", coolSlider, coolSpin, -255, 255, 10, 0, 0, "cool");
+
+    auto *rgbGrid = new QGridLayout(rgbBox);
+    addSliderRow(rgbGrid, 0, "Red", redSlider, redSpin, -255, 255, 10, 0, 0, "red");
+    addSliderRow(rgbGrid, 1, "Green", greenSlider, greenSpin, -255, 255, 1, 0, 0, "green");
+    addSliderRow(rgbGrid, 2, "Blue", blueSlider, blueSpin, -255, 255, 1, 0, 0, "blue");
+
+    auto *editGrid = new QGridLayout(editBox);
+    addSliderRow(editGrid, 0, "Zoom", zoomSlider, zoomSpin, -255, 255, 10, 0, 0, "zoom");
+    addSliderRow(editGrid, 1, "contrLevel", levelSlider, levelSpin, 0, 127, 10, 0, 0, "level");
+    // The Window slider starts at 128 while its spin box shows 255; they
+    // agree from the first change of either.
+    addSliderRow(editGrid, 2, "contrWindow", windowSlider, windowSpin, 0, 255, 10, 128, 255,
+                 "window");
+    levelSlider->setRange(0, 255 - windowSlider->value());
+    levelSpin->setRange(0, 255 - windowSlider->value());
+
+    connect(brightSlider, &QSlider::valueChanged, this, &TamotoolChildWindow::bright);
+    connect(warmSlider, &QSlider::valueChanged, this, &TamotoolChildWindow::warm);
+    connect(coolSlider, &QSlider::valueChanged, this, &TamotoolChildWindow::cool);
+    connect(redSlider, &QSlider::valueChanged, this, &TamotoolChildWindow::changeR);
+    connect(greenSpin, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &TamotoolChildWindow::changeG);
+    connect(blueSpin, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &TamotoolChildWindow::changeB);
+    connect(frameSpin, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &TamotoolChildWindow::NewFrame);
+    connect(zoomSlider, &QSlider::valueChanged, this, &TamotoolChildWindow::zoom);
+    connect(levelSlider, &QSlider::valueChanged, this, &TamotoolChildWindow::level);
+    connect(windowSlider, &QSlider::valueChanged, this, &TamotoolChildWindow::window);
+    connect(colorCheck, &QCheckBox::stateChanged, this, &TamotoolChildWindow::checkIt);
+    connect(overlayCheck, &QCheckBox::stateChanged, this, &TamotoolChildWindow::overlayIt);
+}
+
+void TamotoolChildWindow::closeEvent(QCloseEvent *event) {
+    event->accept();
+}
+
+void TamotoolChildWindow::notAvailable(const QString &name) {
+    auto *box = new QMessageBox;
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->setWindowTitle(tr("message"));
+    box->setText(name + " is not available yet.");
+    box->show();
+    QTimer::singleShot(3000, box, &QMessageBox::close);
 }

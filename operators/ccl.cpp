@@ -12,12 +12,25 @@
 // regions erased and the labels written into the caller's image.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "detail.h"
 #include "tamoops.h"
+
+// The join tests vectorise only when comparisons may be assumed not to trap;
+// no result depends on floating-point exception flags.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("no-trapping-math")
+#endif
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TAMO_CCL_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TAMO_CCL_CLONES
+#endif
 
 namespace {
 
@@ -33,7 +46,9 @@ int dimLength(const TAMOHDR *img, int k) {
         if (img->orvdim[i].dnum == k + 1) return img->orvdim[i].dlen;
     return 0;
 }
-int rowsOf(const TAMOHDR *img) { return img->orvndim >= 2 ? dimLength(img, 1) : 1; }
+int rowsOf(const TAMOHDR *img) {
+    return img->orvndim >= 2 ? dimLength(img, 1) : 1;
+}
 
 // The grey image the labelling works on. A colour image (three dimensions,
 // at least three frames) becomes sqrt(G^2 + R^2 + B^2) / 3, integral for
@@ -56,8 +71,8 @@ bool greyImage(TAMOHDR *in, int rows, int cols, std::vector<float> &grey) {
         const uint8_t *r = pixels<uint8_t>(in), *g = r + n, *b = g + n;
         for (long long i = 0; i < n; ++i) {
             const int squares = (g[i] * g[i] + r[i] * r[i]) + b[i] * b[i];
-            grey[i] = static_cast<float>(
-                static_cast<int>(std::sqrt(static_cast<double>(squares)) / 3));
+            grey[i] =
+                static_cast<float>(static_cast<int>(std::sqrt(static_cast<double>(squares)) / 3));
         }
         return true;
     }
@@ -102,19 +117,20 @@ public:
         }
         return l;
     }
-    int merge(int a, int b) {
-        a = find(a);
+    int merge(int a, int b) { return mergeIntoRoot(find(a), b); }
+    // Merges the class of b into that of the root a; returns the new root.
+    int mergeIntoRoot(int a, int b) {
         b = find(b);
         if (a == b) return a;
         if (a > b) std::swap(a, b);
         parent_[b] = a;
         return a;
     }
-    // Points every label at its root.
-    void flatten() {
+    // Points every label at its root; returns the table of roots.
+    const int *flatten() {
         for (size_t l = 1; l < parent_.size(); ++l) parent_[l] = parent_[parent_[l]];
+        return parent_.data();
     }
-    int root(int l) const { return parent_[l]; }
 
 private:
     std::vector<int> parent_;
@@ -122,34 +138,56 @@ private:
 
 struct Band {
     float t, lo, hi;
-    // The join test of a pixel (value a, already inside the band) with a
-    // visited neighbour (value b, label l). The upper bound is not applied to
-    // the neighbour: one above it (background) can hand its label 0 on.
-    bool joins(float a, float b, int l) const {
-        if (a < lo || b < lo) return false;
-        if (std::fabs(a - b) > t) return false;
-        return l != -1;
-    }
 };
+
+// Join tests of one row against its left, upper and upper-left neighbours,
+// as the code 4 upLeft + 2 left + up, or kBackground for a pixel outside the
+// band. A neighbour joins when its value is at least lo and differs from the
+// pixel's by at most t; the upper bound is not applied to it, so one above
+// the band (background) can hand its label 0 on. Neighbours in row 0 or
+// column 0 never join; all others have been visited by then. Free of
+// branches so that it vectorises.
+constexpr uint8_t kBackground = 8;
+
+TAMO_CCL_CLONES void joinCodes(const float *__restrict yr, const float *__restrict yu, int cols,
+                               bool firstRow, Band band, uint8_t *__restrict code) {
+    const float lo = band.lo, hi = band.hi, t = band.t;
+    const uint8_t upAllowed = firstRow ? 0 : 1;
+    for (int c = 1; c < cols; ++c) {
+        const float a = yr[c], left = yr[c - 1], up = yu[c], upLeft = yu[c - 1];
+        const uint8_t outside = (a < lo) | (a > hi);
+        const uint8_t aOk = !(a < lo);
+        // |a - b| > t, spelt out so that no call is left in the loop.
+        auto near = [t](float a, float b) -> uint8_t { return !(a - b > t) & !(b - a > t); };
+        const uint8_t joinUp = upAllowed & aOk & !(up < lo) & near(a, up);
+        const uint8_t joinLeft = (c > 1) & aOk & !(left < lo) & near(a, left);
+        const uint8_t joinUpLeft = upAllowed & (c > 1) & aOk & !(upLeft < lo) & near(a, upLeft);
+        const uint8_t joins = static_cast<uint8_t>(4 * joinUpLeft + 2 * joinLeft + joinUp);
+        code[c] = outside ? kBackground : joins;
+    }
+}
 
 // The raster scan over rows and columns from 1 (row 0 and column 0 keep -1).
 // Returns false when the label table is full.
 bool scan(const float *y, int *lab, int rows, int cols, const Band &band, Classes &classes) {
+    std::vector<uint8_t> codes(static_cast<size_t>(cols));
+    uint8_t *code = codes.data();
     for (int r = 1; r < rows; ++r) {
         const float *yr = y + static_cast<long long>(r) * cols;
-        const float *yu = yr - cols;
         int *lr = lab + static_cast<long long>(r) * cols;
         const int *lu = lr - cols;
+        joinCodes(yr, yr - cols, cols, r == 1, band, code);
         for (int c = 1; c < cols; ++c) {
-            const float a = yr[c];
-            if (a < band.lo || a > band.hi) {
+            const uint8_t k = code[c];
+            if (k == kBackground) {
                 lr[c] = 0;
                 continue;
             }
-            const bool up = r > 1 && band.joins(a, yu[c], lu[c]);
-            const bool left = c > 1 && band.joins(a, yr[c - 1], lr[c - 1]);
-            const bool upLeft = r > 1 && c > 1 && band.joins(a, yu[c - 1], lu[c - 1]);
-            switch (4 * upLeft + 2 * left + up) {
+            // The left neighbour's label is a class root: it was given one
+            // and no merge has happened since. Labels equal to one already
+            // taken into the class need no look-up.
+            const int left = lr[c - 1], up = lu[c], upLeft = lu[c - 1];
+            switch (k) {
                 case 0:
                     if (classes.count() == kMaxLabels) {
                         std::printf("need more labels than we have\n");
@@ -157,34 +195,57 @@ bool scan(const float *y, int *lab, int rows, int cols, const Band &band, Classe
                     }
                     lr[c] = classes.make();
                     break;
-                case 1: lr[c] = classes.find(lu[c]); break;
-                case 2: lr[c] = classes.find(lr[c - 1]); break;
-                case 4: lr[c] = classes.find(lu[c - 1]); break;
-                case 3: lr[c] = classes.merge(lr[c - 1], lu[c]); break;
-                case 5: lr[c] = classes.merge(lu[c - 1], lu[c]); break;
-                case 6: lr[c] = classes.merge(lu[c - 1], lr[c - 1]); break;
-                case 7: lr[c] = classes.merge(classes.merge(lu[c], lr[c - 1]), lu[c - 1]); break;
+                case 1:
+                    lr[c] = classes.find(up);
+                    break;
+                case 2:
+                    lr[c] = left;
+                    break;
+                case 3:
+                    lr[c] = up == left ? left : classes.mergeIntoRoot(left, up);
+                    break;
+                case 4:
+                    lr[c] = classes.find(upLeft);
+                    break;
+                case 5:
+                    lr[c] = upLeft == up ? classes.find(up) : classes.merge(upLeft, up);
+                    break;
+                case 6:
+                    lr[c] = upLeft == left ? left : classes.mergeIntoRoot(left, upLeft);
+                    break;
+                case 7: {
+                    int merged = up == left ? left : classes.mergeIntoRoot(left, up);
+                    if (upLeft != up && upLeft != left)
+                        merged = classes.mergeIntoRoot(merged, upLeft);
+                    lr[c] = merged;
+                    break;
+                }
             }
         }
     }
     return true;
 }
 
-void resolveRow(int *row, int cols, const Classes &classes) {
-    for (int c = 1; c < cols; ++c)
-        if (row[c] != -1) row[c] = classes.root(row[c]);
+// Every label of a row to its class root (src and dst may be the same row);
+// column 0 keeps its -1.
+TAMO_CCL_CLONES void resolveRow(const int *src, int *dst, int cols, const int *__restrict root) {
+    dst[0] = src[0];
+    for (int c = 1; c < cols; ++c) dst[c] = root[src[c]];
 }
 
-// A background pixel whose four neighbours carry one label takes it; pixels
-// filled earlier in the scan count as neighbours of later ones.
-void fillHolesOfRow(int *lab, int r, int cols) {
-    int *row = lab + static_cast<long long>(r) * cols;
-    const int *above = row - cols, *below = row + cols;
+// A background pixel whose four neighbours carry one label u >= 1 takes it.
+// A filled pixel's neighbours in its row are labelled, so filling one cannot
+// enable or prevent another in the same row: the fills need no order, and
+// the row is filled into `filled` and copied back.
+TAMO_CCL_CLONES void fillHolesOfRow(int *__restrict row, const int *__restrict above,
+                                    const int *__restrict below, int cols, int *__restrict filled) {
     for (int c = 1; c < cols - 1; ++c) {
-        if (row[c] != 0) continue;
         const int u = above[c];
-        if (u >= 1 && below[c] == u && row[c - 1] == u && row[c + 1] == u) row[c] = u;
+        const bool fill =
+            (row[c] == 0) & (u >= 1) & (below[c] == u) & (row[c - 1] == u) & (row[c + 1] == u);
+        filled[c] = fill ? u : row[c];
     }
+    if (cols > 2) std::memcpy(row + 1, filled + 1, sizeof(int) * (cols - 2));
 }
 
 bool writeAreas(const char *path, const std::vector<long long> &area) {
@@ -224,8 +285,10 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
     int dims[3] = {2, cols, rows};
     tamo::RecordPtr labels(Tamocreate("int", dims, 11, 0));
     if (!labels) return -4;
+    // The scan writes every pixel but those of row 0 and column 0.
     int *lab = pixels<int>(labels.get());
-    std::fill(lab, lab + static_cast<long long>(rows) * cols, -1);
+    std::fill(lab, lab + cols, -1);
+    for (int r = 1; r < rows; ++r) lab[static_cast<long long>(r) * cols] = -1;
     lab[0] = 0;
 
     Classes classes;
@@ -235,26 +298,37 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
         return 1;
     }
     const int count = classes.count();
-    classes.flatten();
+    const int *root = classes.flatten();
+
+    // Once the scan has succeeded, only the areas file can still fail; without
+    // one, the final labels go straight into a plain "32bit" output instead
+    // of being copied there at the end.
+    const bool direct = out->dtype == TAMO_32BIT && out->orvndim == 2 && !(areasPath && *areasPath);
+    int *dest = direct ? pixels<int>(out) : lab;
+    if (direct) std::memcpy(dest, lab, sizeof(int) * cols);
+    auto row = [&](int *base, int r) { return base + static_cast<long long>(r) * cols; };
 
     // Rows are resolved one ahead of the hole filling, which looks one row
     // down; a row is final once filled, and its areas can be counted.
     const bool wantAreas = eraseSmall != 0 || eraseLarge != 0 || (areasPath && *areasPath);
     std::vector<long long> area(wantAreas ? static_cast<size_t>(count) + 1 : 0, 0);
     auto countRow = [&](int r) {
-        const int *row = lab + static_cast<long long>(r) * cols;
+        const int *labels = row(dest, r);
         for (int c = 1; c < cols; ++c) {
-            const int l = row[c];
+            const int l = labels[c];
             if (l > count || l < -1)
                 std::printf("invalid label %d at %d %d\n", l, r, c);
             else if (l > 0)
                 ++area[l];
         }
     };
-    if (rows > 1) resolveRow(lab + cols, cols, classes);
+    std::vector<int> filled(static_cast<size_t>(cols));
+    if (rows > 1) resolveRow(row(lab, 1), row(dest, 1), cols, root);
     for (int r = 1; r < rows; ++r) {
-        if (r + 1 < rows) resolveRow(lab + static_cast<long long>(r + 1) * cols, cols, classes);
-        if (r + 1 < rows) fillHolesOfRow(lab, r, cols);
+        if (r + 1 < rows) {
+            resolveRow(row(lab, r + 1), row(dest, r + 1), cols, root);
+            fillHolesOfRow(row(dest, r), row(dest, r - 1), row(dest, r + 1), cols, filled.data());
+        }
         if (wantAreas) countRow(r);
     }
     if (countOut) *countOut = count;
@@ -268,11 +342,11 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
         std::fflush(stdout);
         // An erased class's area becomes 0, so the rest of it follows.
         for (int r = 1; r < rows; ++r) {
-            int *row = lab + static_cast<long long>(r) * cols;
+            int *labels = row(dest, r);
             for (int c = 1; c < cols; ++c) {
-                const int l = row[c];
+                const int l = labels[c];
                 if (area[l] < eraseSmall) {
-                    row[c] = 0;
+                    labels[c] = 0;
                     area[l] = 0;
                 }
             }
@@ -282,11 +356,12 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
     }
     if (eraseLarge != 0) {
         for (int r = 1; r < rows; ++r) {
-            int *row = lab + static_cast<long long>(r) * cols;
+            int *labels = row(dest, r);
             for (int c = 1; c < cols; ++c)
-                if (row[c] > 0 && area[row[c]] > eraseLarge) row[c] = 0;
+                if (labels[c] > 0 && area[labels[c]] > eraseLarge) labels[c] = 0;
         }
     }
+    if (direct) return 0;
 
     int rc = 0;
     if (out->dtype == TAMO_32BIT) {

@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "detail.h"
@@ -306,8 +305,6 @@ TilePlan planTiles(int wr, int wc, int outRows, int outCols) {
             if (points > kCachePoints) cost *= 1.25;
             if (!best.th || cost < best.cost) best = {th, tw, cost};
         }
-    if (getenv("CORR_DEBUG")) fprintf(stderr, "plan %d x %d\n", best.th, best.tw);
-    if (getenv("CORR_TH")) best.th = atoi(getenv("CORR_TH")), best.tw = atoi(getenv("CORR_TW"));
     return best;
 }
 
@@ -377,7 +374,7 @@ void slidingSumFft(const Frame &f, const std::vector<double> &k, int wr, int wc,
 
 // Windows up to this many elements are summed directly; beyond, the
 // transforms are cheaper.
-constexpr int kDirectWindow = 48;
+constexpr int kDirectWindow = 36;
 
 // The transforms work on the image minus `shift` (its mean), which keeps
 // their rounding small against the result; the shift is added back.

@@ -2,17 +2,22 @@
 // Laplacian, quadratic variation, gradient magnitude and direction, Harris
 // response and the marking of local maxima.
 //
-// Each derivative is filtered once per call (flDoG handles the frames of a
-// three-dimensional image one by one, as the measures require), and the
-// image-by-image arithmetic that combines them runs as one pass per measure
-// with the same float operations in the same order as the step-by-step
-// expression, so the results are those of that expression.
+// Each derivative is filtered once per call, frame by frame, and all the
+// derivatives of a measure are filtered together row by row; each row is
+// combined as soon as its derivatives are there, with the same float
+// operations in the same order as the image-by-image expression, so the
+// results are those of that expression without any full-size scratch image.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "detail.h"
+#include "gaussian_rows.h"
 #include "tamoops.h"
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
@@ -73,10 +78,25 @@ const float *data(const RecordPtr &r) {
 
 // ---- Fused combinations ------------------------------------------------------
 
-TAMO_VECTOR_CLONES void curvatureKernel(const float *lx, const float *ly, const float *lxx,
-                                        const float *lyy, const float *lxy, float *out,
-                                        long long n) {
-    for (long long i = 0; i < n; ++i) {
+// sqrt of non-negative values. The compiler keeps a scalar errno path around
+// every sqrt call, so the vector form is spelt out.
+void sqrtRow(const float *in, float *out, int n) {
+    int i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= n; i += 4) _mm_storeu_ps(out + i, _mm_sqrt_ps(_mm_loadu_ps(in + i)));
+#endif
+    for (; i < n; ++i) out[i] = std::sqrt(in[i]);
+}
+
+TAMO_VECTOR_CLONES void squaredNormRow(const float *p, const float *q, float *out, int n) {
+    for (int i = 0; i < n; ++i) out[i] = p[i] * p[i] + q[i] * q[i];
+}
+
+// Curvature of one row; `root` holds sqrt(Lx^2 + Ly^2).
+TAMO_VECTOR_CLONES void curvatureRow(const float *lx, const float *ly, const float *lxx,
+                                     const float *lyy, const float *lxy, const float *root,
+                                     float *out, int n) {
+    for (int i = 0; i < n; ++i) {
         const float a = ly[i] * ly[i];
         const float n1 = lxx[i] * a;
         const float n2 = ((lxy[i] * ly[i]) * lx[i]) * -2.0f;
@@ -84,28 +104,73 @@ TAMO_VECTOR_CLONES void curvatureKernel(const float *lx, const float *ly, const 
         const float n3 = lyy[i] * b;
         const float numerator = (n1 + n2) + n3;
         const float q = b + a;
-        const float r = q * std::sqrt(q) + 0.01f;
-        out[i] = numerator / r;
+        out[i] = numerator / (q * root[i] + 0.01f);
     }
 }
 
-TAMO_VECTOR_CLONES void sumKernel(const float *p, const float *q, float *out, long long n) {
-    for (long long i = 0; i < n; ++i) out[i] = p[i] + q[i];
+TAMO_VECTOR_CLONES void sumRow(const float *p, const float *q, float *out, int n) {
+    for (int i = 0; i < n; ++i) out[i] = p[i] + q[i];
 }
 
-TAMO_VECTOR_CLONES void sumOfSquaresKernel(const float *p, const float *q, float *out,
-                                           long long n) {
-    for (long long i = 0; i < n; ++i) out[i] = p[i] * p[i] + q[i] * q[i];
+TAMO_VECTOR_CLONES void quadraticVariationRow(const float *xx, const float *yy, const float *xy,
+                                              float *out, int n, float s2) {
+    for (int i = 0; i < n; ++i) out[i] = ((xx[i] * xx[i] + yy[i] * yy[i]) + xy[i] * xy[i]) * s2;
 }
 
-TAMO_VECTOR_CLONES void magnitudeKernel(const float *p, const float *q, float *out, long long n) {
-    for (long long i = 0; i < n; ++i) out[i] = std::sqrt(p[i] * p[i] + q[i] * q[i]);
+// Derivative rows of one output row, handed to `combine(rows, out, cols)`
+// with rows[d] the row of derivative d.
+template <class Combine>
+class CombiningSink : public tamo::DerivativeRowSink {
+public:
+    CombiningSink(TAMOHDR *out, size_t derivatives, Combine combine)
+        : out_(out), rows_(rowsOf(out)), cols_(dimLength(out, 0)), combine_(combine) {
+        for (size_t d = 0; d < derivatives; ++d) {
+            buffers_.emplace_back(cols_, 0.0f);
+            pointers_.push_back(buffers_.back().data());
+        }
+    }
+    float *row(int d, int, int) override { return buffers_[d].data(); }
+    void done(int f, int r) override {
+        float *dst = pixels<float>(out_) + (static_cast<long long>(f) * rows_ + r) * cols_;
+        combine_(pointers_.data(), dst, cols_);
+    }
+    int rows() const { return rows_; }
+
+private:
+    TAMOHDR *out_;
+    int rows_, cols_;
+    Combine combine_;
+    std::vector<std::vector<float>> buffers_;
+    std::vector<const float *> pointers_;
+};
+
+// Filters the derivatives a measure needs and combines them row by row into
+// out (both "float", equal sizes). Each derivative is checked as flDoG
+// checks it, in order, with flDoG's messages; `checked(d, status)` sees each
+// status. When flDoG would refuse them the derivatives are 0.
+template <class Combine, class Checked>
+void measure(TAMOHDR *in, TAMOHDR *out, float sigma,
+             const std::vector<tamo::Derivative> &derivatives, Combine combine, Checked checked) {
+    bool filterable = true;
+    for (size_t d = 0; d < derivatives.size(); ++d) {
+        const int status =
+            tamo::checkDoG(in, nullptr, derivatives[d].order, derivatives[d].direction, sigma);
+        checked(d, status);
+        filterable = filterable && status == 0;
+    }
+    CombiningSink<Combine> sink(out, derivatives.size(), combine);
+    if (filterable) {
+        tamo::filterDerivatives(in, derivatives, sigma, sink);
+        return;
+    }
+    for (int f = 0; f < framesOf(in); ++f)
+        for (int r = 0; r < sink.rows(); ++r) sink.done(f, r);
 }
 
-TAMO_VECTOR_CLONES void quadraticVariationKernel(const float *xx, const float *yy, const float *xy,
-                                                 float *out, long long n, float s2) {
-    for (long long i = 0; i < n; ++i)
-        out[i] = ((xx[i] * xx[i] + yy[i] * yy[i]) + xy[i] * xy[i]) * s2;
+template <class Combine>
+void measure(TAMOHDR *in, TAMOHDR *out, float sigma,
+             const std::vector<tamo::Derivative> &derivatives, Combine combine) {
+    measure(in, out, sigma, derivatives, combine, [](size_t, int) {});
 }
 
 // Harris response of one row from the three-row column sums of gx^2, gy^2
@@ -158,72 +223,63 @@ extern "C" {
 
 int flcurv(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
-    RecordPtr d[5];  // Lx, Ly, Lxx, Lyy, Lxy
-    if (!makeScratch(in, d)) return -3;
-    flDoG(in, d[1].get(), 1, 1, sigma);
-    flDoG(in, d[2].get(), 2, 0, sigma);
-    flDoG(in, d[0].get(), 1, 0, sigma);
-    flDoG(in, d[4].get(), 2, 2, sigma);
-    flDoG(in, d[3].get(), 2, 1, sigma);
-    curvatureKernel(data(d[0]), data(d[1]), data(d[2]), data(d[3]), data(d[4]), pixels<float>(out),
-                    tamo::elementCount(in));
+    std::vector<float> q, root;
+    // Lx, Ly, Lxx, Lyy, Lxy, checked in the order the expression uses them.
+    measure(in, out, sigma, {{1, 1}, {2, 0}, {1, 0}, {2, 2}, {2, 1}},
+            [&](const float *const *d, float *dst, int n) {
+                q.resize(n);
+                root.resize(n);
+                squaredNormRow(d[2], d[0], q.data(), n);
+                sqrtRow(q.data(), root.data(), n);
+                curvatureRow(d[2], d[0], d[1], d[4], d[3], root.data(), dst, n);
+            });
     return 0;
 }
 
 int flLaplace(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
-    RecordPtr d[2];  // Lxx, Lyy
-    if (!makeScratch(in, d)) return -3;
-    const bool squared = sigma < 0;
-    const float s = squared ? -sigma : sigma;
-    flDoG(in, d[0].get(), 2, 0, s);
-    flDoG(in, d[1].get(), 2, 1, s);
-    const long long n = tamo::elementCount(in);
-    if (squared)
-        sumOfSquaresKernel(data(d[0]), data(d[1]), pixels<float>(out), n);
-    else
-        sumKernel(data(d[0]), data(d[1]), pixels<float>(out), n);
+    if (sigma < 0) {
+        measure(in, out, -sigma, {{2, 0}, {2, 1}}, [](const float *const *d, float *dst, int n) {
+            squaredNormRow(d[0], d[1], dst, n);
+        });
+    } else {
+        measure(in, out, sigma, {{2, 0}, {2, 1}},
+                [](const float *const *d, float *dst, int n) { sumRow(d[0], d[1], dst, n); });
+    }
     return 0;
 }
 
 int flqvar(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
-    RecordPtr d[3];  // Lxx, Lyy, Lxy
-    if (!makeScratch(in, d)) return -3;
-    if (flDoG(in, d[0].get(), 2, 0, sigma) != 0)
-        std::printf("non zero value returned from flDoG2,0\n");
-    std::fflush(stdout);
-    if (flDoG(in, d[1].get(), 2, 1, sigma) != 0)
-        std::printf("non zero value returned from flDoG2,1\n");
-    std::fflush(stdout);
-    if (int rc = flDoG(in, d[2].get(), 2, 2, sigma))
-        std::printf("value %d returned from flDoG2,2\n", rc);
-    std::fflush(stdout);
-    quadraticVariationKernel(data(d[0]), data(d[1]), data(d[2]), pixels<float>(out),
-                             tamo::elementCount(in), sigma * sigma);
+    const float s2 = sigma * sigma;
+    measure(
+        in, out, sigma, {{2, 0}, {2, 1}, {2, 2}},
+        [s2](const float *const *d, float *dst, int n) {
+            quadraticVariationRow(d[0], d[1], d[2], dst, n, s2);
+        },
+        [](size_t d, int status) {
+            if (status != 0 && d < 2)
+                std::printf("non zero value returned from flDoG2,%d\n", int(d));
+            if (status != 0 && d == 2) std::printf("value %d returned from flDoG2,2\n", status);
+            std::fflush(stdout);
+        });
     return 0;
 }
 
 int flgmag(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
-    RecordPtr d[2];  // Lx, Ly
-    if (!makeScratch(in, d)) return -3;
-    flDoG(in, d[0].get(), 1, 0, sigma);
-    flDoG(in, d[1].get(), 1, 1, sigma);
-    magnitudeKernel(data(d[0]), data(d[1]), pixels<float>(out), tamo::elementCount(in));
+    measure(in, out, sigma, {{1, 0}, {1, 1}}, [](const float *const *d, float *dst, int n) {
+        squaredNormRow(d[0], d[1], dst, n);
+        sqrtRow(dst, dst, n);
+    });
     return 0;
 }
 
 int flgdir(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
-    RecordPtr d[2];  // Lx, Ly
-    if (!makeScratch(in, d)) return -3;
-    flDoG(in, d[0].get(), 1, 0, sigma);
-    flDoG(in, d[1].get(), 1, 1, sigma);
-    const float *lx = data(d[0]), *ly = data(d[1]);
-    float *dst = pixels<float>(out);
-    const long long n = tamo::elementCount(in);
-    for (long long i = 0; i < n; ++i) dst[i] = std::atan2(ly[i], lx[i]);
+    measure(in, out, sigma, {{1, 0}, {1, 1}}, [](const float *const *d, float *dst, int n) {
+        for (int i = 0; i < n; ++i) dst[i] = std::atan2(d[1][i], d[0][i]);
+    });
     return 0;
 }
 

@@ -167,8 +167,10 @@ int kernelRadius(float s) {
 // out[c] = sum_j taps[j] * padded[c + j] over one padded row. With K known
 // at compile time the tap loop unrolls and each output stays in a register.
 template <int K, Factor::Symmetry S>
-TAMO_VECTOR_CLONES void correlateRowFixed(const float *padded, int cols, const float *t,
-                                          float *out) {
+TAMO_VECTOR_CLONES void correlateRowFixed(const float *__restrict padded, int cols,
+                                          const float *__restrict taps, float *__restrict out) {
+    float t[2 * K + 1];
+    for (int j = 0; j <= 2 * K; ++j) t[j] = taps[j];
     for (int c = 0; c < cols; ++c) {
         const float *p = padded + K + c;
         float sum = S == Factor::Even ? t[K] * p[0] : 0.0f;
@@ -186,20 +188,31 @@ TAMO_VECTOR_CLONES void correlateRowFixed(const float *padded, int cols, const f
 // out[c] (+)= sum_j taps[j] * rows[j][c], rows being the 2K+1 filtered rows
 // around the output row.
 template <int K, Factor::Symmetry S>
-TAMO_VECTOR_CLONES void correlateColumnFixed(const float *const *rows, int cols, const float *t,
-                                             float *out, bool accumulate) {
-    const float *centre = rows[K];
-    for (int c = 0; c < cols; ++c) {
-        float sum = S == Factor::Even ? t[K] * centre[c] : 0.0f;
+TAMO_VECTOR_CLONES void correlateColumnFixed(const float *const *rowPointers, int cols,
+                                             const float *__restrict taps, float *__restrict out,
+                                             bool accumulate) {
+    // Local copies: the compiler then knows no store into `out` changes them.
+    const float *__restrict r[2 * K + 1];
+    float t[2 * K + 1];
+    for (int j = 0; j <= 2 * K; ++j) {
+        r[j] = rowPointers[j];
+        t[j] = taps[j];
+    }
+    auto sumAt = [&](int c) {
+        float sum = S == Factor::Even ? t[K] * r[K][c] : 0.0f;
 #pragma GCC unroll 16
         for (int m = 1; m <= K; ++m) {
             if constexpr (S == Factor::Even)
-                sum += t[K + m] * (rows[K + m][c] + rows[K - m][c]);
+                sum += t[K + m] * (r[K + m][c] + r[K - m][c]);
             else
-                sum += t[K + m] * (rows[K + m][c] - rows[K - m][c]);
+                sum += t[K + m] * (r[K + m][c] - r[K - m][c]);
         }
-        out[c] = accumulate ? out[c] + sum : sum;
-    }
+        return sum;
+    };
+    if (accumulate)
+        for (int c = 0; c < cols; ++c) out[c] += sumAt(c);
+    else
+        for (int c = 0; c < cols; ++c) out[c] = sumAt(c);
 }
 
 // Any K and any kernel: one tap at a time over the whole row.
@@ -259,9 +272,9 @@ TAMO_VECTOR_CLONES void correlateColumnAny(const float *const *rows, int cols, c
 using RowPass = void (*)(const float *, int, const float *, float *);
 using ColumnPass = void (*)(const float *const *, int, const float *, float *, bool);
 
-// The unrolled passes cover K up to 12 (sigma below 4); larger kernels take
-// the general loops.
-constexpr int kMaxFixedK = 12;
+// The unrolled passes cover K up to 6 (sigma below 2); larger kernels, whose
+// taps outnumber the registers, take the one-tap-at-a-time loops.
+constexpr int kMaxFixedK = 6;
 
 template <int... Ks>
 RowPass rowPassFor(int k, Factor::Symmetry s, std::integer_sequence<int, Ks...>) {
@@ -326,7 +339,8 @@ TAMO_VECTOR_CLONES void correlateDirectRow(const float *padded, int paddedCols, 
 // pixel writer for any other type.
 class FrameWriter : public tamo::DerivativeRowSink {
 public:
-    FrameWriter(TAMOHDR *out, int cols) : out_(out), cols_(cols), direct_(out->dtype == TAMO_32FLT) {
+    FrameWriter(TAMOHDR *out, int cols)
+        : out_(out), cols_(cols), direct_(out->dtype == TAMO_32FLT) {
         if (!direct_) scratch_.resize(cols);
     }
     float *row(int, int f, int r) override {
@@ -366,8 +380,11 @@ void filterSeparable(const float *frame, int rows, int cols, int k,
         }
     }
     std::vector<float> padded(static_cast<size_t>(cols) + 2 * k);
+    // Ring rows are one cache line longer than a multiple of 16 floats, so
+    // the 2K+1 rows read together fall into different cache sets.
+    const size_t stride = (static_cast<size_t>(cols) + 15) / 16 * 16 + 16;
     std::vector<std::vector<float>> ring(rowFactors.size(),
-                                         std::vector<float>(static_cast<size_t>(width) * cols));
+                                         std::vector<float>(static_cast<size_t>(width) * stride));
     std::vector<const float *> window(width);
     int next = 0;  // next source row to filter into the rings
     for (int r = 0; r < rows; ++r) {
@@ -378,7 +395,7 @@ void filterSeparable(const float *frame, int rows, int cols, int k,
             std::fill(padded.begin() + k + cols, padded.end(), src[cols - 1]);
             for (size_t i = 0; i < rowFactors.size(); ++i)
                 correlateRow(padded.data(), cols, *rowFactors[i],
-                             ring[i].data() + static_cast<size_t>(next % width) * cols);
+                             ring[i].data() + static_cast<size_t>(next % width) * stride);
         }
         for (size_t d = 0; d < kernels.size(); ++d) {
             float *dst = sink.row(static_cast<int>(d), f, r);
@@ -386,7 +403,7 @@ void filterSeparable(const float *frame, int rows, int cols, int k,
                 const std::vector<float> &rows_ = ring[ringOf[d][t]];
                 for (int j = 0; j < width; ++j) {
                     const int src = std::clamp(r + j - k, 0, rows - 1);
-                    window[j] = rows_.data() + static_cast<size_t>(src % width) * cols;
+                    window[j] = rows_.data() + static_cast<size_t>(src % width) * stride;
                 }
                 correlateColumn(window.data(), cols, kernels[d].terms[t].col, dst, t > 0);
             }
@@ -538,20 +555,21 @@ int checkDoG(TAMOHDR *in, TAMOHDR *out, int order, int direction, float sigma) {
     }
     if (out && (!tamo::hasValidMagic(out) || !out->orvptr || dimLength(out, 0) < cols ||
                 rowsOf(out) < rows || writablePlanes(out) < framesOf(in))) {
-        std::printf("flDoG: output image must be a numeric image at least as large as the "
-                    "input. Exiting\n");
+        std::printf(
+            "flDoG: output image must be a numeric image at least as large as the "
+            "input. Exiting\n");
         return -8;
     }
     return 0;
 }
 
-void filterDerivatives(TAMOHDR *in, const std::vector<DerivativeSpec> &derivatives, float sigma,
+void filterDerivatives(TAMOHDR *in, const std::vector<Derivative> &derivatives, float sigma,
                        DerivativeRowSink &sink) {
     const float s = std::fabs(sigma);
     const int k = kernelRadius(s);
     const Powers powers(s);
     std::vector<SeparableKernel> kernels;
-    for (const DerivativeSpec &d : derivatives)
+    for (const Derivative &d : derivatives)
         kernels.push_back(separableKernel(d.order, d.direction, k, powers));
     const int rows = rowsOf(in), cols = dimLength(in, 0), frames = framesOf(in);
     if (cols < 1) return;

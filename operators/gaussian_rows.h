@@ -9,7 +9,7 @@
 namespace tamo {
 
 // A derivative as flDoG names it.
-struct DerivativeSpec {
+struct Derivative {
     int order;
     int direction;
 };
@@ -34,7 +34,7 @@ int checkDoG(TAMOHDR *in, TAMOHDR *out, int order, int direction, float sigma);
 // handing the results to `sink` row by row, frames in order, rows in order.
 // Results equal flDoG's for the same derivative. Not for sigma 0 or the
 // squared Laplacian (negative sigma with direction 3).
-void filterDerivatives(TAMOHDR *in, const std::vector<DerivativeSpec> &derivatives, float sigma,
+void filterDerivatives(TAMOHDR *in, const std::vector<Derivative> &derivatives, float sigma,
                        DerivativeRowSink &sink);
 
 }  // namespace tamo

@@ -2,13 +2,25 @@
 // table look-up per pixel) or over a sliding window centred on each pixel.
 // A colour image (three frames) shares one histogram between its frames in
 // whole-image mode and is equalised frame by frame in window mode.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "detail.h"
 #include "tamoops.h"
+
+// The selects of quickBins vectorise only when comparisons may be assumed
+// not to trap; no result depends on floating-point exception flags.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("no-trapping-math")
+#endif
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define TAMO_HISTEQ_CLONES __attribute__((target_clones("avx2", "default")))
@@ -88,67 +100,98 @@ private:
 inline int wholeImageBin(float v, float mn, float range) {
     const float d = v - mn;
     const double x = static_cast<double>(d) * 255.0 / static_cast<double>(range);
-    if (!(x > 0.0)) return 0;
-    return x < 255.0 ? static_cast<int>(x) : 255;
+    const double low = x > 0.0 ? x : 0.0;  // NaN too
+    return static_cast<int>(low < 255.0 ? low : 255.0);
 }
 
 // The bins of n consecutive values. Kept free of calls and early exits so that
 // the compiler vectorises it.
-TAMO_HISTEQ_CLONES void binValues(const float *v, uint8_t *bins, long long n, float mn,
-                                  float range) {
-    for (long long i = 0; i < n; ++i)
-        bins[i] = static_cast<uint8_t>(wholeImageBin(v[i], mn, range));
+TAMO_HISTEQ_CLONES void binValues(const float *__restrict v, uint8_t *__restrict bins, int n,
+                                  float mn, float range) {
+    for (int i = 0; i < n; ++i) bins[i] = static_cast<uint8_t>(wholeImageBin(v[i], mn, range));
+}
+
+// Largest and smallest of n values, folded into top and bottom as
+// "if (v > top) top = v" and "if (v < bottom) bottom = v" would (NaN is
+// passed over). maxps/minps keep their second operand unless the first is
+// strictly beyond it, which is that rule exactly.
+void valueRange(const float *v, long long n, float &top, float &bottom) {
+    long long i = 0;
+#if defined(__SSE2__)
+    __m128 mx[2] = {_mm_set1_ps(top), _mm_set1_ps(top)};
+    __m128 mn[2] = {_mm_set1_ps(bottom), _mm_set1_ps(bottom)};
+    for (; i + 8 <= n; i += 8)
+        for (int k = 0; k < 2; ++k) {
+            const __m128 x = _mm_loadu_ps(v + i + 4 * k);
+            mx[k] = _mm_max_ps(x, mx[k]);
+            mn[k] = _mm_min_ps(x, mn[k]);
+        }
+    float lanes[16];
+    _mm_storeu_ps(lanes, mx[0]);
+    _mm_storeu_ps(lanes + 4, mx[1]);
+    _mm_storeu_ps(lanes + 8, mn[0]);
+    _mm_storeu_ps(lanes + 12, mn[1]);
+    for (int k = 0; k < 8; ++k) {
+        top = lanes[k] > top ? lanes[k] : top;
+        bottom = lanes[8 + k] < bottom ? lanes[8 + k] : bottom;
+    }
+#endif
+    for (; i < n; ++i) {
+        top = v[i] > top ? v[i] : top;
+        bottom = v[i] < bottom ? v[i] : bottom;
+    }
+}
+
+// dst[c] = lut[bins[c]]. The image is far larger than the caches, so the
+// results are streamed past them (no read of the destination first).
+void lookUp(const float *lut, const uint8_t *bins, float *dst, int n) {
+    int c = 0;
+#if defined(__SSE2__)
+    for (; c < n && reinterpret_cast<uintptr_t>(dst + c) % 16 != 0; ++c) dst[c] = lut[bins[c]];
+    for (; c + 4 <= n; c += 4)
+        _mm_stream_ps(dst + c, _mm_setr_ps(lut[bins[c]], lut[bins[c + 1]], lut[bins[c + 2]],
+                                           lut[bins[c + 3]]));
+#endif
+    for (; c < n; ++c) dst[c] = lut[bins[c]];
 }
 
 int equaliseWholeImage(const float *data, const Plane &p, const OutputWriter &out, bool colour) {
     const long long plane = static_cast<long long>(p.rows) * p.cols;
     const long long n = plane * p.planes;
 
-    // Eight independent running extremes keep the comparison chains short.
-    float mx[8], mn[8];
-    for (int k = 0; k < 8; ++k) mx[k] = kRangeMax, mn[k] = kRangeMin;
-    long long i = 0;
-    for (; i + 8 <= n; i += 8)
-        for (int k = 0; k < 8; ++k) {
-            const float v = data[i + k];
-            mx[k] = v > mx[k] ? v : mx[k];
-            mn[k] = v < mn[k] ? v : mn[k];
-        }
-    for (; i < n; ++i) {
-        const float v = data[i];
-        mx[0] = v > mx[0] ? v : mx[0];
-        mn[0] = v < mn[0] ? v : mn[0];
-    }
     float top = kRangeMax, bottom = kRangeMin;
-    for (int k = 0; k < 8; ++k) {
-        top = mx[k] > top ? mx[k] : top;
-        bottom = mn[k] < bottom ? mn[k] : bottom;
-    }
+    valueRange(data, n, top, bottom);
     if (bottom >= top) {
         std::printf("maximum = minimum. Somethings is wrong with this image\n");
         return -2;
     }
     const float range = top - bottom;
 
-    // Bins once, kept for the output pass; counted in four tables so that
-    // runs of equal bins do not wait on each other.
-    std::vector<uint8_t> bins(static_cast<size_t>(n));
-    binValues(data, bins.data(), n, bottom, range);
-    std::vector<long long> counts(4 * 256, 0);
-    i = 0;
-    for (; i + 4 <= n; i += 4) {
-        ++counts[bins[i]];
-        ++counts[256 + bins[i + 1]];
-        ++counts[512 + bins[i + 2]];
-        ++counts[768 + bins[i + 3]];
+    // Bins once, kept for the output pass, in chunks that stay in cache while
+    // they are counted; four count tables so that runs of equal bins do not
+    // wait on each other.
+    std::unique_ptr<uint8_t[]> bins(new uint8_t[static_cast<size_t>(n)]);
+    constexpr int kChunk = 4096;
+    long long counts[4][256] = {};
+    for (long long i0 = 0; i0 < n; i0 += kChunk) {
+        const int len = static_cast<int>(std::min<long long>(kChunk, n - i0));
+        uint8_t *chunk = bins.get() + i0;
+        binValues(data + i0, chunk, len, bottom, range);
+        int j = 0;
+        for (; j + 4 <= len; j += 4) {
+            ++counts[0][chunk[j]];
+            ++counts[1][chunk[j + 1]];
+            ++counts[2][chunk[j + 2]];
+            ++counts[3][chunk[j + 3]];
+        }
+        for (; j < len; ++j) ++counts[0][chunk[j]];
     }
-    for (; i < n; ++i) ++counts[bins[i]];
 
     // Counted as integers: identical to counting in floats up to 2^24 pixels
     // per bin, and still right beyond.
     float h[256];
     for (int b = 0; b < 256; ++b)
-        h[b] = static_cast<float>(counts[b] + counts[256 + b] + counts[512 + b] + counts[768 + b]);
+        h[b] = static_cast<float>(counts[0][b] + counts[1][b] + counts[2][b] + counts[3][b]);
     if (colour)
         for (int b = 0; b < 256; ++b) std::printf("h[%d]= %f\n", b, h[b]);
 
@@ -169,14 +212,16 @@ int equaliseWholeImage(const float *data, const Plane &p, const OutputWriter &ou
     for (int b = 0; b < 256; ++b) lut[b] = 255.0f * cdf[b];
     for (int f = 0; f < p.planes; ++f)
         for (int r = 0; r < p.rows; ++r) {
-            const uint8_t *src = bins.data() + f * plane + static_cast<long long>(r) * p.cols;
+            const uint8_t *src = bins.get() + f * plane + static_cast<long long>(r) * p.cols;
             if (out.direct()) {
-                float *dst = out.row(f, r);
-                for (int c = 0; c < p.cols; ++c) dst[c] = lut[src[c]];
+                lookUp(lut, src, out.row(f, r), p.cols);
             } else {
                 for (int c = 0; c < p.cols; ++c) out.put(f, r, c, lut[src[c]]);
             }
         }
+#if defined(__SSE2__)
+    _mm_sfence();  // the streamed stores are visible before the call returns
+#endif
     return 0;
 }
 

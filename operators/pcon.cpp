@@ -220,7 +220,8 @@ int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, flo
                            diffs(row, 1), diffs(row, 2), diffs(row, 3), cols, s, c);
         };
         auto clear = [&](int row) {
-            for (int dir = 0; dir < 4; ++dir) std::fill(diffs(row, dir), diffs(row, dir) + cols, 0.0f);
+            for (int dir = 0; dir < 4; ++dir)
+                std::fill(diffs(row, dir), diffs(row, dir) + cols, 0.0f);
         };
         double sum = 0.0;
         clear(0);

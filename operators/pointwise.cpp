@@ -20,8 +20,8 @@
 #include <limits>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) || defined(__SSE2__)
+#include <immintrin.h>
 #endif
 
 #include "detail.h"
@@ -215,48 +215,81 @@ TAMO_VECTOR_CLONES long long lnKernel(const float *in, float *out, long long n) 
     return refused;
 }
 
-TAMO_VECTOR_CLONES bool anyNegative(const float *in, long long n) {
-    int negative = 0;
-    for (long long i = 0; i < n; ++i) negative |= in[i] < 0.0f;
-    return negative != 0;
-}
-
-// sqrt of values known not to be negative. The compiler keeps a scalar
-// errno path around every sqrt call, so the vector form is spelt out.
-void sqrtKernel(const float *in, float *out, long long n) {
+// The square roots and the range scan of flinv are spelt out in vector
+// instructions: the compiler keeps a scalar errno path around every sqrt
+// call, and does not split a max/min scan into lanes.
+// Writes sqrt of the values before the first negative one and returns that
+// one's index (n when there is none).
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx"))) long long sqrtUntilNegativeAvx(const float *in, float *out,
+                                                              long long n) {
     long long i = 0;
-#if defined(__SSE2__)
-    for (; i + 4 <= n; i += 4) _mm_storeu_ps(out + i, _mm_sqrt_ps(_mm_loadu_ps(in + i)));
-#endif
-    for (; i < n; ++i) out[i] = std::sqrt(in[i]);
-}
-
-// Largest and smallest value (NaN ignored), kept per lane so the scan
-// vectorises.
-TAMO_VECTOR_CLONES void rangeKernel(const float *in, long long n, float &top, float &bottom) {
-    constexpr int kLanes = 16;
-    float hi[kLanes], lo[kLanes];
-    for (int l = 0; l < kLanes; ++l) {
-        hi[l] = -std::numeric_limits<float>::infinity();
-        lo[l] = std::numeric_limits<float>::infinity();
-    }
-    long long i = 0;
-    for (; i + kLanes <= n; i += kLanes) {
-        for (int l = 0; l < kLanes; ++l) {
-            const float v = in[i + l];
-            hi[l] = v > hi[l] ? v : hi[l];
-            lo[l] = v < lo[l] ? v : lo[l];
-        }
+    const __m256 zero = _mm256_setzero_ps();
+    for (; i + 8 <= n; i += 8) {
+        const __m256 v = _mm256_loadu_ps(in + i);
+        if (_mm256_movemask_ps(_mm256_cmp_ps(v, zero, _CMP_LT_OQ))) break;
+        _mm256_storeu_ps(out + i, _mm256_sqrt_ps(v));
     }
     for (; i < n; ++i) {
-        hi[0] = in[i] > hi[0] ? in[i] : hi[0];
-        lo[0] = in[i] < lo[0] ? in[i] : lo[0];
+        if (in[i] < 0.0f) return i;
+        out[i] = std::sqrt(in[i]);
     }
-    top = hi[0];
-    bottom = lo[0];
-    for (int l = 1; l < kLanes; ++l) {
-        top = hi[l] > top ? hi[l] : top;
-        bottom = lo[l] < bottom ? lo[l] : bottom;
+    return n;
+}
+bool haveAvx() {
+    static const bool yes = __builtin_cpu_supports("avx");
+    return yes;
+}
+#endif
+
+long long sqrtUntilNegative(const float *in, float *out, long long n) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (haveAvx()) return sqrtUntilNegativeAvx(in, out, n);
+#endif
+    long long i = 0;
+#if defined(__SSE2__)
+    const __m128 zero = _mm_setzero_ps();
+    for (; i + 4 <= n; i += 4) {
+        const __m128 v = _mm_loadu_ps(in + i);
+        if (_mm_movemask_ps(_mm_cmplt_ps(v, zero))) break;
+        _mm_storeu_ps(out + i, _mm_sqrt_ps(v));
+    }
+#endif
+    for (; i < n; ++i) {
+        if (in[i] < 0.0f) return i;
+        out[i] = std::sqrt(in[i]);
+    }
+    return n;
+}
+
+// Largest and smallest value, NaN ignored: each lane keeps v > max ? v : max,
+// which is what max(v, max) computes lane by lane.
+void rangeKernel(const float *in, long long n, float &top, float &bottom) {
+    top = -std::numeric_limits<float>::infinity();
+    bottom = std::numeric_limits<float>::infinity();
+    long long i = 0;
+#if defined(__SSE2__)
+    __m128 hi[4], lo[4];
+    for (int l = 0; l < 4; ++l) {
+        hi[l] = _mm_set1_ps(top);
+        lo[l] = _mm_set1_ps(bottom);
+    }
+    for (; i + 16 <= n; i += 16) {
+        for (int l = 0; l < 4; ++l) {
+            const __m128 v = _mm_loadu_ps(in + i + 4 * l);
+            hi[l] = _mm_max_ps(v, hi[l]);
+            lo[l] = _mm_min_ps(v, lo[l]);
+        }
+    }
+    float lanes[16];
+    for (int l = 0; l < 4; ++l) _mm_storeu_ps(lanes + 4 * l, hi[l]);
+    for (float v : lanes) top = v > top ? v : top;
+    for (int l = 0; l < 4; ++l) _mm_storeu_ps(lanes + 4 * l, lo[l]);
+    for (float v : lanes) bottom = v < bottom ? v : bottom;
+#endif
+    for (; i < n; ++i) {
+        top = in[i] > top ? in[i] : top;
+        bottom = in[i] < bottom ? in[i] : bottom;
     }
 }
 
@@ -436,31 +469,17 @@ int flexp(TAMOHDR *in, TAMOHDR *out, float scale) {
 
 int flln(TAMOHDR *in, TAMOHDR *out) {
     if (int rc = checkUnaryFloat(in, out)) return rc;
-    const long long refused = lnKernel(pixels<float>(in), pixels<float>(out), tamo::elementCount(in));
+    const long long refused =
+        lnKernel(pixels<float>(in), pixels<float>(out), tamo::elementCount(in));
     return refused ? -2 : 0;
 }
 
 int flsqrt(TAMOHDR *in, TAMOHDR *out) {
     if (int rc = checkUnaryFloat(in, out)) return rc;
-    const float *src = pixels<float>(in);
-    float *dst = pixels<float>(out);
     const long long n = tamo::elementCount(in);
-    // Whole blocks without a negative value go through the vector loop; the
-    // block holding the first negative value is finished one value at a time.
-    constexpr long long kBlock = 4096;
-    for (long long start = 0; start < n; start += kBlock) {
-        const long long count = std::min(kBlock, n - start);
-        if (!anyNegative(src + start, count)) {
-            sqrtKernel(src + start, dst + start, count);
-            continue;
-        }
-        for (long long i = start; i < start + count; ++i) {
-            if (src[i] < 0.0f) {
-                std::fputs("!! flsgrt error : Negative Value for Square Root !!\n", stderr);
-                return 1;
-            }
-            dst[i] = std::sqrt(src[i]);
-        }
+    if (sqrtUntilNegative(pixels<float>(in), pixels<float>(out), n) < n) {
+        std::fputs("!! flsgrt error : Negative Value for Square Root !!\n", stderr);
+        return 1;
     }
     return 0;
 }

@@ -131,9 +131,9 @@ int fldivi(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, int dr, int dc);
  * out needs at least the input's columns, rows and frames; values are
  * written as by Tamofpp3d, so any numeric output type is accepted.
  * Returns 0, or after a line on stdout:
- *   -1 order > 3; -2 direction 2 with order 0 or 1; -7 sigma 0 with order > 0;
- *   -5 fewer than 4K+2 rows; -6 input not "float"; -8 out missing, not
- *   numeric or smaller than the input.
+ *   -1 order > 3; -2 direction 2 with order 0 or 1; -7 sigma is NaN, or 0
+ *   with order > 0; -5 fewer than 4K+2 rows; -6 input not "float"; -8 out
+ *   missing, not numeric or smaller than the input.
  * Direction 2 with order 3 (status -3) and any other impossible pair (status
  * -4) end the process through Tamo_exitptr; should the handler return, the
  * status is returned. The output is untouched on every failure. */
@@ -289,16 +289,16 @@ int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, flo
  *   takes u.
  *   *countOut (if countOut is not null) receives the number of labels made,
  *   which is at least the number of regions.
- *   areasPath: when not null or empty, a text file written with one line
+ *   areasPath: unless null or empty, a text file written with one line
  *     "%d %d" (label, pixel count) for every label 0..count; a merged-away
  *     label has count 0, the background too.
- *   eraseSmall > 0: regions of fewer pixels become background (the lines
- *     "calling erasesmalregions %d" and "return from  erasesmalregions" are
- *     printed on stdout); eraseLarge != 0: regions of more pixels do.
+ *   eraseSmall != 0: regions of fewer pixels become background (between the
+ *     lines "calling erasesmalregions %d" and "return from  erasesmalregions"
+ *     on stdout); eraseLarge != 0: regions of more pixels do.
  *   out: an image with the input's columns and rows. A "32bit" output
  *     receives the labels in its first plane (and in frames 1 and 2 when
- *     three-dimensional); any other type through Tamoany2any, after the line
- *     "cclC4_3:converting output image from 32bit to %s".
+ *     three-dimensional); any other type through Tamoany2any, with the line
+ *     "cclC4_3:converting output image from 32bit to %s" on stdout.
  * Returns 0; 1 when more than 499999 labels would be needed ("need more
  * labels than we have"; *countOut receives 499999); -3 when the areas file
  * cannot be written or its name has 256 bytes or more ("file name %s is

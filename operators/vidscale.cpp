@@ -25,13 +25,14 @@ struct Range {
     bool empty() const { return !(max > min); }
 };
 
-// The extremes start at the infinities rather than at fixed sentinels, so
-// that data lying wholly above or below any bound still get their own range.
-// NaN never takes part: both comparisons are false for it.
+// The extremes start at -/+1,000,000, so data lying wholly above 1e6 keep the
+// minimum at 1e6 (and wholly below -1e6 the maximum at -1e6): stored pictures
+// and scripts rely on this mapping. NaN never takes part: both comparisons are
+// false for it.
 template <class T>
 Range findRange(const T *data, long long count, int stride) {
-    float lo = std::numeric_limits<float>::infinity();
-    float hi = -lo;
+    float lo = 1000000.0f;
+    float hi = -1000000.0f;
     for (long long i = 0; i < count; ++i) {
         const float v = static_cast<float>(data[i * stride]);
         hi = v > hi ? v : hi;

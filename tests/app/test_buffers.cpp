@@ -103,7 +103,7 @@ TEST_F(PanelTest, BinaryOutputIsHeldByNoSlotUntilCompletionWhenItIsAnInput) {
     select("input1", 1);
     select("input2", 2);
     select("output", 5);
-    QPointer<TamotoolChildWindow> window = new TamotoolChildWindow(panel);
+    QPointer<TamotoolChildWindow> window = guitest::openWindow(panel, 5);
     panel->updateChildPtr(window, CHILD_ADD);
 
     // Separate output: a new "float" record of Input 1's dimensions in slot 5,
@@ -147,7 +147,7 @@ TEST_F(PanelTest, BuffersRefuseEmptyInputsAndUncreatableOutputsTouchingNothing) 
     EXPECT_EQ(panel->getBinaryBuffers(in, in2, out, outIndex), -1);  // Input 2 empty
     TAMOHDR *second = slot(2) = makeImage(4, 3);
 
-    QPointer<TamotoolChildWindow> window = new TamotoolChildWindow(panel);
+    QPointer<TamotoolChildWindow> window = guitest::openWindow(panel, 5);
     panel->updateChildPtr(window, CHILD_ADD);
     realAlloc = Tamo_alcptr;
     for (int outSlot : {5, 1}) {  // separate output, then in place

@@ -78,9 +78,7 @@ TEST_F(EnableTest, DeleteClearsTheOutputSlotAndClosesItsWindow) {
     slot(0) = makeImage(4, 4);
     slot(3) = makeImage(4, 4);
     select("output", 3);
-    QPointer<TamotoolChildWindow> window = new TamotoolChildWindow(panel);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->show();
+    QPointer<TamotoolChildWindow> window = guitest::openWindow(panel, 3);
     panel->updateChildPtr(window, CHILD_ADD);
     EXPECT_EQ(groups(), "111");
 
@@ -100,8 +98,8 @@ TEST_F(EnableTest, DeleteClearsTheOutputSlotAndClosesItsWindow) {
 
 TEST_F(EnableTest, WindowTableKeepsOneWindowPerSlot) {
     select("output", 6);
-    auto *first = new TamotoolChildWindow(panel);
-    auto *second = new TamotoolChildWindow(panel);
+    auto *first = guitest::openWindow(panel, 6);
+    auto *second = guitest::openWindow(panel, 6);
     panel->updateChildPtr(first, CHILD_ADD);
     panel->updateChildPtr(second, CHILD_ADD);
     EXPECT_EQ(panel->childWindows[6], second);
@@ -127,8 +125,7 @@ TEST_F(EnableTest, WindowTableKeepsOneWindowPerSlot) {
 
 TEST_F(EnableTest, PanelDestructionClosesRegisteredWindows) {
     select("output", 1);
-    QPointer<TamotoolChildWindow> window = new TamotoolChildWindow(panel);
-    window->show();
+    QPointer<TamotoolChildWindow> window = guitest::openWindow(panel, 1);
     panel->updateChildPtr(window, CHILD_ADD);
     delete tool;
     tool = nullptr;

@@ -50,16 +50,16 @@ TEST(CliDisplay, ForwardAndInverseTransformsRoundTrip) {
     // A constant 4 x 4 "u8bit" image: its transform is 16 c at the origin.
     writeOwn(in, image("u8bit", 4, 4, std::vector<double>(16, 3)).get());
 
-    auto r = clitest::run({"fft", in, dir.file("spec.tam")});
+    auto r = clitest::run({"fft", in, dir.file("spectrum.tam")});
     ASSERT_EQ(r.status, 0) << r.err;
-    auto spec = readOwn(dir.file("spec.tam"));
-    ASSERT_TRUE(spec);
-    EXPECT_STREQ(spec->orvdt, "32cmp");
+    auto spectrum = readOwn(dir.file("spectrum.tam"));
+    ASSERT_TRUE(spectrum);
+    EXPECT_STREQ(spectrum->orvdt, "32cmp");
     std::vector<double> expected(16, 0.0);
     expected[0] = 48;
-    EXPECT_EQ(values(spec.get()), expected);
+    EXPECT_EQ(values(spectrum.get()), expected);
 
-    r = clitest::run({"ifft", dir.file("spec.tam"), dir.file("back.tam")});
+    r = clitest::run({"ifft", dir.file("spectrum.tam"), dir.file("back.tam")});
     ASSERT_EQ(r.status, 0) << r.err;
     auto back = readOwn(dir.file("back.tam"));
     ASSERT_TRUE(back);

@@ -104,21 +104,31 @@ TEST(CliOps1, TwoImageCommands) {
     EXPECT_EQ(Tamodimen(sum.get(), 0), 9);
     EXPECT_EQ(Tamodimen(sum.get(), 1), 7);
     // Row 2 of the output holds A's row 0 and, three columns on, B's row 2.
-    EXPECT_FLOAT_EQ(Tamofgp(sum.get(), 2, 4), Tamofgp(first.get(), 0, 4) + Tamofgp(second.get(), 2, 1));
+    EXPECT_FLOAT_EQ(Tamofgp(sum.get(), 2, 4),
+                    Tamofgp(first.get(), 0, 4) + Tamofgp(second.get(), 2, 1));
     EXPECT_EQ(Tamofgp(sum.get(), 0, 0), 0.0);  // in neither image
 
     r = clitest::run({"div", a, b, out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Tamofgp(readOwn(out).get(), 4, 5), 255.0);  // outside B
 
+    using Shifted = int (*)(TAMOHDR *, TAMOHDR *, TAMOHDR *, int, int);
+    for (auto [cmd, op] : {std::pair<const char *, Shifted>{"sub", flsubi}, {"mul", flmuli}}) {
+        r = clitest::run({cmd, a, b, out, "--dr", "1", "--dc", "-2"});
+        ASSERT_EQ(r.status, 0) << cmd << ": " << r.err;
+        auto want = image("float", 8, 6);
+        ASSERT_EQ(op(first.get(), second.get(), want.get(), 1, -2), 0);
+        EXPECT_TRUE(sameFloats(readOwn(out).get(), want.get())) << cmd;
+    }
+
     const std::string same = dir.file("same.tam");
     auto other = pattern(6, 5, 4.0f);
     writeOwn(same, other.get());
-    for (auto [cmd, op] : {std::pair<const char *, int (*)(TAMOHDR *, TAMOHDR *, TAMOHDR *)>{
-                               "addv", fladdv},
-                           {"multv", flmultv},
-                           {"divv", fldivv},
-                           {"atan2", flatan2}}) {
+    for (auto [cmd, op] :
+         {std::pair<const char *, int (*)(TAMOHDR *, TAMOHDR *, TAMOHDR *)>{"addv", fladdv},
+          {"multv", flmultv},
+          {"divv", fldivv},
+          {"atan2", flatan2}}) {
         r = clitest::run({cmd, a, same, out});
         ASSERT_EQ(r.status, 0) << cmd << ": " << r.err;
         auto want = image("float", 6, 5);
@@ -143,7 +153,8 @@ TEST(CliOps1, CopiesGreyPaddingAndMaxima) {
     ASSERT_EQ(grey->orvndim, 2);
     EXPECT_NEAR(Tamofgp(grey.get(), 10, 10), 0.21 * 16 + 0.72 * 28 + 0.07 * 500, 1e-3);
 
-    ASSERT_EQ(clitest::run({"pad", in, out, "--rows", "2", "--cols", "1", "--frame", "2"}).status, 0);
+    ASSERT_EQ(clitest::run({"pad", in, out, "--rows", "2", "--cols", "1", "--frame", "2"}).status,
+              0);
     auto pad = readOwn(out);
     EXPECT_EQ(Tamodimen(pad.get(), 0), 22);
     EXPECT_EQ(Tamofgp(pad.get(), 12, 11), 500.0);

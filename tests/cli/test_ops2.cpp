@@ -41,8 +41,9 @@ TEST(CliOps2, HelpNamesEveryParameter) {
         {"histeq", {"IN", "OUT", "--neighbourhood"}},
         {"correlate", {"IMAGE", "TEMPLATE", "OUT"}},
         {"pcon", {"ESTIMATE", "DATA", "--sigma", "--r", "--b", "--t1", "--t2", "--dlt"}},
-        {"ccl", {"--thresh", "--minval", "--maxval", "--erase-small", "--erase-large", "--areas",
-                 "--type"}},
+        {"ccl",
+         {"--thresh", "--minval", "--maxval", "--erase-small", "--erase-large", "--areas",
+          "--type"}},
         {"hog", {"IN", "OUT"}},
         {"showhog", {"IN", "OUT"}},
     };
@@ -73,7 +74,8 @@ TEST(CliOps2, HisteqAndCorrelateWriteFloatResults) {
     std::mt19937 gen(12);
     std::uniform_real_distribution<double> noise(0.0, 255.0);
     auto image = grid("float", 30, 20, [&](int, int) { return noise(gen); });
-    auto templ = grid("float", 8, 8, [&](int r, int c) { return Tamofgp(image.get(), 5 + r, 9 + c); });
+    auto templ =
+        grid("float", 8, 8, [&](int r, int c) { return Tamofgp(image.get(), 5 + r, 9 + c); });
     save(dir.file("a.tam"), image.get());
     save(dir.file("b.tam"), templ.get());
     r = clitest::run({"correlate", dir.file("a.tam"), dir.file("b.tam"), out});
@@ -92,8 +94,8 @@ TEST(CliOps2, PconRestoresAndRefusesEndlessSchedules) {
     clitest::TempDir dir;
     const std::string in = dir.file("noisy.tam"), out = dir.file("flat.tam");
     save(in, grid("float", 20, 20, [](int r, int c) {
-             return (c < 10 ? 20.0 : 80.0) + ((r * 7 + c * 3) % 5 - 2) * 0.5;
-         }).get());
+                 return (c < 10 ? 20.0 : 80.0) + ((r * 7 + c * 3) % 5 - 2) * 0.5;
+             }).get());
     auto r = clitest::run({"pcon", in, in, out, "--t2", "0.5"});
     ASSERT_EQ(r.status, 0) << r.err;
     auto f = load(out);
@@ -116,10 +118,10 @@ TEST(CliOps2, CclWritesLabelsAndAreas) {
     const std::string in = dir.file("blobs.tam"), out = dir.file("labels.tam");
     // Two squares of 9 and 4 pixels and a single pixel.
     save(in, grid("float", 10, 10, [](int r, int c) {
-             if (r >= 1 && r <= 3 && c >= 1 && c <= 3) return 100.0;
-             if (r >= 6 && r <= 7 && c >= 5 && c <= 6) return 50.0;
-             return r == 8 && c == 1 ? 200.0 : 0.0;
-         }).get());
+                 if (r >= 1 && r <= 3 && c >= 1 && c <= 3) return 100.0;
+                 if (r >= 6 && r <= 7 && c >= 5 && c <= 6) return 50.0;
+                 return r == 8 && c == 1 ? 200.0 : 0.0;
+             }).get());
     const std::string areas = dir.file("areas.txt");
     auto r = clitest::run({"ccl", in, out, "--erase-small", "2", "--areas", areas});
     ASSERT_EQ(r.status, 0) << r.err;

@@ -52,7 +52,6 @@ TEST_F(Naming, EnvironmentVariables) {
     setenv("TAMODATA_DIR", "/other", 1);
     EXPECT_EQ(expand("$TAMODATA_DIR/x"), "/data_DIR/x");
     EXPECT_EQ(expand("${TAMODATA_DIR}/x"), "/other/x");
-    EXPECT_EQ(expand("plain/name.tam"), "plain/name.tam");
 
     EXPECT_EQ(expand("${TAMODATA/x", &status, &err), "<null>");
     EXPECT_EQ(status, 1);
@@ -77,9 +76,7 @@ TEST_F(Naming, EnvironmentVariables) {
 TEST_F(Naming, TildeNames) {
     EXPECT_EQ(expand("~/img.tam"), "K:\\~/img.tam");
     EXPECT_EQ(expand("~user/img.tam"), "K:\\~user/img.tam");
-    EXPECT_EQ(expand("~my_user2"), "K:\\~my_user2");
     EXPECT_EQ(expand("~user.x"), "~user.x");
-    EXPECT_EQ(expand("a/~/b"), "a/~/b");
     EXPECT_EQ(expand("${TAMODATA}~"), "/data~");
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "detail.h"
@@ -20,7 +21,9 @@ RecordPtr corrImage(int cols, int rows, int frames = 0, const char *type = "floa
     return RecordPtr(Tamocreate(type, dims, 11, 0));
 }
 
-float *px(const RecordPtr &img) { return tamo::pixels<float>(img.get()); }
+float *px(const RecordPtr &img) {
+    return tamo::pixels<float>(img.get());
+}
 
 RecordPtr randomImage(std::mt19937 &gen, int cols, int rows, int frames = 0) {
     auto img = corrImage(cols, rows, frames);
@@ -91,7 +94,7 @@ TEST(Correlate, GreyMatchesTheDirectDefinitionForSmallAndLargeTemplates) {
     std::mt19937 gen(11);
     // Small windows are summed directly, larger ones through transforms;
     // odd sizes leave the template's last row or column out.
-    const int sizes[][4] = {{37, 29, 4, 6}, {40, 33, 3, 3}, {41, 52, 9, 8},
+    const int sizes[][4] = {{37, 29, 4, 6},   {40, 33, 3, 3},   {41, 52, 9, 8},
                             {90, 70, 16, 16}, {75, 83, 21, 12}, {64, 64, 33, 17}};
     for (const auto &s : sizes) {
         auto a = randomImage(gen, s[1], s[0]), b = randomImage(gen, s[3], s[2]);
@@ -122,22 +125,15 @@ TEST(Correlate, TemplateCutFromTheImagePeaksAtItsOrigin) {
     }
 }
 
-TEST(Correlate, OnlyValidPositionsAreWrittenAndLargeTemplatesWriteNothing) {
+TEST(Correlate, TemplatesTallerOrWiderThanTheImageWriteNothing) {
     std::mt19937 gen(5);
     auto a = randomImage(gen, 10, 8), o = corrImage(10, 8);
     std::fill(px(o), px(o) + 80, 42.0f);
-    // 3 x 3: offsets -1..0, positions rows 1..6 and columns 1..8.
-    auto b = randomImage(gen, 3, 3);
-    ASSERT_EQ(flcorrelate(a.get(), b.get(), o.get()), 0);
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 10; ++c)
-            EXPECT_EQ(px(o)[r * 10 + c] == 42.0f, r == 0 || r == 7 || c == 0 || c == 9)
-                << r << "," << c;
-    // A template taller than the image has no valid position.
-    auto big = randomImage(gen, 11, 3), o2 = corrImage(10, 8);
-    std::fill(px(o2), px(o2) + 80, 42.0f);
-    EXPECT_EQ(flcorrelate(a.get(), big.get(), o2.get()), 0);
-    for (int i = 0; i < 80; ++i) EXPECT_EQ(px(o2)[i], 42.0f);
+    for (auto [cols, rows] : {std::pair{11, 3}, std::pair{3, 9}}) {
+        auto b = randomImage(gen, cols, rows);
+        EXPECT_EQ(flcorrelate(a.get(), b.get(), o.get()), 0);
+        EXPECT_EQ(std::count(px(o), px(o) + 80, 42.0f), 80);
+    }
 }
 
 TEST(Correlate, ColourFramesUseTheirOwnTemplateFrameAndNorm) {
@@ -148,8 +144,8 @@ TEST(Correlate, ColourFramesUseTheirOwnTemplateFrameAndNorm) {
     ASSERT_EQ(flcorrelate(a.get(), b.get(), o.get()), 0);
     for (int f = 0; f < 3; ++f) {
         const float *af = px(a) + f * 780;
-        const auto want = direct(af, 26, 30, px(b) + f * 100, 10, 10,
-                                 frameNorm(af, 26, 30, 10, 10), -5.0f);
+        const auto want =
+            direct(af, 26, 30, px(b) + f * 100, 10, 10, frameNorm(af, 26, 30, 10, 10), -5.0f);
         EXPECT_LT(relativeError(px(o) + f * 780, want, -5.0f), 1e-4) << "frame " << f;
     }
     // Swapping two template frames swaps only those output frames.

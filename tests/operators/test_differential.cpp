@@ -70,7 +70,8 @@ TEST(Differential, CurvatureOfConstantAndDisc) {
 
 TEST(Differential, CurvatureEqualsTheStepByStepExpression) {
     const float s = 1.3f;
-    auto in = filled(25, 22, [](int r, int c) { return float(std::sin(r * 0.4) * 30 + c * c * 0.1); });
+    auto in =
+        filled(25, 22, [](int r, int c) { return float(std::sin(r * 0.4) * 30 + c * c * 0.1); });
     auto got = image("float", 25, 22);
     ASSERT_EQ(flcurv(in.get(), got.get(), s), 0);
     auto lx = derivative(in, 1, 0, s), ly = derivative(in, 1, 1, s), lxx = derivative(in, 2, 0, s);

@@ -41,14 +41,23 @@ double kernelValue(int order, int direction, float sigma, int x, int y) {
     auto d2 = [&](double t) { return t * t / (c * s6) - 1 / (c * s4); };
     auto d3 = [&](double t) { return 3 * t / (c * s6) - t * t * t / (c * s6 * s2); };
     switch (direction * 4 + order) {
-        case 0: case 4: return g / (c * s2);
-        case 1: return -x / (c * s4) * g;
-        case 2: return d2(x) * g;
-        case 3: return d3(x) * g;
-        case 5: return -y / (c * s4) * g;
-        case 6: return d2(y) * g;
-        case 7: return d3(y) * g;
-        case 10: return x * y / (c * s6) * g;
+        case 0:
+        case 4:
+            return g / (c * s2);
+        case 1:
+            return -x / (c * s4) * g;
+        case 2:
+            return d2(x) * g;
+        case 3:
+            return d3(x) * g;
+        case 5:
+            return -y / (c * s4) * g;
+        case 6:
+            return d2(y) * g;
+        case 7:
+            return d3(y) * g;
+        case 10:
+            return x * y / (c * s6) * g;
         default: {
             double v = (d2(y) + d2(x)) * g;
             return sigma < 0 ? v * v : v;
@@ -66,8 +75,9 @@ std::vector<double> direct(const RecordPtr &in, int order, int direction, float 
             double sum = 0;
             for (int y = -k; y <= k; ++y)
                 for (int x = -k; x <= k; ++x)
-                    sum += static_cast<float>(kernelValue(order, direction, sigma, x, y)) *
-                           at(in, std::clamp(r + y, 0, rows - 1), std::clamp(c + x, 0, cols - 1), f);
+                    sum +=
+                        static_cast<float>(kernelValue(order, direction, sigma, x, y)) *
+                        at(in, std::clamp(r + y, 0, rows - 1), std::clamp(c + x, 0, cols - 1), f);
             out[static_cast<size_t>(r) * cols + c] = sum;
         }
     return out;
@@ -77,9 +87,13 @@ struct ThrownExit : std::runtime_error {
     explicit ThrownExit(int s) : std::runtime_error("exit"), status(s) {}
     int status;
 };
-void throwingExit(int status) { throw ThrownExit(status); }
+void throwingExit(int status) {
+    throw ThrownExit(status);
+}
 int lastStatus = 0;
-void returningExit(int status) { lastStatus = status; }
+void returningExit(int status) {
+    lastStatus = status;
+}
 
 TEST(DoG, ArgumentAndSizeRefusalsLeaveOutputUntouched) {
     auto in = filled(5, 17, 0, [](int, int r, int c) { return float(r + c); });
@@ -165,7 +179,8 @@ TEST(DoG, DerivativesOfPolynomials) {
     auto x = filled(n, n, 0, [](int, int, int c) { return float(c); });
     auto xx = filled(n, n, 0, [](int, int, int c) { return float((c - 20) * (c - 20)) / 2; });
     auto xy = filled(n, n, 0, [](int, int r, int c) { return float((r - 20) * (c - 20)); });
-    auto x3 = filled(n, n, 0, [](int, int, int c) { return float((c - 20) * (c - 20) * (c - 20)); });
+    auto x3 =
+        filled(n, n, 0, [](int, int, int c) { return float((c - 20) * (c - 20) * (c - 20)); });
     auto yy = filled(n, n, 0, [](int, int r, int) { return float((r - 20) * (r - 20)) / 2; });
     auto out = image("float", n, n);
     struct Case {
@@ -174,7 +189,7 @@ TEST(DoG, DerivativesOfPolynomials) {
         double want;
     };
     // Correlation flips odd orders: Dx of x is -1, the third derivative of x^3 is -6.
-    const Case cases[] = {{&x, 1, 0, -1.0}, {&x, 1, 1, 0.0},  {&xx, 2, 0, 1.0}, {&yy, 2, 1, 1.0},
+    const Case cases[] = {{&x, 1, 0, -1.0}, {&x, 1, 1, 0.0},  {&xx, 2, 0, 1.0},  {&yy, 2, 1, 1.0},
                           {&xx, 2, 1, 0.0}, {&xy, 2, 2, 1.0}, {&x3, 3, 0, -6.0}, {&x, 0, 3, 0.0}};
     for (const Case &c : cases) {
         ASSERT_EQ(flDoG(c.img->get(), out.get(), c.order, c.direction, sigma), 0);
@@ -197,8 +212,8 @@ TEST(DoG, SeparableAgreesWithDirectSumOfEveryKernel) {
         return float(std::sin(r * 0.7) * 40 + std::cos(c * 1.3 + r) * 25 + (r * c % 7));
     });
     auto out = image("float", 23, 30);
-    const int pairs[][2] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {0, 1}, {1, 1},
-                            {2, 1}, {3, 1}, {2, 2}, {0, 3}};
+    const int pairs[][2] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {0, 1},
+                            {1, 1}, {2, 1}, {3, 1}, {2, 2}, {0, 3}};
     for (float sigma : {0.6f, 1.7f, -2.0f}) {
         for (auto [order, direction] : pairs) {
             const int k = static_cast<int>(3.0 * std::fabs(sigma)) + 1;
@@ -215,7 +230,8 @@ TEST(DoG, SeparableAgreesWithDirectSumOfEveryKernel) {
 }
 
 TEST(DoG, FramesOutputTypesAndInPlace) {
-    auto cube = filled(9, 20, 3, [](int f, int r, int c) { return float((f + 1) * (r * 3 + c * c)); });
+    auto cube =
+        filled(9, 20, 3, [](int f, int r, int c) { return float((f + 1) * (r * 3 + c * c)); });
     auto out = image("float", 9, 20, 3);
     ASSERT_EQ(flDoG(cube.get(), out.get(), 1, 1, 1.2f), 0);
     for (int f = 0; f < 3; ++f) {

@@ -18,7 +18,9 @@ RecordPtr histImage(const char *type, int cols, int rows, int frames = 0) {
     return RecordPtr(Tamocreate(type, dims, 11, 0));
 }
 
-float *data(const RecordPtr &img) { return tamo::pixels<float>(img.get()); }
+float *data(const RecordPtr &img) {
+    return tamo::pixels<float>(img.get());
+}
 
 template <class F>
 std::string stdoutOf(F &&f) {
@@ -40,7 +42,8 @@ float windowValue(const float *px, int rows, int cols, int r, int c, int n) {
     span(c, cols, c0, c1);
     float mx = -1e6f, mn = 1e6f;
     for (int y = r0; y <= r1; ++y)
-        for (int x = c0; x <= c1; ++x) mx = std::max(mx, px[y * cols + x]), mn = std::min(mn, px[y * cols + x]);
+        for (int x = c0; x <= c1; ++x)
+            mx = std::max(mx, px[y * cols + x]), mn = std::min(mn, px[y * cols + x]);
     if (mx == mn) return 0.0f;
     float h[258] = {};
     for (int y = r0; y <= r1; ++y)
@@ -99,8 +102,8 @@ TEST(HistogramEq, WholeImageMapsEachValueToItsCumulativeShare) {
     std::copy(levels, levels + 8, data(three));
     EXPECT_EQ(flHistogramEq(three.get(), bytes.get(), 0), 0);
     const uint8_t *b = tamo::pixels<uint8_t>(bytes.get());
-    EXPECT_EQ(b[1], 31);   // 255 / 8 = 31.875
-    EXPECT_EQ(b[3], 95);   // 255 * 3/8 = 95.625
+    EXPECT_EQ(b[1], 31);  // 255 / 8 = 31.875
+    EXPECT_EQ(b[3], 95);  // 255 * 3/8 = 95.625
     EXPECT_EQ(b[0], 255);
 }
 
@@ -176,7 +179,8 @@ TEST(HistogramEq, WindowModeShiftsWindowsInsideTheImage) {
     data(flat)[7] = 1.0f;
     std::string text = stdoutOf([&] { EXPECT_EQ(flHistogramEq(flat.get(), flatOut.get(), 3), 0); });
     EXPECT_NE(text.find("iv wrong"), std::string::npos);
-    for (int i = 0; i < 16; ++i) EXPECT_TRUE(data(flatOut)[i] >= 0.0f && data(flatOut)[i] <= 255.0f);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_TRUE(data(flatOut)[i] >= 0.0f && data(flatOut)[i] <= 255.0f);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "detail.h"
@@ -18,14 +19,18 @@ RecordPtr hogImage(int cols, int rows, int frames = 0, const char *type = "float
     return RecordPtr(Tamocreate(type, dims, 11, 0));
 }
 
-float *px(const RecordPtr &img) { return tamo::pixels<float>(img.get()); }
+float *px(const RecordPtr &img) {
+    return tamo::pixels<float>(img.get());
+}
 
 float count(const RecordPtr &h, int bin, int i, int j) {
     return static_cast<float>(Tamofgp3d(h.get(), bin, i, j));
 }
 
 // A 9-frame descriptor for a cols x rows image.
-RecordPtr descriptorFor(int cols, int rows) { return hogImage(cols / 8, rows / 8, 9); }
+RecordPtr descriptorFor(int cols, int rows) {
+    return hogImage(cols / 8, rows / 8, 9);
+}
 
 TEST(HoG, EveryCellCountsItsSixtyFourPixelsOnce) {
     std::mt19937 gen(8);
@@ -53,6 +58,56 @@ TEST(HoG, EveryCellCountsItsSixtyFourPixelsOnce) {
     EXPECT_NE(testing::internal::GetCapturedStdout().find("flDoG:kernel is"), std::string::npos);
     for (int i = 0; i < 2; ++i)
         for (int j = 0; j < 2; ++j) EXPECT_EQ(count(hs, 0, i, j), 65.0f);
+}
+
+// The descriptor the long way: flDoG derivatives, flatan2, then each
+// direction's bin from its degrees.
+std::vector<float> referenceDescriptor(const RecordPtr &in, int cols, int rows) {
+    const int c8 = cols / 8 * 8, r8 = rows / 8 * 8, nc = c8 / 8, nr = r8 / 8;
+    auto a = hogImage(c8, r8), gx = hogImage(c8, r8), gy = hogImage(c8, r8);
+    for (int r = 0; r < r8; ++r)
+        for (int c = 0; c < c8; ++c) px(a)[r * c8 + c] = px(in)[r * cols + c];
+    flDoG(a.get(), gx.get(), 1, 0, 1.0f);
+    flDoG(a.get(), gy.get(), 1, 1, 1.0f);
+    flatan2(gy.get(), gx.get(), gy.get());
+    std::vector<float> h(static_cast<size_t>(nc) * nr * 9, 0.0f);
+    for (int r = 0; r < r8; ++r)
+        for (int c = 0; c < c8; ++c) {
+            float d = static_cast<float>(px(gy)[r * c8 + c] * 57.2958);
+            if (d < 0) d = 360 + d;
+            int k = static_cast<int>(d / 40.0);
+            if (k > 8 || k < 0) k = 0;
+            h[(k * nr + r / 8) * nc + c / 8] += 1;
+        }
+    return h;
+}
+
+TEST(HoG, BinsAreThoseOfTheExactDirections) {
+    // Random values, and a paraboloid whose gradients point every way, so
+    // that many directions fall close to the edges of the bins.
+    std::mt19937 gen(21);
+    std::uniform_real_distribution<float> value(0.0f, 255.0f);
+    auto noisy = hogImage(203, 166), bowl = hogImage(256, 240);
+    for (int i = 0; i < 203 * 166; ++i) px(noisy)[i] = value(gen);
+    for (int r = 0; r < 240; ++r)
+        for (int c = 0; c < 256; ++c)
+            px(bowl)[r * 256 + c] =
+                0.01f * ((c - 127.3f) * (c - 127.3f) + (r - 119.6f) * (r - 119.6f));
+    px(bowl)[0] = 5.0f;
+    for (int i = 0; i < 16; ++i) px(bowl)[100 * 256 + 40 + i] = 7.0f;
+    // Falling along the columns with a faint tilt: directions a hair either
+    // side of 0 degrees, some of which round to 360.
+    auto slope = hogImage(64, 48);
+    for (int r = 0; r < 48; ++r)
+        for (int c = 0; c < 64; ++c) px(slope)[r * 64 + c] = 1000.0f - 3.0f * c + 1e-4f * (r % 5);
+    const std::pair<RecordPtr *, std::pair<int, int>> images[] = {
+        {&noisy, {203, 166}}, {&bowl, {256, 240}}, {&slope, {64, 48}}};
+    for (const auto &[img, size] : images) {
+        auto h = descriptorFor(size.first, size.second);
+        ASSERT_EQ(HoGdescriptor(img->get(), h.get()), 0);
+        const auto want = referenceDescriptor(*img, size.first, size.second);
+        EXPECT_EQ(std::vector<float>(px(h), px(h) + want.size()), want);
+    }
 }
 
 TEST(HoG, RampsLandInTheBinOfTheirGradientDirection) {
@@ -92,8 +147,8 @@ TEST(HoG, MaxgradAveragesTheThreeFrames) {
     std::copy(xs, xs + 6, px(gx3));
     std::copy(ys, ys + 6, px(gy3));
     EXPECT_EQ(maxgrad(gx3.get(), gy3.get(), gx.get(), gy.get()), 0);
-    EXPECT_FLOAT_EQ(px(gx)[0], 4.0f);   // (1 + 4 + 7) / 3
-    EXPECT_FLOAT_EQ(px(gx)[1], 3.0f);   // (2 + 8 - 1) / 3
+    EXPECT_FLOAT_EQ(px(gx)[0], 4.0f);  // (1 + 4 + 7) / 3
+    EXPECT_FLOAT_EQ(px(gx)[1], 3.0f);  // (2 + 8 - 1) / 3
     EXPECT_FLOAT_EQ(px(gy)[0], 3.0f);
     EXPECT_FLOAT_EQ(px(gy)[1], 3.0f);
     auto wide = hogImage(3, 1);
@@ -109,7 +164,8 @@ TEST(HoG, GlyphsAreSortedLinesInsideTheirBlocks) {
     EXPECT_EQ(ShowHoG(h.get(), p.get()), 0);
     for (int r = 0; r < 9; ++r)
         for (int c = 0; c < 18; ++c)
-            EXPECT_EQ(px(p)[r * 18 + c], (r == 4 || r == 5) && c >= 9 ? 64.0f : 0.0f) << r << "," << c;
+            EXPECT_EQ(px(p)[r * 18 + c], (r == 4 || r == 5) && c >= 9 ? 64.0f : 0.0f)
+                << r << "," << c;
 
     // Larger counts are drawn last: the centre shows the largest.
     auto h2 = hogImage(1, 1, 9), p2 = hogImage(9, 9);

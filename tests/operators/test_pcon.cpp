@@ -20,7 +20,9 @@ RecordPtr pconImage(int cols, int rows, const char *type = "float") {
     return RecordPtr(Tamocreate(type, dims, 11, 0));
 }
 
-float *px(const RecordPtr &img) { return tamo::pixels<float>(img.get()); }
+float *px(const RecordPtr &img) {
+    return tamo::pixels<float>(img.get());
+}
 
 // Two levels (20 left, 80 right) plus Gaussian noise.
 RecordPtr noisyTwoLevels(int cols, int rows, float noise, unsigned seed) {
@@ -28,7 +30,8 @@ RecordPtr noisyTwoLevels(int cols, int rows, float noise, unsigned seed) {
     std::mt19937 gen(seed);
     std::normal_distribution<float> n(0.0f, noise);
     for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c) px(img)[r * cols + c] = (c < cols / 2 ? 20.0f : 80.0f) + n(gen);
+        for (int c = 0; c < cols; ++c)
+            px(img)[r * cols + c] = (c < cols / 2 ? 20.0f : 80.0f) + n(gen);
     return img;
 }
 
@@ -38,10 +41,13 @@ struct Plain {
     std::vector<float> f, g;
     float &at(std::vector<float> &x, int r, int c) { return x[r * cols + c]; }
     void reflect(std::vector<float> &x) {
-        for (int r = 0; r < rows; ++r) at(x, r, 0) = at(x, r, 1), at(x, r, cols - 1) = at(x, r, cols - 2);
-        for (int c = 0; c < cols; ++c) at(x, 0, c) = at(x, 1, c), at(x, rows - 1, c) = at(x, rows - 2, c);
+        for (int r = 0; r < rows; ++r)
+            at(x, r, 0) = at(x, r, 1), at(x, r, cols - 1) = at(x, r, cols - 2);
+        for (int c = 0; c < cols; ++c)
+            at(x, 0, c) = at(x, 1, c), at(x, rows - 1, c) = at(x, rows - 2, c);
         at(x, 0, 0) = at(x, 1, 1), at(x, 0, cols - 1) = at(x, 1, cols - 2);
-        at(x, rows - 1, 0) = at(x, rows - 2, 1), at(x, rows - 1, cols - 1) = at(x, rows - 2, cols - 2);
+        at(x, rows - 1, 0) = at(x, rows - 2, 1),
+                        at(x, rows - 1, cols - 1) = at(x, rows - 2, cols - 2);
     }
     int run(float sigma, float r, float b, float t1, float t2, float dlt) {
         const size_t n = f.size();
@@ -88,7 +94,8 @@ void expectSameValues(const float *got, const std::vector<float> &want, float to
 TEST(Pcon, FollowsTheScheduleStepByStep) {
     for (const float t2 : {0.3f, 0.7f, 0.005f}) {
         auto f = noisyTwoLevels(23, 17, 8.0f, 1), g = noisyTwoLevels(23, 17, 8.0f, 2);
-        Plain plain{17, 23, std::vector<float>(px(f), px(f) + 391), std::vector<float>(px(g), px(g) + 391)};
+        Plain plain{17, 23, std::vector<float>(px(f), px(f) + 391),
+                    std::vector<float>(px(g), px(g) + 391)};
         // Halving from 1: T = 1, 0.5 for t2 0.3; T = 1 for 0.7; with the usual
         // schedule floor(log(0.005) / log(0.99)) + 1 = 528 iterations.
         const float dlt = t2 == 0.005f ? 0.99f : 0.5f;
@@ -167,7 +174,9 @@ TEST(Pcon, RefusalsChangeNothing) {
 struct PconExit {
     int status;
 };
-void pconThrowingExit(int status) { throw PconExit{status}; }
+void pconThrowingExit(int status) {
+    throw PconExit{status};
+}
 void pconReturningExit(int) {}
 
 TEST(Pcon, SizeMismatchAndVanishingUpdateEndTheProcess) {

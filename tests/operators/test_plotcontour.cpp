@@ -16,7 +16,9 @@ namespace {
 struct Stopped {
     int status;
 };
-[[noreturn]] void throwingExit(int status) { throw Stopped{status}; }
+[[noreturn]] void throwingExit(int status) {
+    throw Stopped{status};
+}
 void returningExit(int) {}
 
 class ExitHook {
@@ -114,8 +116,7 @@ TEST(Plotcontour, ForcedSizesAndPreciseCoordinatesClipToTheEdge) {
     EXPECT_EQ(litPixels(narrow.img.get()), (Lit{{0, 0, kRed}, {2, 1, kWhite}, {4, 1, kGreen}}));
 
     // Precise: the coordinates as given, clipped into a forced 30 x 16 picture.
-    Plot precise =
-        plot(writeFile("precise", "# 4\n3.9 2.2\n-5 7\n15 40\n8 8\n"), 30, 16, 1, 1.0f);
+    Plot precise = plot(writeFile("precise", "# 4\n3.9 2.2\n-5 7\n15 40\n8 8\n"), 30, 16, 1, 1.0f);
     EXPECT_EQ(litPixels(precise.img.get()),
               (Lit{{2, 3, kRed}, {7, 0, kWhite}, {8, 8, kGreen}, {29, 15, kWhite}}));
 }

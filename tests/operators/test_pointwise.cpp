@@ -7,6 +7,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "detail.h"
 #include "tamo.h"
@@ -27,13 +28,17 @@ RecordPtr floats(std::initializer_list<float> values) {
     return img;
 }
 
-float *px(const RecordPtr &img) { return tamo::pixels<float>(img.get()); }
+float *px(const RecordPtr &img) {
+    return tamo::pixels<float>(img.get());
+}
 
 struct ThrownExit : std::runtime_error {
     explicit ThrownExit(int s) : std::runtime_error("exit"), status(s) {}
     int status;
 };
-void throwingExit(int status) { throw ThrownExit(status); }
+void throwingExit(int status) {
+    throw ThrownExit(status);
+}
 
 TEST(Pointwise, RefusesWrongTypesAndSizesWithoutWriting) {
     auto f = image("float", 4, 3), g = image("float", 4, 3), small = image("float", 3, 3);
@@ -41,7 +46,11 @@ TEST(Pointwise, RefusesWrongTypesAndSizesWithoutWriting) {
     px(g)[0] = 42.0f;
     using Unary = std::function<int(TAMOHDR *, TAMOHDR *)>;
     const Unary unary[] = {
-        flabsolute, flln, flsqrt, flinv, flcp,
+        flabsolute,
+        flln,
+        flsqrt,
+        flinv,
+        flcp,
         [](TAMOHDR *a, TAMOHDR *b) { return fladds(a, b, 1.0f); },
         [](TAMOHDR *a, TAMOHDR *b) { return flmults(a, b, 2.0f); },
         [](TAMOHDR *a, TAMOHDR *b) { return flexp(a, b, 1.0f); },
@@ -143,6 +152,32 @@ TEST(Pointwise, LnSqrtInvSpecialValues) {
     EXPECT_EQ(px(dst)[1], 6.0f);
     EXPECT_EQ(px(dst)[2], 7.0f);
 
+    // A negative value deep in a large image: everything before it is done.
+    int dims[2] = {1, 10000};
+    RecordPtr big(Tamocreate("float", dims, 11, 0)), bigRoot(Tamocreate("float", dims, 11, 0));
+    for (int i = 0; i < 10000; ++i) px(big)[i] = i == 9000 ? -1.0f : float(i);
+    for (int i = 0; i < 10000; ++i) px(bigRoot)[i] = -5.0f;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(flsqrt(big.get(), bigRoot.get()), 1);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(px(bigRoot)[8999], std::sqrt(8999.0f));
+    EXPECT_EQ(px(bigRoot)[9000], -5.0f);
+    EXPECT_EQ(px(bigRoot)[9999], -5.0f);
+
+    // ln against the C library in double precision, subnormals to infinity.
+    std::vector<float> sweep;
+    for (int e = -149; e <= 127; ++e)
+        for (float m : {1.0f, 1.1f, 1.4142135f, 1.4142137f, 1.7f, 1.99999988f})
+            sweep.push_back(std::ldexp(m, e));
+    sweep.push_back(std::numeric_limits<float>::infinity());
+    int sdims[2] = {1, static_cast<int>(sweep.size())};
+    RecordPtr logIn(Tamocreate("float", sdims, 11, 0)), logOut(Tamocreate("float", sdims, 11, 0));
+    std::copy(sweep.begin(), sweep.end(), px(logIn));
+    ASSERT_EQ(flln(logIn.get(), logOut.get()), 0);
+    for (size_t i = 0; i < sweep.size(); ++i)
+        ASSERT_EQ(px(logOut)[i], static_cast<float>(std::log(static_cast<double>(sweep[i]))))
+            << sweep[i];
+
     auto flat = floats({3, 3}), inv = floats({1, 1});
     testing::internal::CaptureStdout();
     EXPECT_EQ(flinv(flat.get(), inv.get()), 0);
@@ -183,8 +218,7 @@ TEST(Pointwise, CopiesKeepTypeAndValues) {
 
 TEST(PointwiseDeathTest, IntcpTypeErrorEndsTheProcess) {
     auto in = image("float", 3, 2), out = image("32bit", 3, 2);
-    EXPECT_EXIT(intcp(in.get(), out.get()), testing::ExitedWithCode(255),
-                "");
+    EXPECT_EXIT(intcp(in.get(), out.get()), testing::ExitedWithCode(255), "");
     auto saved = Tamo_exitptr;
     Tamo_exitptr = throwingExit;
     testing::internal::CaptureStdout();
@@ -236,16 +270,21 @@ float shiftedReference(const RecordPtr &a, const RecordPtr &b, int i, int j, int
                        char op) {
     auto value = [](const RecordPtr &img, int r, int c) {
         int rows = Tamodimen(img.get(), 1), cols = Tamodimen(img.get(), 0);
-        return r >= 0 && r < rows && c >= 0 && c < cols ? static_cast<float>(Tamofgp(img.get(), r, c))
-                                                        : 0.0f;
+        return r >= 0 && r < rows && c >= 0 && c < cols
+                   ? static_cast<float>(Tamofgp(img.get(), r, c))
+                   : 0.0f;
     };
     float va = value(a, dr > 0 ? i : i + dr, dc > 0 ? j : j + dc);
     float vb = value(b, dr > 0 ? i - dr : i, dc > 0 ? j - dc : j);
     switch (op) {
-        case '+': return va + vb;
-        case '-': return va - vb;
-        case '*': return va * vb;
-        default: return vb == 0.0f ? 255.0f : va / vb;
+        case '+':
+            return va + vb;
+        case '-':
+            return va - vb;
+        case '*':
+            return va * vb;
+        default:
+            return vb == 0.0f ? 255.0f : va / vb;
     }
 }
 
@@ -283,7 +322,8 @@ TEST(Pointwise, ShiftedArithmeticInAllDirections) {
 }
 
 TEST(Pointwise, ShiftedArithmeticOnFrames) {
-    auto grey = image("float", 2, 2), colour = image("float", 2, 2, 3), out = image("float", 2, 2, 3);
+    auto grey = image("float", 2, 2), colour = image("float", 2, 2, 3),
+         out = image("float", 2, 2, 3);
     testing::internal::CaptureStdout();
     EXPECT_EQ(fldivi(grey.get(), colour.get(), out.get(), 0, 0), -2);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),

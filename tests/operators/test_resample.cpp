@@ -18,7 +18,9 @@ namespace {
 struct Stopped {
     int status;
 };
-[[noreturn]] void throwingExit(int status) { throw Stopped{status}; }
+[[noreturn]] void throwingExit(int status) {
+    throw Stopped{status};
+}
 void returningExit(int) {}
 
 class ExitHook {
@@ -100,8 +102,8 @@ TEST(Zoomupdown, BilinearMapsFirstToFirstAndClampsAtTheEdge) {
     EXPECT_EQ(zoom(in.get(), out.get(), 0),
               "Image will be zoomed by bilinear interpolation\n"
               "zoomupdown: processing a 2D image\n");
-    EXPECT_EQ(plane(out.get()), (std::vector<double>{0, 5, 10, 10, 10, 15, 20, 20, 20, 25, 30,
-                                                     30, 20, 25, 30, 30}));
+    EXPECT_EQ(plane(out.get()),
+              (std::vector<double>{0, 5, 10, 10, 10, 15, 20, 20, 20, 25, 30, 30, 20, 25, 30, 30}));
 
     // Downscaling a linear ramp samples it exactly at sr*i, sc*j.
     std::vector<double> ramp;
@@ -169,9 +171,9 @@ TEST(Zoomupdown, FramedImagesSampleHalfAStepFurther) {
         for (int f = 0; f < 2; ++f)
             for (int j = 0; j < 4; ++j)
                 for (int k = 0; k < 8; ++k)
-                    EXPECT_FLOAT_EQ(Tamofgp3d(out.get(), f, j, k),
-                                    ramp(f, std::min(0.5 * j + 0.5, 1.0),
-                                         std::min(0.5 * k + 0.5, 3.0)))
+                    EXPECT_FLOAT_EQ(
+                        Tamofgp3d(out.get(), f, j, k),
+                        ramp(f, std::min(0.5 * j + 0.5, 1.0), std::min(0.5 * k + 0.5, 3.0)))
                         << "mode " << mode << " at " << f << "," << j << "," << k;
     }
 

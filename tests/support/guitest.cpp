@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,6 +14,8 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QTimer>
+
+#include "tamotoolchildwindow.h"
 
 // Exported by QtGui: offers a key to the shortcut map as a key press from the
 // window system would.
@@ -89,6 +92,35 @@ std::shared_ptr<DialogSeen> answerNextDialog(DialogAction action, int timeoutMs)
     pendingAnswers().append(timer);
     timer->start();
     return seen;
+}
+
+struct DialogCloser::State {
+    QTimer *timer = nullptr;
+    QStringList closed;
+};
+
+DialogCloser::DialogCloser() : state_(std::make_shared<State>()) {
+    state_->timer = new QTimer(qApp);
+    state_->timer->setInterval(10);
+    std::weak_ptr<State> weak = state_;
+    QObject::connect(state_->timer, &QTimer::timeout, [weak]() {
+        auto state = weak.lock();
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!state || !modal || !modal->isVisible()) return;
+        DialogSeen seen;
+        record(modal, seen);
+        state->closed << (seen.text.isEmpty() ? seen.title : seen.text);
+        closeDialog(modal);
+    });
+    state_->timer->start();
+}
+
+DialogCloser::~DialogCloser() {
+    delete state_->timer;
+}
+
+QStringList DialogCloser::closed() const {
+    return state_->closed;
 }
 
 void cancelPendingAnswers() {
@@ -240,6 +272,14 @@ void installModalWatchdog(int ms) {
         }
     });
     timer->start();
+}
+
+TamotoolChildWindow *openWindow(TamotoolMainWindow *panel, int slot) {
+    auto *picture = new QImage(4, 4, QImage::Format_RGB32);
+    picture->fill(Qt::gray);
+    auto *window = new TamotoolChildWindow(panel, picture, slot);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    return window;
 }
 
 TAMOHDR *makeImage(int cols, int rows, int frames, float first, const char *type) {

@@ -20,6 +20,7 @@
 #include "tamotoolmainwindow.h"
 
 class QWidget;
+class TamotoolChildWindow;
 
 // Readable failure messages for Qt values.
 inline std::ostream &operator<<(std::ostream &os, const QString &text) {
@@ -51,6 +52,22 @@ using DialogAction = std::function<void(QWidget *)>;
 // timeoutMs the poller gives up and seen stays false.
 std::shared_ptr<DialogSeen> answerNextDialog(DialogAction action = {}, int timeoutMs = 5000);
 
+// While it lives, rejects every modal dialog that opens (for code that may
+// ask several questions whose answers do not matter to the test).
+class DialogCloser {
+public:
+    DialogCloser();
+    ~DialogCloser();
+    DialogCloser(const DialogCloser &) = delete;
+    DialogCloser &operator=(const DialogCloser &) = delete;
+    // Titles or texts of the dialogs closed so far.
+    QStringList closed() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
 // Stops every poller that has not found its dialog yet.
 void cancelPendingAnswers();
 
@@ -78,6 +95,10 @@ bool waitUntil(const std::function<bool()> &cond, int timeoutMs = 2000);
 // Rejects any modal dialog left open longer than ms and fails the running
 // test, so that a forgotten answer cannot hang the run.
 void installModalWatchdog(int ms);
+
+// A new image window for user slot `slot`, parented to the panel as View
+// makes it (not registered in the window table).
+TamotoolChildWindow *openWindow(TamotoolMainWindow *panel, int slot);
 
 // A new zero-filled "float" record of cols x rows (x frames when frames > 0)
 // whose pixel k holds first + k.

@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Display conversion and image-window redraws against OpenCV (one thread).
+
+bench_display's toQImage of a 3-frame "float" record and its changeRGB redraw
+are compared with what OpenCV does for the same picture: a min/max stretch of
+the three planes to 8 bits with one range (cv2.normalize) and the packing of
+the planes into one picture (cv2.merge), on the same sizes in one run.
+
+Usage: /usr/bin/python3 bench/peers_display.py BUILD_DIR
+Prints one line per benchmark and size: name, ours ms, peer ms, ratio (ours /
+peer; below 1 means faster than the peer).
+"""
+import json
+import os
+import pathlib
+import statistics
+import subprocess
+import sys
+import time
+
+SIZES = [512, 1024, 2048]
+SYSTEM_PYTHON = "/usr/bin/python3"
+OURS = ["BM_ToQImageColour", "BM_ChangeRGB"]
+
+
+def peers_missing():
+    try:
+        import numpy  # noqa: F401
+        import cv2  # noqa: F401
+    except ImportError:
+        return True
+    return False
+
+
+def ours(build_dir, name, size):
+    """Median real time in ms of name/size from bench_display."""
+    program = pathlib.Path(build_dir) / "bench_display"
+    if not program.exists():
+        sys.exit(f"peers_display: {program} not found (build the bench_display target)")
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    out = subprocess.run(
+        [str(program), "--benchmark_format=json", f"--benchmark_filter=^{name}/{size}/",
+         "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true"],
+        check=True, capture_output=True, text=True, env=env).stdout
+    for b in json.loads(out)["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+            return b["real_time"] * scale
+    sys.exit(f"peers_display: bench_display reported no {name}/{size}")
+
+
+def median_ms(fn, min_runs=5, min_seconds=1.0):
+    fn()  # warm up: first-call set-up and page faults
+    samples = []
+    start = time.perf_counter()
+    while len(samples) < min_runs or time.perf_counter() - start < min_seconds:
+        t0 = time.perf_counter()
+        fn()
+        samples.append((time.perf_counter() - t0) * 1e3)
+        if len(samples) >= 50:
+            break
+    return statistics.median(samples)
+
+
+def peer(size):
+    """cv2.normalize of the three planes with one range, then cv2.merge."""
+    import cv2
+    import numpy as np
+
+    cv2.setNumThreads(1)
+    rng = np.random.default_rng(42)
+    planes = rng.uniform(0, 1000, (3 * size, size)).astype(np.float32)
+
+    def stretch_and_pack():
+        scaled = cv2.normalize(planes, None, 0, 255, cv2.NORM_MINMAX, dtype=cv2.CV_8U)
+        return cv2.merge([scaled[0:size], scaled[size:2 * size], scaled[2 * size:]])
+
+    return median_ms(stretch_and_pack)
+
+
+def main(build_dir):
+    if peers_missing():
+        # The peers come from the system's packages (scripts/setup bench);
+        # another interpreter on PATH may not see them.
+        if os.path.exists(SYSTEM_PYTHON) and os.path.realpath(sys.executable) != os.path.realpath(
+                SYSTEM_PYTHON):
+            status = subprocess.run([SYSTEM_PYTHON, __file__, str(build_dir)]).returncode
+            if status:
+                sys.exit(status)
+            return
+        sys.exit("peers_display: numpy and cv2 are needed (scripts/setup bench)")
+
+    # Ours and the peer of one size are timed back to back, so that both see
+    # the same load on a shared machine.
+    print(f"{'3 planes to 8 bits, packed':40} {'ours ms':>9} {'peer ms':>9} {'ratio':>7}")
+    for size in SIZES:
+        for name in OURS:
+            mine = ours(build_dir, name, size)
+            theirs = peer(size)
+            label = f"{size}x{size} {name} / cv2"
+            print(f"{label:40} {mine:9.2f} {theirs:9.2f} {mine / theirs:7.2f}", flush=True)
+
+
+if __name__ == "__main__":
+    os.environ.setdefault("OMP_NUM_THREADS", "1")
+    main(sys.argv[1] if len(sys.argv) > 1 else
+         str(pathlib.Path(__file__).resolve().parent.parent / "build"))
