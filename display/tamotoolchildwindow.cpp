@@ -65,10 +65,10 @@ inline uint32_t byteOf(float v) {
 // contrast stretch lo .. lo + range:
 //   t = TamoBound(0, v + offset, 255),
 //   out = TamoBound(0, (t - lo) * 255 / range, 255), truncated.
-// Written without calls so that the row loops below vectorise. Each clamp is
-// a "smaller of" then a "larger of" in the operand order of the processor's
-// min and max instructions; that gives TamoBound's result for every input
-// (NaN becomes 255), up to the sign of a zero, which the truncation drops.
+// Written without calls so that the row loops below vectorise. Each clamp
+// takes the smaller, then the larger value; for every input that is
+// TamoBound's result (NaN becomes 255) up to the sign of a zero, which the
+// truncation drops.
 // Every step is one IEEE double operation (no multiply-add), so the result is
 // the same on every instruction set.
 #if defined(__GNUC__)

@@ -8,6 +8,14 @@
 
 #include "tamolib.h"
 
+// Hot loops are compiled for AVX2 and for plain x86-64; the loader picks one
+// at run time (GCC only).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TAMO_TARGET_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TAMO_TARGET_CLONES
+#endif
+
 namespace tamo {
 
 // ---- Ownership -------------------------------------------------------------
@@ -138,6 +146,21 @@ inline long long elementCount(const TAMOHDR *img) {
     for (int i = 0; i < img->orvndim && i < TAMO_MAXDIM; ++i) n *= img->orvdim[i].dlen;
     return n;
 }
+
+// Length of dimension k (0-based) found by its dimension number; 0 if the
+// record has no such dimension. No checks, no report.
+inline int dimLength(const TAMOHDR *img, int k) {
+    for (int i = 0; i < img->orvndim && i < TAMO_MAXDIM; ++i)
+        if (img->orvdim[i].dnum == k + 1) return img->orvdim[i].dlen;
+    return 0;
+}
+inline int columnsOf(const TAMOHDR *img) { return dimLength(img, 0); }
+// Rows and frames of records with fewer dimensions count as 1.
+inline int rowsOf(const TAMOHDR *img) { return img->orvndim >= 2 ? dimLength(img, 1) : 1; }
+inline int framesOf(const TAMOHDR *img) { return img->orvndim >= 3 ? dimLength(img, 2) : 1; }
+
+// A valid record of type "32flt".
+inline bool isFloat(const TAMOHDR *img) { return hasValidMagic(img) && img->dtype == TAMO_32FLT; }
 
 // Typed view of the pixel array.
 template <class T>

@@ -20,32 +20,16 @@
 #include "gaussian_rows.h"
 #include "tamoops.h"
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TAMO_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TAMO_VECTOR_CLONES
-#endif
-
 namespace {
 
+using tamo::dimLength;
+using tamo::framesOf;
+using tamo::isFloat;
 using tamo::pixels;
+using tamo::rowsOf;
 using tamo::RecordPtr;
 
-int dimLength(const TAMOHDR *img, int k) {
-    for (int i = 0; i < img->orvndim && i < TAMO_MAXDIM; ++i)
-        if (img->orvdim[i].dnum == k + 1) return img->orvdim[i].dlen;
-    return 0;
-}
-int rowsOf(const TAMOHDR *img) {
-    return img->orvndim >= 2 ? dimLength(img, 1) : 1;
-}
-int framesOf(const TAMOHDR *img) {
-    return img->orvndim >= 3 ? dimLength(img, 2) : 1;
-}
 
-bool isFloat(const TAMOHDR *img) {
-    return tamo::hasValidMagic(img) && img->dtype == TAMO_32FLT;
-}
 
 // -1 unless both are "float"; -2 unless every dimension of in matches out.
 int checkFloatPair(const TAMOHDR *in, const TAMOHDR *out) {
@@ -88,12 +72,12 @@ void sqrtRow(const float *in, float *out, int n) {
     for (; i < n; ++i) out[i] = std::sqrt(in[i]);
 }
 
-TAMO_VECTOR_CLONES void squaredNormRow(const float *p, const float *q, float *out, int n) {
+TAMO_TARGET_CLONES void squaredNormRow(const float *p, const float *q, float *out, int n) {
     for (int i = 0; i < n; ++i) out[i] = p[i] * p[i] + q[i] * q[i];
 }
 
 // Curvature of one row; `root` holds sqrt(Lx^2 + Ly^2).
-TAMO_VECTOR_CLONES void curvatureRow(const float *lx, const float *ly, const float *lxx,
+TAMO_TARGET_CLONES void curvatureRow(const float *lx, const float *ly, const float *lxx,
                                      const float *lyy, const float *lxy, const float *root,
                                      float *out, int n) {
     for (int i = 0; i < n; ++i) {
@@ -108,11 +92,11 @@ TAMO_VECTOR_CLONES void curvatureRow(const float *lx, const float *ly, const flo
     }
 }
 
-TAMO_VECTOR_CLONES void sumRow(const float *p, const float *q, float *out, int n) {
+TAMO_TARGET_CLONES void sumRow(const float *p, const float *q, float *out, int n) {
     for (int i = 0; i < n; ++i) out[i] = p[i] + q[i];
 }
 
-TAMO_VECTOR_CLONES void quadraticVariationRow(const float *xx, const float *yy, const float *xy,
+TAMO_TARGET_CLONES void quadraticVariationRow(const float *xx, const float *yy, const float *xy,
                                               float *out, int n, float s2) {
     for (int i = 0; i < n; ++i) out[i] = ((xx[i] * xx[i] + yy[i] * yy[i]) + xy[i] * xy[i]) * s2;
 }
@@ -175,7 +159,7 @@ void measure(TAMOHDR *in, TAMOHDR *out, float sigma,
 
 // Harris response of one row from the three-row column sums of gx^2, gy^2
 // and gx*gy.
-TAMO_VECTOR_CLONES void harrisRow(const double *cxx, const double *cyy, const double *cxy, int cols,
+TAMO_TARGET_CLONES void harrisRow(const double *cxx, const double *cyy, const double *cxy, int cols,
                                   double *response) {
     for (int c = 1; c < cols - 1; ++c) {
         const double a = (cxx[c - 1] + cxx[c] + cxx[c + 1]) / 9.0;

@@ -19,29 +19,15 @@
 #include "gaussian_rows.h"
 #include "tamoops.h"
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TAMO_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TAMO_VECTOR_CLONES
-#endif
-
 namespace {
 
+using tamo::dimLength;
+using tamo::framesOf;
 using tamo::pixels;
+using tamo::rowsOf;
 
 constexpr double kTwoPi = 6.283185307179586;
 
-int dimLength(const TAMOHDR *img, int k) {
-    for (int i = 0; i < img->orvndim && i < TAMO_MAXDIM; ++i)
-        if (img->orvdim[i].dnum == k + 1) return img->orvdim[i].dlen;
-    return 0;
-}
-int rowsOf(const TAMOHDR *img) {
-    return img->orvndim >= 2 ? dimLength(img, 1) : 1;
-}
-int framesOf(const TAMOHDR *img) {
-    return img->orvndim >= 3 ? dimLength(img, 2) : 1;
-}
 
 // One sampled factor of a separable kernel: taps for offsets -K..K.
 struct Factor {
@@ -167,7 +153,7 @@ int kernelRadius(float s) {
 // out[c] = sum_j taps[j] * padded[c + j] over one padded row. With K known
 // at compile time the tap loop unrolls and each output stays in a register.
 template <int K, Factor::Symmetry S>
-TAMO_VECTOR_CLONES void correlateRowFixed(const float *__restrict padded, int cols,
+TAMO_TARGET_CLONES void correlateRowFixed(const float *__restrict padded, int cols,
                                           const float *__restrict taps, float *__restrict out) {
     float t[2 * K + 1];
     for (int j = 0; j <= 2 * K; ++j) t[j] = taps[j];
@@ -188,7 +174,7 @@ TAMO_VECTOR_CLONES void correlateRowFixed(const float *__restrict padded, int co
 // out[c] (+)= sum_j taps[j] * rows[j][c], rows being the 2K+1 filtered rows
 // around the output row.
 template <int K, Factor::Symmetry S>
-TAMO_VECTOR_CLONES void correlateColumnFixed(const float *const *rowPointers, int cols,
+TAMO_TARGET_CLONES void correlateColumnFixed(const float *const *rowPointers, int cols,
                                              const float *__restrict taps, float *__restrict out,
                                              bool accumulate) {
     // Local copies: the compiler then knows no store into `out` changes them.
@@ -216,7 +202,7 @@ TAMO_VECTOR_CLONES void correlateColumnFixed(const float *const *rowPointers, in
 }
 
 // Any K and any kernel: one tap at a time over the whole row.
-TAMO_VECTOR_CLONES void correlateRowAny(const float *padded, int cols, const Factor &f,
+TAMO_TARGET_CLONES void correlateRowAny(const float *padded, int cols, const Factor &f,
                                         float *out) {
     const int k = static_cast<int>(f.taps.size()) / 2;
     const float *t = f.taps.data();
@@ -242,7 +228,7 @@ TAMO_VECTOR_CLONES void correlateRowAny(const float *padded, int cols, const Fac
     }
 }
 
-TAMO_VECTOR_CLONES void correlateColumnAny(const float *const *rows, int cols, const Factor &f,
+TAMO_TARGET_CLONES void correlateColumnAny(const float *const *rows, int cols, const Factor &f,
                                            float *out, bool accumulate) {
     const int k = static_cast<int>(f.taps.size()) / 2;
     const float *t = f.taps.data();
@@ -321,7 +307,7 @@ void correlateColumn(const float *const *rows, int cols, const Factor &f, float 
 
 // Direct sum over a padded frame, pixel sums taken in kernel order (rows y,
 // then columns x) so each pixel sees the same rounding as a plain loop.
-TAMO_VECTOR_CLONES void correlateDirectRow(const float *padded, int paddedCols, int cols, int k,
+TAMO_TARGET_CLONES void correlateDirectRow(const float *padded, int paddedCols, int cols, int k,
                                            const float *kernel, float *out) {
     for (int c = 0; c < cols; ++c) out[c] = 0.0f;
     const int width = 2 * k + 1;

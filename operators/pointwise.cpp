@@ -27,15 +27,12 @@
 #include "detail.h"
 #include "tamoops.h"
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TAMO_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TAMO_VECTOR_CLONES
-#endif
-
 namespace {
 
+using tamo::columnsOf;
+using tamo::dimLength;
 using tamo::pixels;
+using tamo::rowsOf;
 
 bool isType(const TAMOHDR *img, int32_t code) {
     return tamo::hasValidMagic(img) && img->dtype == code;
@@ -55,12 +52,6 @@ bool sameFloatType3(const TAMOHDR *a, const TAMOHDR *b, const TAMOHDR *c) {
            (isComplex(a) && isComplex(b) && isComplex(c));
 }
 
-// Length of dimension k (0-based) found by its dimension number, 0 if absent.
-int dimLength(const TAMOHDR *img, int k) {
-    for (int i = 0; i < img->orvndim && i < TAMO_MAXDIM; ++i)
-        if (img->orvdim[i].dnum == k + 1) return img->orvdim[i].dlen;
-    return 0;
-}
 
 // Every dimension of `a` has the same length in `b` (b may have more).
 bool sameSize(const TAMOHDR *a, const TAMOHDR *b) {
@@ -70,12 +61,6 @@ bool sameSize(const TAMOHDR *a, const TAMOHDR *b) {
     return true;
 }
 
-int columnsOf(const TAMOHDR *img) {
-    return dimLength(img, 0);
-}
-int rowsOf(const TAMOHDR *img) {
-    return img->orvndim >= 2 ? dimLength(img, 1) : 1;
-}
 
 // Planes the three-dimensional accessors can reach without leaving the data:
 // the channels of an interleaved type, else the frames.
@@ -103,25 +88,25 @@ int checkBinary(const TAMOHDR *a, const TAMOHDR *b, const TAMOHDR *out) {
 
 // ---- Vectorised kernels -----------------------------------------------------
 
-TAMO_VECTOR_CLONES void absKernel(const float *in, float *out, long long n) {
+TAMO_TARGET_CLONES void absKernel(const float *in, float *out, long long n) {
     for (long long i = 0; i < n; ++i) out[i] = std::fabs(in[i]);
 }
-TAMO_VECTOR_CLONES void addsKernel(const float *in, float *out, long long n, float c) {
+TAMO_TARGET_CLONES void addsKernel(const float *in, float *out, long long n, float c) {
     for (long long i = 0; i < n; ++i) out[i] = in[i] + c;
 }
-TAMO_VECTOR_CLONES void multsKernel(const float *in, float *out, long long n, float c) {
+TAMO_TARGET_CLONES void multsKernel(const float *in, float *out, long long n, float c) {
     for (long long i = 0; i < n; ++i) out[i] = in[i] * c;
 }
-TAMO_VECTOR_CLONES void addvKernel(const float *a, const float *b, float *out, long long n) {
+TAMO_TARGET_CLONES void addvKernel(const float *a, const float *b, float *out, long long n) {
     for (long long i = 0; i < n; ++i) out[i] = a[i] + b[i];
 }
-TAMO_VECTOR_CLONES void multvKernel(const float *a, const float *b, float *out, long long n) {
+TAMO_TARGET_CLONES void multvKernel(const float *a, const float *b, float *out, long long n) {
     for (long long i = 0; i < n; ++i) out[i] = a[i] * b[i];
 }
-TAMO_VECTOR_CLONES void divvKernel(const float *a, const float *b, float *out, long long n) {
+TAMO_TARGET_CLONES void divvKernel(const float *a, const float *b, float *out, long long n) {
     for (long long i = 0; i < n; ++i) out[i] = a[i] / b[i];
 }
-TAMO_VECTOR_CLONES void invKernel(const float *in, float *out, long long n, float top) {
+TAMO_TARGET_CLONES void invKernel(const float *in, float *out, long long n, float top) {
     for (long long i = 0; i < n; ++i) out[i] = top - in[i];
 }
 
@@ -162,7 +147,7 @@ inline double expClamped(double x) {
     return p * scale;
 }
 
-TAMO_VECTOR_CLONES void expKernel(const float *in, float *out, long long n, float scale) {
+TAMO_TARGET_CLONES void expKernel(const float *in, float *out, long long n, float scale) {
     for (long long i = 0; i < n; ++i) {
         float q = in[i] / scale;
         float e = static_cast<float>(expClamped(q));
@@ -203,7 +188,7 @@ inline double logPositive(float v) {
 }
 
 // ln where positive, else 0; returns the number of values that were not.
-TAMO_VECTOR_CLONES long long lnKernel(const float *in, float *out, long long n) {
+TAMO_TARGET_CLONES long long lnKernel(const float *in, float *out, long long n) {
     long long refused = 0;
     for (long long i = 0; i < n; ++i) {
         const float v = in[i];
@@ -298,7 +283,7 @@ void rangeKernel(const float *in, long long n, float &top, float &bottom) {
 enum class Combine { Add, Sub, Mul, Div };
 
 template <Combine C>
-TAMO_VECTOR_CLONES void combineRow(const float *va, const float *vb, float *out, int n) {
+TAMO_TARGET_CLONES void combineRow(const float *va, const float *vb, float *out, int n) {
     for (int j = 0; j < n; ++j) {
         if constexpr (C == Combine::Add) out[j] = va[j] + vb[j];
         if constexpr (C == Combine::Sub) out[j] = va[j] - vb[j];
