@@ -92,6 +92,20 @@ bool isOwnFormatName(const std::string &path);
 // `like` (the first `ndim` of them when ndim > 0). Throws Failure.
 tamo::RecordPtr createLike(TAMOHDR *like, const char *type = "float", int ndim = 0);
 
+// While alive, and only when the image goes to standard output ("-"), what
+// the library prints on standard output goes to standard error instead, so
+// that the image written to standard output stays clean.
+class LibraryTextAside {
+public:
+    explicit LibraryTextAside(const std::string &outPath);
+    ~LibraryTextAside();
+    LibraryTextAside(const LibraryTextAside &) = delete;
+    LibraryTextAside &operator=(const LibraryTextAside &) = delete;
+
+private:
+    int saved_ = -1;
+};
+
 // Turns an operator's negative status into a Failure ("NAME failed (code N)").
 void checkStatus(int status, const char *operation);
 

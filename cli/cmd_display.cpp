@@ -1,6 +1,5 @@
 // tamo fft, ifft, mag, phase, real, imag, vidscale, colormap: Fourier
 // transforms, complex components, display scaling and pseudo-colour.
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -11,29 +10,6 @@
 #include "cli.h"
 
 namespace {
-
-// While alive, what the library prints on standard output goes to standard
-// error, so that an image written to standard output stays clean.
-class LibraryTextToStderr {
-public:
-    explicit LibraryTextToStderr(bool active) {
-        if (!active) return;
-        std::fflush(stdout);
-        saved_ = dup(STDOUT_FILENO);
-        if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
-    }
-    ~LibraryTextToStderr() {
-        if (saved_ < 0) return;
-        std::fflush(stdout);
-        dup2(saved_, STDOUT_FILENO);
-        close(saved_);
-    }
-    LibraryTextToStderr(const LibraryTextToStderr &) = delete;
-    LibraryTextToStderr &operator=(const LibraryTextToStderr &) = delete;
-
-private:
-    int saved_ = -1;
-};
 
 void noExtraArguments(const cli::Options &opts, std::size_t expected) {
     if (opts.positional.size() > expected)
@@ -89,7 +65,7 @@ int extract(const cli::Options &opts, int (*op)(TAMOHDR *, TAMOHDR *), const cha
     tamo::RecordPtr result = cli::createLike(img.get(), type->name, 2);
     int status;
     {
-        LibraryTextToStderr quiet(out == "-");
+        cli::LibraryTextAside quiet(out);
         status = op(img.get(), result.get());
     }
     cli::checkStatus(status, name);
@@ -132,7 +108,7 @@ int runVidscale(const cli::Options &opts) {
     float lo, hi;
     bool stretched;
     {
-        LibraryTextToStderr quiet(out == "-");
+        cli::LibraryTextAside quiet(out);
         stretched = stretch(img.get(), bytes, perFrame, lo, hi);
         if (stretched) std::printf("range %.9g %.9g\n", lo, hi);
     }
@@ -167,7 +143,7 @@ int runColormap(const cli::Options &opts) {
         const int n = opts.integer("labels", 0);
         if (n < 1) throw cli::UsageError("--labels must be at least 1");
         if (opts.has("seed")) Tamosrand48(opts.integer("seed", 0));
-        LibraryTextToStderr quiet(out == "-");
+        cli::LibraryTextAside quiet(out);
         colormap6(img.get(), rgb.get(), n);
         std::printf("\n");
     } else {
@@ -175,7 +151,7 @@ int runColormap(const cli::Options &opts) {
         if (map < 0 || map > 6) throw cli::UsageError("--map must be 0 to 6");
         int status;
         {
-            LibraryTextToStderr quiet(out == "-");
+            cli::LibraryTextAside quiet(out);
             if (img->dtype != TAMO_U8BIT) {
                 tamo::RecordPtr bytes;
                 float lo, hi;

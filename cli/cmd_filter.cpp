@@ -1,6 +1,5 @@
 // Gaussian-derivative filtering, edge padding and the differential measures
 // as tamo subcommands.
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -10,30 +9,6 @@
 namespace {
 
 using tamo::RecordPtr;
-
-// While alive, what the library prints on standard output goes to standard
-// error, so that an image written to standard output stays clean.
-class LibraryOutputAside {
-public:
-    explicit LibraryOutputAside(const std::string &outPath) {
-        if (outPath != "-") return;
-        std::fflush(stdout);
-        saved_ = dup(STDOUT_FILENO);
-        if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
-    }
-    ~LibraryOutputAside() {
-        std::fflush(stdout);
-        if (saved_ >= 0) {
-            dup2(saved_, STDOUT_FILENO);
-            close(saved_);
-        }
-    }
-    LibraryOutputAside(const LibraryOutputAside &) = delete;
-    LibraryOutputAside &operator=(const LibraryOutputAside &) = delete;
-
-private:
-    int saved_ = -1;
-};
 
 // The filters work on "float" images: other numeric images are converted,
 // as the workbench converts the files it loads.
@@ -69,7 +44,7 @@ int runDog(const cli::Options &opts) {
     RecordPtr dst = cli::createLike(src.get(), "float");
     int status;
     {
-        LibraryOutputAside aside(p.out);
+        cli::LibraryTextAside aside(p.out);
         status = flDoG(src.get(), dst.get(), order, direction, sigma);
     }
     cli::checkStatus(status, "flDoG");
@@ -97,7 +72,7 @@ int runMeasure(const cli::Options &opts, const char *name) {
     RecordPtr dst = cli::createLike(src.get(), "float");
     int status;
     {
-        LibraryOutputAside aside(p.out);
+        cli::LibraryTextAside aside(p.out);
         status = Op(src.get(), dst.get(), sigma);
     }
     cli::checkStatus(status, name);
@@ -135,7 +110,7 @@ int runMarkmax(const cli::Options &opts) {
     if (!dst) throw cli::Failure("cannot create the output image");
     int status;
     {
-        LibraryOutputAside aside(p.out);
+        cli::LibraryTextAside aside(p.out);
         status = flmarkmax(src.get(), dst.get(), sigma);
     }
     cli::checkStatus(status, "flmarkmax");

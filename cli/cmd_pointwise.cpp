@@ -1,7 +1,6 @@
 // Pointwise and arithmetic operators as tamo subcommands: elementary
 // functions of one image, arithmetic with a constant, whole-image arithmetic
 // of two images, shifted arithmetic, copies and colour-to-grey.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,30 +12,6 @@
 namespace {
 
 using tamo::RecordPtr;
-
-// While alive, what the library prints on standard output goes to standard
-// error, so that an image written to standard output stays clean.
-class LibraryOutputAside {
-public:
-    explicit LibraryOutputAside(const std::string &outPath) {
-        if (outPath != "-") return;
-        std::fflush(stdout);
-        saved_ = dup(STDOUT_FILENO);
-        if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
-    }
-    ~LibraryOutputAside() {
-        std::fflush(stdout);
-        if (saved_ >= 0) {
-            dup2(saved_, STDOUT_FILENO);
-            close(saved_);
-        }
-    }
-    LibraryOutputAside(const LibraryOutputAside &) = delete;
-    LibraryOutputAside &operator=(const LibraryOutputAside &) = delete;
-
-private:
-    int saved_ = -1;
-};
 
 // Reads an operand of the float operators: "float" and "32cmp" images as
 // they are, any other numeric image converted to "float" (as the workbench
@@ -66,7 +41,7 @@ int runUnary(const cli::Options &opts, const char *name) {
     RecordPtr dst = cli::createLike(src.get(), src->orvdt);
     int status;
     {
-        LibraryOutputAside aside(out);
+        cli::LibraryTextAside aside(out);
         status = Op(src.get(), dst.get());
     }
     cli::checkStatus(status, name);
@@ -165,7 +140,7 @@ int runIntcp(const cli::Options &opts) {
     if (!dst) throw cli::Failure("cannot create the output image");
     int status;
     {
-        LibraryOutputAside aside(out);
+        cli::LibraryTextAside aside(out);
         status = intcp(src.get(), dst.get());
     }
     cli::checkStatus(status, "intcp");
@@ -181,7 +156,7 @@ int runGray(const cli::Options &opts) {
     TAMOHDR *result = dst.release();
     int status;
     {
-        LibraryOutputAside aside(out);
+        cli::LibraryTextAside aside(out);
         status = flcolor2gray(src.get(), &result);
     }
     dst.reset(result);  // flcolor2gray may have replaced it
@@ -236,7 +211,7 @@ int runShifted(const cli::Options &opts, const char *name) {
     if (!dst) throw cli::Failure("cannot create the output image");
     int status;
     {
-        LibraryOutputAside aside(out);
+        cli::LibraryTextAside aside(out);
         status = Op(first.get(), second.get(), dst.get(), dr, dc);
     }
     cli::checkStatus(status, name);

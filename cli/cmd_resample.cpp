@@ -1,5 +1,4 @@
 // tamo resize: resampling an image to a given number of rows and columns.
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -7,29 +6,6 @@
 #include "cli.h"
 
 namespace {
-
-// While alive, what the library prints on standard output goes to standard
-// error instead, so that an image written to standard output stays clean.
-class StdoutToStderr {
-public:
-    StdoutToStderr() {
-        std::fflush(stdout);
-        saved_ = dup(STDOUT_FILENO);
-        if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
-    }
-    ~StdoutToStderr() {
-        std::fflush(stdout);
-        if (saved_ >= 0) {
-            dup2(saved_, STDOUT_FILENO);
-            close(saved_);
-        }
-    }
-    StdoutToStderr(const StdoutToStderr &) = delete;
-    StdoutToStderr &operator=(const StdoutToStderr &) = delete;
-
-private:
-    int saved_ = -1;
-};
 
 int runResize(const cli::Options &opts) {
     const std::string &in = opts.arg(0, "IN");
@@ -55,10 +31,8 @@ int runResize(const cli::Options &opts) {
     dst->orvcomp = src->orvcomp;
 
     int status;
-    if (out == "-") {
-        StdoutToStderr quiet;
-        status = Tamozoomupdown(src.get(), dst.get(), mode);
-    } else {
+    {
+        cli::LibraryTextAside quiet(out);
         status = Tamozoomupdown(src.get(), dst.get(), mode);
     }
     cli::checkStatus(status, "Tamozoomupdown");

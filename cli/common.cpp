@@ -1,5 +1,6 @@
 // The subcommand table, argument parsing and the image file helpers of the
 // tamo tool.
+#include <unistd.h>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
@@ -315,6 +316,20 @@ tamo::RecordPtr createLike(TAMOHDR *like, const char *type, int ndim) {
 void checkStatus(int status, const char *operation) {
     if (status < 0)
         throw Failure(std::string(operation) + " failed (code " + std::to_string(status) + ")");
+}
+
+LibraryTextAside::LibraryTextAside(const std::string &outPath) {
+    if (outPath != "-") return;
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
+}
+
+LibraryTextAside::~LibraryTextAside() {
+    if (saved_ < 0) return;
+    std::fflush(stdout);
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
 }
 
 }  // namespace cli

@@ -26,12 +26,8 @@ TAMOHDR *pictureRecord(const QString &file, bool colour) {
     if (image.isNull()) {
         image = QImage(320, 240, QImage::Format_RGB32);
         for (int y = 0; y < 240; ++y)
-            for (int x = 0; x < 320; ++x) {
-                const double r = std::hypot(x - 160.0, y - 120.0);
-                image.setPixel(x, y,
-                               qRgb(x * 255 / 319, static_cast<int>(127 + 127 * std::cos(r / 9)),
-                                    y * 255 / 239));
-            }
+            for (int x = 0; x < 320; ++x)
+                image.setPixel(x, y, qRgb(x * 255 / 319, (x * y) % 256, y * 255 / 239));
     }
     TAMOHDR *img = guitest::makeImage(image.width(), image.height(), colour ? 3 : 0);
     for (int y = 0; y < image.height(); ++y)
