@@ -1,7 +1,6 @@
 // tamo histeq, correlate, pcon, ccl, hog, showhog: histogram equalisation,
 // template correlation, piecewise-constant restoration, connected
 // components and HoG descriptors.
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -9,29 +8,6 @@
 #include "cli.h"
 
 namespace {
-
-// While alive, what the library prints on standard output goes to standard
-// error, so that an image written to standard output stays clean.
-class LibraryTextToStderr {
-public:
-    explicit LibraryTextToStderr(bool active) {
-        if (!active) return;
-        std::fflush(stdout);
-        saved_ = dup(STDOUT_FILENO);
-        if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
-    }
-    ~LibraryTextToStderr() {
-        if (saved_ < 0) return;
-        std::fflush(stdout);
-        dup2(saved_, STDOUT_FILENO);
-        close(saved_);
-    }
-    LibraryTextToStderr(const LibraryTextToStderr &) = delete;
-    LibraryTextToStderr &operator=(const LibraryTextToStderr &) = delete;
-
-private:
-    int saved_ = -1;
-};
 
 void noExtraArguments(const cli::Options &opts, std::size_t expected) {
     if (opts.positional.size() > expected)
@@ -59,7 +35,7 @@ int runHisteq(const cli::Options &opts) {
     tamo::RecordPtr img = asFloat(cli::readImage(in));
     tamo::RecordPtr result = cli::createLike(img.get(), "float");
     {
-        LibraryTextToStderr quiet(out == "-");
+        cli::LibraryTextAside quiet(out);
         cli::checkStatus(flHistogramEq(img.get(), result.get(), n), "flHistogramEq");
     }
     cli::writeImage(out, result.get());
@@ -77,7 +53,7 @@ int runCorrelate(const cli::Options &opts) {
         throw cli::Failure("I can't correlate a gray scale image with a color image. Sorry.");
     tamo::RecordPtr result = cli::createLike(a.get(), "float");
     {
-        LibraryTextToStderr quiet(out == "-");
+        cli::LibraryTextAside quiet(out);
         cli::checkStatus(flcorrelate(a.get(), b.get(), result.get()), "flcorrelate");
     }
     cli::writeImage(out, result.get());
@@ -100,7 +76,7 @@ int runPcon(const cli::Options &opts) {
     if (f->orvndim == 3 || g->orvndim == 3)
         throw cli::Failure("This function cannot run on color images.");
     {
-        LibraryTextToStderr quiet(out == "-");
+        cli::LibraryTextAside quiet(out);
         cli::checkStatus(pconsub(f.get(), g.get(), sigma, r, b, t1, t2, dlt), "pconsub");
     }
     cli::writeImage(out, f.get());
@@ -129,7 +105,7 @@ int runCcl(const cli::Options &opts) {
     int count = 0;
     int rc = 0;
     {
-        LibraryTextToStderr quiet(out == "-");
+        cli::LibraryTextAside quiet(out);
         rc = cclC4_3(img.get(), eraseSmall, eraseLarge, &count, areas.c_str(), labels.get(), t, lo,
                      hi);
     }
@@ -155,7 +131,7 @@ int runHog(const cli::Options &opts) {
     tamo::RecordPtr descriptor(Tamocreate("float", dims, 11, 0));
     if (!descriptor) throw cli::Failure("cannot create the descriptor image");
     {
-        LibraryTextToStderr quiet(out == "-");
+        cli::LibraryTextAside quiet(out);
         cli::checkStatus(HoGdescriptor(img.get(), descriptor.get()), "HoGdescriptor");
     }
     cli::writeImage(out, descriptor.get());

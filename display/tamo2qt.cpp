@@ -31,9 +31,9 @@ struct Shape {
 Shape shapeOf(const TAMOHDR *img) {
     Shape s;
     s.ndim = img->orvndim;
-    if (s.ndim >= 1) s.cols = img->orvdim[0].dlen;
-    if (s.ndim >= 2) s.rows = img->orvdim[1].dlen;
-    if (s.ndim >= 3) s.frames = img->orvdim[2].dlen;
+    s.cols = tamo::columnsOf(img);
+    s.rows = tamo::rowsOf(img);
+    s.frames = tamo::framesOf(img);
     return s;
 }
 
@@ -90,8 +90,8 @@ tamo::RecordPtr stretchToBytes(TAMOHDR *img) {
 
 // Writes cols x rows pixels from three 8-bit planes into image (32 bits per
 // pixel) and repeats column cols - 1 across the image's remaining columns.
-void packPlanes(const uint8_t *red, const uint8_t *green, const uint8_t *blue, int cols, int rows,
-                QImage &image) {
+TAMO_TARGET_CLONES void packPlanes(const uint8_t *red, const uint8_t *green, const uint8_t *blue,
+                                   int cols, int rows, QImage &image) {
     const int width = image.width();
     const int used = std::min(cols, width);
     const int height = std::min(rows, image.height());

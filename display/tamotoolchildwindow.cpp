@@ -33,15 +33,10 @@
 
 namespace {
 
-int columnsOf(const TAMOHDR *img) {
-    return img->orvdim[0].dlen;
-}
-int rowsOf(const TAMOHDR *img) {
-    return img->orvndim >= 2 ? img->orvdim[1].dlen : 1;
-}
-int framesOf(const TAMOHDR *img) {
-    return img->orvndim == 3 ? img->orvdim[2].dlen : 1;
-}
+using tamo::columnsOf;
+using tamo::framesOf;
+using tamo::rowsOf;
+
 long long planeOf(const TAMOHDR *img) {
     return static_cast<long long>(columnsOf(img)) * rowsOf(img);
 }
@@ -100,7 +95,9 @@ struct RowJob {
     uint32_t *line;
 };
 
-TAMO_INLINE void colourRowKernel(const RowJob &job) {
+// A redraw of a large picture is what a slider drag waits for; the AVX2
+// clones roughly halve it.
+TAMO_TARGET_CLONES void colourRow(const RowJob &job) {
     const float *r = job.red;
     const float *g = job.green;
     const float *b = job.blue;
@@ -113,7 +110,7 @@ TAMO_INLINE void colourRowKernel(const RowJob &job) {
                   displayValue(g[x], o1, lo, range) << 8 | displayValue(b[x], o2, lo, range);
 }
 
-TAMO_INLINE void greyRowKernel(const RowJob &job) {
+TAMO_TARGET_CLONES void greyRow(const RowJob &job) {
     const float *v = job.red;
     uint32_t *__restrict line = job.line;
     const double o = job.offset[0], lo = job.lo, range = job.range;
@@ -121,38 +118,6 @@ TAMO_INLINE void greyRowKernel(const RowJob &job) {
     for (int x = 0; x < n; ++x)
         line[x] = 0xFF000000u | displayValue(v[x], o, lo, range) * 0x010101u;
 }
-
-void colourRowPlain(const RowJob &job) {
-    colourRowKernel(job);
-}
-void greyRowPlain(const RowJob &job) {
-    greyRowKernel(job);
-}
-
-// A redraw of a large picture is what a slider drag waits for; wider vectors
-// roughly halve it where the processor has them.
-#if defined(__GNUC__) && defined(__x86_64__)
-__attribute__((target("avx2"))) void colourRowAvx2(const RowJob &job) {
-    colourRowKernel(job);
-}
-__attribute__((target("avx2"))) void greyRowAvx2(const RowJob &job) {
-    greyRowKernel(job);
-}
-bool hasAvx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
-}
-#else
-void colourRowAvx2(const RowJob &job) {
-    colourRowKernel(job);
-}
-void greyRowAvx2(const RowJob &job) {
-    greyRowKernel(job);
-}
-bool hasAvx2() {
-    return false;
-}
-#endif
 
 // A new zero-filled "float" record of img's columns and rows with `frames`
 // frames holding img's first min(frames, img's frames) frames.
@@ -395,8 +360,7 @@ void TamotoolChildWindow::changeRGB(int red, int green, int blue) {
     const double range = static_cast<double>(hi - lo);
 
     beginDrawing();
-    void (*const drawRow)(const RowJob &) = colour ? (hasAvx2() ? colourRowAvx2 : colourRowPlain)
-                                                   : (hasAvx2() ? greyRowAvx2 : greyRowPlain);
+    void (*const drawRow)(const RowJob &) = colour ? colourRow : greyRow;
     RowJob job{nullptr, nullptr, nullptr, width, {double(red), double(green), double(blue)},
                lower,   range,   nullptr};
     for (int y = 0; y < height; ++y) {

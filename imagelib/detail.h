@@ -154,13 +154,21 @@ inline int dimLength(const TAMOHDR *img, int k) {
         if (img->orvdim[i].dnum == k + 1) return img->orvdim[i].dlen;
     return 0;
 }
-inline int columnsOf(const TAMOHDR *img) { return dimLength(img, 0); }
+inline int columnsOf(const TAMOHDR *img) {
+    return dimLength(img, 0);
+}
 // Rows and frames of records with fewer dimensions count as 1.
-inline int rowsOf(const TAMOHDR *img) { return img->orvndim >= 2 ? dimLength(img, 1) : 1; }
-inline int framesOf(const TAMOHDR *img) { return img->orvndim >= 3 ? dimLength(img, 2) : 1; }
+inline int rowsOf(const TAMOHDR *img) {
+    return img->orvndim >= 2 ? dimLength(img, 1) : 1;
+}
+inline int framesOf(const TAMOHDR *img) {
+    return img->orvndim >= 3 ? dimLength(img, 2) : 1;
+}
 
 // A valid record of type "32flt".
-inline bool isFloat(const TAMOHDR *img) { return hasValidMagic(img) && img->dtype == TAMO_32FLT; }
+inline bool isFloat(const TAMOHDR *img) {
+    return hasValidMagic(img) && img->dtype == TAMO_32FLT;
+}
 
 // Typed view of the pixel array.
 template <class T>

@@ -26,13 +26,10 @@
 #pragma GCC optimize("no-trapping-math")
 #endif
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TAMO_CCL_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TAMO_CCL_CLONES
-#endif
-
 namespace {
+
+using tamo::dimLength;
+using tamo::rowsOf;
 
 using tamo::pixels;
 
@@ -40,15 +37,6 @@ using tamo::pixels;
 constexpr int kMaxLabels = 499999;
 // Longest areas file name accepted, terminating zero included.
 constexpr size_t kMaxPathBytes = 256;
-
-int dimLength(const TAMOHDR *img, int k) {
-    for (int i = 0; i < img->orvndim && i < TAMO_MAXDIM; ++i)
-        if (img->orvdim[i].dnum == k + 1) return img->orvdim[i].dlen;
-    return 0;
-}
-int rowsOf(const TAMOHDR *img) {
-    return img->orvndim >= 2 ? dimLength(img, 1) : 1;
-}
 
 // The grey image the labelling works on. A colour image (three dimensions,
 // at least three frames) becomes sqrt(G^2 + R^2 + B^2) / 3, integral for
@@ -149,8 +137,8 @@ struct Band {
 // branches so that it vectorises.
 constexpr uint8_t kBackground = 8;
 
-TAMO_CCL_CLONES void joinCodes(const float *__restrict yr, const float *__restrict yu, int cols,
-                               bool firstRow, Band band, uint8_t *__restrict code) {
+TAMO_TARGET_CLONES void joinCodes(const float *__restrict yr, const float *__restrict yu, int cols,
+                                  bool firstRow, Band band, uint8_t *__restrict code) {
     const float lo = band.lo, hi = band.hi, t = band.t;
     const uint8_t upAllowed = firstRow ? 0 : 1;
     for (int c = 1; c < cols; ++c) {
@@ -228,7 +216,7 @@ bool scan(const float *y, int *lab, int rows, int cols, const Band &band, Classe
 
 // Every label of a row to its class root (src and dst may be the same row);
 // column 0 keeps its -1.
-TAMO_CCL_CLONES void resolveRow(const int *src, int *dst, int cols, const int *__restrict root) {
+TAMO_TARGET_CLONES void resolveRow(const int *src, int *dst, int cols, const int *__restrict root) {
     dst[0] = src[0];
     for (int c = 1; c < cols; ++c) dst[c] = root[src[c]];
 }
@@ -237,8 +225,9 @@ TAMO_CCL_CLONES void resolveRow(const int *src, int *dst, int cols, const int *_
 // A filled pixel's neighbours in its row are labelled, so filling one cannot
 // enable or prevent another in the same row: the fills need no order, and
 // the row is filled into `filled` and copied back.
-TAMO_CCL_CLONES void fillHolesOfRow(int *__restrict row, const int *__restrict above,
-                                    const int *__restrict below, int cols, int *__restrict filled) {
+TAMO_TARGET_CLONES void fillHolesOfRow(int *__restrict row, const int *__restrict above,
+                                       const int *__restrict below, int cols,
+                                       int *__restrict filled) {
     for (int c = 1; c < cols - 1; ++c) {
         const int u = above[c];
         const bool fill =

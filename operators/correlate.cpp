@@ -19,24 +19,12 @@
 #include "detail.h"
 #include "tamoops.h"
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TAMO_CORR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TAMO_CORR_CLONES
-#endif
-
 namespace {
 
-using tamo::pixels;
+using tamo::dimLength;
+using tamo::rowsOf;
 
-int dimLength(const TAMOHDR *img, int k) {
-    for (int i = 0; i < img->orvndim && i < TAMO_MAXDIM; ++i)
-        if (img->orvdim[i].dnum == k + 1) return img->orvdim[i].dlen;
-    return 0;
-}
-int rowsOf(const TAMOHDR *img) {
-    return img->orvndim >= 2 ? dimLength(img, 1) : 1;
-}
+using tamo::pixels;
 
 bool isFloatImage(const TAMOHDR *img) {
     return tamo::hasValidMagic(img) && img->orvptr && img->dtype == TAMO_32FLT;
@@ -49,8 +37,8 @@ bool isFloatImage(const TAMOHDR *img) {
 // contiguous memory and vectorise. The "Rows" kernels pair two whole rows
 // under one twiddle factor; the "Run" kernels pair two runs of one row with a
 // twiddle factor per element.
-TAMO_CORR_CLONES void difRows(double *__restrict pr, double *__restrict pi, double *__restrict qr,
-                              double *__restrict qi, int n, double wr, double wi) {
+TAMO_TARGET_CLONES void difRows(double *__restrict pr, double *__restrict pi, double *__restrict qr,
+                                double *__restrict qi, int n, double wr, double wi) {
     for (int x = 0; x < n; ++x) {
         const double ar = pr[x], ai = pi[x], br = qr[x], bi = qi[x];
         pr[x] = ar + br;
@@ -61,8 +49,8 @@ TAMO_CORR_CLONES void difRows(double *__restrict pr, double *__restrict pi, doub
     }
 }
 
-TAMO_CORR_CLONES void ditRows(double *__restrict pr, double *__restrict pi, double *__restrict qr,
-                              double *__restrict qi, int n, double wr, double wi) {
+TAMO_TARGET_CLONES void ditRows(double *__restrict pr, double *__restrict pi, double *__restrict qr,
+                                double *__restrict qi, int n, double wr, double wi) {
     for (int x = 0; x < n; ++x) {
         const double br = qr[x], bi = qi[x];
         const double tr = br * wr - bi * wi, ti = br * wi + bi * wr;
@@ -74,9 +62,9 @@ TAMO_CORR_CLONES void ditRows(double *__restrict pr, double *__restrict pi, doub
     }
 }
 
-TAMO_CORR_CLONES void difRun(double *__restrict pr, double *__restrict pi, double *__restrict qr,
-                             double *__restrict qi, int n, const double *__restrict wr,
-                             const double *__restrict wi) {
+TAMO_TARGET_CLONES void difRun(double *__restrict pr, double *__restrict pi, double *__restrict qr,
+                               double *__restrict qi, int n, const double *__restrict wr,
+                               const double *__restrict wi) {
     for (int x = 0; x < n; ++x) {
         const double ar = pr[x], ai = pi[x], br = qr[x], bi = qi[x];
         pr[x] = ar + br;
@@ -87,9 +75,9 @@ TAMO_CORR_CLONES void difRun(double *__restrict pr, double *__restrict pi, doubl
     }
 }
 
-TAMO_CORR_CLONES void ditRun(double *__restrict pr, double *__restrict pi, double *__restrict qr,
-                             double *__restrict qi, int n, const double *__restrict wr,
-                             const double *__restrict wi) {
+TAMO_TARGET_CLONES void ditRun(double *__restrict pr, double *__restrict pi, double *__restrict qr,
+                               double *__restrict qi, int n, const double *__restrict wr,
+                               const double *__restrict wi) {
     for (int x = 0; x < n; ++x) {
         const double br = qr[x], bi = qi[x];
         const double tr = br * wr[x] + bi * wi[x], ti = bi * wr[x] - br * wi[x];
@@ -103,9 +91,9 @@ TAMO_CORR_CLONES void ditRun(double *__restrict pr, double *__restrict pi, doubl
 
 // Pointwise product with a prepared spectrum k (the template's conjugate
 // spectrum, already divided by the transform size).
-TAMO_CORR_CLONES void multiplySpectrum(double *__restrict zr, double *__restrict zi,
-                                       const double *__restrict kr, const double *__restrict ki,
-                                       long long n) {
+TAMO_TARGET_CLONES void multiplySpectrum(double *__restrict zr, double *__restrict zi,
+                                         const double *__restrict kr, const double *__restrict ki,
+                                         long long n) {
     for (long long i = 0; i < n; ++i) {
         const double a = zr[i], b = zi[i];
         zr[i] = a * kr[i] - b * ki[i];

@@ -26,10 +26,8 @@ using tamo::dimLength;
 using tamo::framesOf;
 using tamo::isFloat;
 using tamo::pixels;
-using tamo::rowsOf;
 using tamo::RecordPtr;
-
-
+using tamo::rowsOf;
 
 // -1 unless both are "float"; -2 unless every dimension of in matches out.
 int checkFloatPair(const TAMOHDR *in, const TAMOHDR *out) {

@@ -28,7 +28,6 @@ using tamo::rowsOf;
 
 constexpr double kTwoPi = 6.283185307179586;
 
-
 // One sampled factor of a separable kernel: taps for offsets -K..K.
 struct Factor {
     std::vector<float> taps;

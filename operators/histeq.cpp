@@ -22,25 +22,15 @@
 #pragma GCC optimize("no-trapping-math")
 #endif
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TAMO_HISTEQ_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TAMO_HISTEQ_CLONES
-#endif
-
 namespace {
+
+using tamo::dimLength;
 
 using tamo::pixels;
 
 // Starting values of the range search: data wholly beyond them keep them.
 constexpr float kRangeMax = -1000000.0f;
 constexpr float kRangeMin = 1000000.0f;
-
-int dimLength(const TAMOHDR *img, int k) {
-    for (int i = 0; i < img->orvndim && i < TAMO_MAXDIM; ++i)
-        if (img->orvdim[i].dnum == k + 1) return img->orvdim[i].dlen;
-    return 0;
-}
 
 struct Plane {
     int rows, cols;
@@ -106,7 +96,7 @@ inline int wholeImageBin(float v, float mn, float range) {
 
 // The bins of n consecutive values. Kept free of calls and early exits so that
 // the compiler vectorises it.
-TAMO_HISTEQ_CLONES void binValues(const float *__restrict v, uint8_t *__restrict bins, int n,
+TAMO_TARGET_CLONES void binValues(const float *__restrict v, uint8_t *__restrict bins, int n,
                                   float mn, float range) {
     for (int i = 0; i < n; ++i) bins[i] = static_cast<uint8_t>(wholeImageBin(v[i], mn, range));
 }

@@ -5,8 +5,8 @@
 // colour image averaged over the three frames); each pixel's direction
 // atan2(gy, gx), in degrees 0..360, counts in one of nine bins of 40 degrees.
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -20,13 +20,11 @@
 #pragma GCC optimize("no-trapping-math")
 #endif
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TAMO_HOG_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TAMO_HOG_CLONES
-#endif
-
 namespace {
+
+using tamo::dimLength;
+using tamo::framesOf;
+using tamo::rowsOf;
 
 using tamo::pixels;
 
@@ -35,18 +33,6 @@ constexpr int kBins = 9;
 constexpr int kGlyph = 9;  // side of a cell's block in the glyph picture
 // Degrees per radian as the descriptor and the glyphs use it.
 constexpr double kDegrees = 57.2958;
-
-int dimLength(const TAMOHDR *img, int k) {
-    for (int i = 0; i < img->orvndim && i < TAMO_MAXDIM; ++i)
-        if (img->orvdim[i].dnum == k + 1) return img->orvdim[i].dlen;
-    return 0;
-}
-int rowsOf(const TAMOHDR *img) {
-    return img->orvndim >= 2 ? dimLength(img, 1) : 1;
-}
-int framesOf(const TAMOHDR *img) {
-    return img->orvndim >= 3 ? dimLength(img, 2) : 1;
-}
 
 bool isFloatImage(const TAMOHDR *img) {
     return tamo::hasValidMagic(img) && img->orvptr && img->dtype == TAMO_32FLT;
@@ -98,8 +84,8 @@ inline uint32_t bitsOf(float x) {
 // kUnsure asks for the exact evaluation. That margin is a hundred times the
 // combined error of the polynomial, of atan2 and of the rounding of degrees,
 // so every bin decided here is the exact one.
-TAMO_HOG_CLONES void quickBins(const float *__restrict gx, const float *__restrict gy,
-                               uint8_t *__restrict bins, int n) {
+TAMO_TARGET_CLONES void quickBins(const float *__restrict gx, const float *__restrict gy,
+                                  uint8_t *__restrict bins, int n) {
     for (int i = 0; i < n; ++i) {
         const float x = gx[i], y = gy[i];
         const float ax = x < 0.0f ? -x : x, ay = y < 0.0f ? -y : y;

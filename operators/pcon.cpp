@@ -28,21 +28,11 @@
 #pragma GCC optimize("no-trapping-math")
 #endif
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TAMO_PCON_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TAMO_PCON_CLONES
-#endif
-
 namespace {
 
-using tamo::pixels;
+using tamo::dimLength;
 
-int dimLength(const TAMOHDR *img, int k) {
-    for (int i = 0; i < img->orvndim && i < TAMO_MAXDIM; ++i)
-        if (img->orvdim[i].dnum == k + 1) return img->orvdim[i].dlen;
-    return 0;
-}
+using tamo::pixels;
 
 bool isFloatImage(const TAMOHDR *img) {
     return tamo::hasValidMagic(img) && img->orvptr && img->dtype == TAMO_32FLT;
@@ -117,10 +107,10 @@ void reflect(float *x, int rows, int cols) {
 // Weighted differences of the interior of row i (columns 1..cols-2) towards
 // the row below, the pixel down-right, the pixel right and the pixel
 // up-right. Columns 0 and cols-1 stay 0.
-TAMO_PCON_CLONES void rowDifferences(const float *__restrict up, const float *__restrict here,
-                                     const float *__restrict down, float *__restrict e1,
-                                     float *__restrict e2, float *__restrict e3,
-                                     float *__restrict e4, int cols, double s, double c) {
+TAMO_TARGET_CLONES void rowDifferences(const float *__restrict up, const float *__restrict here,
+                                       const float *__restrict down, float *__restrict e1,
+                                       float *__restrict e2, float *__restrict e3,
+                                       float *__restrict e4, int cols, double s, double c) {
     for (int j = 1; j < cols - 1; ++j) {
         const float centre = here[j];
         e1[j] = weighted(down[j] - centre, s, c);
@@ -132,12 +122,12 @@ TAMO_PCON_CLONES void rowDifferences(const float *__restrict up, const float *__
 
 // K of an interior row i (columns 1..cols-2) from the weighted differences
 // of rows i-1 (p), i (q) and i+1 (n).
-TAMO_PCON_CLONES void interiorRow(const float *__restrict f, const float *__restrict g,
-                                  const float *__restrict p1, const float *__restrict q1,
-                                  const float *__restrict p2, const float *__restrict q2,
-                                  const float *__restrict q3, const float *__restrict q4,
-                                  const float *__restrict n4, float *__restrict k, int cols,
-                                  double wa, double wb) {
+TAMO_TARGET_CLONES void interiorRow(const float *__restrict f, const float *__restrict g,
+                                    const float *__restrict p1, const float *__restrict q1,
+                                    const float *__restrict p2, const float *__restrict q2,
+                                    const float *__restrict q3, const float *__restrict q4,
+                                    const float *__restrict n4, float *__restrict k, int cols,
+                                    double wa, double wb) {
     for (int j = 1; j < cols - 1; ++j) {
         const float diagonal = (p2[j - 1] - q2[j]) + (n4[j - 1] - q4[j]);
         const float axial = (p1[j] - q1[j]) + (q3[j - 1] - q3[j]);
@@ -147,7 +137,7 @@ TAMO_PCON_CLONES void interiorRow(const float *__restrict f, const float *__rest
 }
 
 // Sum of squares in double precision, four running sums.
-TAMO_PCON_CLONES double sumOfSquares(const float *x, int n) {
+TAMO_TARGET_CLONES double sumOfSquares(const float *x, int n) {
     double s[4] = {0.0, 0.0, 0.0, 0.0};
     int j = 0;
     for (; j + 4 <= n; j += 4)
@@ -162,8 +152,8 @@ void borderRun(const float *f, const float *g, float *k, int n, double wa, doubl
         k[j] = static_cast<float>(0.0 * wb + static_cast<double>(f[j] - g[j]) * wa);
 }
 
-TAMO_PCON_CLONES void applyStep(float *__restrict f, const float *__restrict k, long long n,
-                                double step) {
+TAMO_TARGET_CLONES void applyStep(float *__restrict f, const float *__restrict k, long long n,
+                                  double step) {
     for (long long i = 0; i < n; ++i)
         f[i] = static_cast<float>(static_cast<double>(k[i]) * step + static_cast<double>(f[i]));
 }

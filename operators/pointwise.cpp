@@ -52,7 +52,6 @@ bool sameFloatType3(const TAMOHDR *a, const TAMOHDR *b, const TAMOHDR *c) {
            (isComplex(a) && isComplex(b) && isComplex(c));
 }
 
-
 // Every dimension of `a` has the same length in `b` (b may have more).
 bool sameSize(const TAMOHDR *a, const TAMOHDR *b) {
     if (!tamo::hasValidMagic(a) || !tamo::hasValidMagic(b)) return false;
@@ -60,7 +59,6 @@ bool sameSize(const TAMOHDR *a, const TAMOHDR *b) {
         if (dimLength(a, k) != dimLength(b, k)) return false;
     return true;
 }
-
 
 // Planes the three-dimensional accessors can reach without leaving the data:
 // the channels of an interleaved type, else the frames.

@@ -27,6 +27,7 @@ protected:
     // Views `img` from slot `index` as the user does; stdout of the opening
     // is kept in `opened`.
     TamotoolChildWindow *view(int index, TAMOHDR *img, const QString &name = "scan.tamo") {
+        if (slot(index)) Tamofree(slot(index), 7);
         slot(index) = img;
         tool->imageNames[index] = name;
         select("output", index);
