@@ -79,6 +79,42 @@ int runInfo(const cli::Options &opts) {
     return 0;
 }
 
+// The picture the workbench shows of an image, as a "u8bit" record: three
+// frames in colour with one range over all of them, anything else as the grey
+// picture of one plane (frame `frame` of a 3-D image, the magnitude of a
+// complex one), stretched from its smallest value (0) to its largest (255).
+tamo::RecordPtr stretchedForDisplay(TAMOHDR *img, int frame, const std::string &out) {
+    const int ndim = img->orvndim;
+    if (ndim < 2 || ndim > 3) throw cli::Failure("--stretch needs a 2-D or 3-D image");
+    const int frames = ndim == 3 ? Tamodimen(img, 2) : 1;
+    const bool colour = ndim == 3 && frames == 3;
+    tamo::RecordPtr plane;
+    if (colour) {
+        plane = cli::createLike(img, "float");
+        if (Tamoany2any(img, plane.get()) != 0)
+            throw cli::Failure(std::string("cannot show an image of type \"") + img->orvdt + "\"");
+    } else {
+        if (frame < 0 || frame >= frames)
+            throw cli::UsageError("--frame must be 0 to " + std::to_string(frames - 1));
+        tamo::RecordPtr source;
+        if (ndim == 3) {
+            source.reset(Tamoslice(img, "f", frame));
+            if (!source) throw cli::Failure("cannot cut frame " + std::to_string(frame));
+        }
+        TAMOHDR *from = source ? source.get() : img;
+        plane = cli::createLike(from, "float", 2);
+        const bool complex = from->dtype == TAMO_32CMP;
+        if (complex ? Tamoc2mag(from, plane.get()) != 0 : Tamoany2any(from, plane.get()) != 0)
+            throw cli::Failure(std::string("cannot show an image of type \"") + from->orvdt + "\"");
+    }
+    tamo::RecordPtr bytes = cli::createLike(plane.get(), "u8bit");
+    float lo = 0, hi = 0;
+    cli::LibraryTextAside aside(out);
+    // A constant image cannot be stretched and stays black, as on screen.
+    cli::checkStatus(Tamovidscale(plane.get(), bytes.get(), &lo, &hi, 0), "Tamovidscale");
+    return bytes;
+}
+
 int runConvert(const cli::Options &opts) {
     const std::string &in = opts.arg(0, "IN");
     const std::string &out = opts.arg(1, "OUT");
@@ -104,6 +140,7 @@ int runConvert(const cli::Options &opts) {
         converted->orvcomp = img->orvcomp;
         img = std::move(converted);
     }
+    if (opts.has("stretch")) img = stretchedForDisplay(img.get(), opts.integer("frame", 0), out);
     if (opts.has("compress")) img->orvcomp = 1;
     if (opts.has("no-compress")) img->orvcomp = 0;
     cli::writeImage(out, img.get());
@@ -128,7 +165,8 @@ const cli::Registrar info({
 const cli::Registrar convert({
     "convert",
     "Convert between the own format, its data types and pictures",
-    "Usage: tamo convert IN OUT [--type NAME] [--compress | --no-compress]\n"
+    "Usage: tamo convert IN OUT [--type NAME] [--stretch [--frame N]]\n"
+    "                           [--compress | --no-compress]\n"
     "\n"
     "  IN             own-format file, \"-\" for standard input, or a picture (PNG,\n"
     "                 JPEG, TIFF, ...) read as 3 frames R, G, B\n"
@@ -138,11 +176,17 @@ const cli::Registrar convert({
     "  --type NAME    data type of the result, any name or alias of the type table\n"
     "                 (\"float\" for pictures when not given; own-format input keeps\n"
     "                 its type when not given)\n"
+    "  --stretch      write the picture the workbench shows: values stretched\n"
+    "                 from the smallest (0) to the largest (255), three frames\n"
+    "                 in colour with one range, other images as the grey picture\n"
+    "                 of one frame (complex images: their magnitude)\n"
+    "  --frame N      with --stretch, the frame shown of a 3-D image that does not\n"
+    "                 have 3 frames (default 0)\n"
     "  --compress     write own-format pixel data zlib-compressed\n"
     "  --no-compress  write them uncompressed (default: as the input image says;\n"
     "                 compressed for pictures)\n",
-    {"type"},
-    {"compress", "no-compress"},
+    {"type", "frame"},
+    {"compress", "no-compress", "stretch"},
     runConvert,
 });
 

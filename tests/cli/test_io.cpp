@@ -226,3 +226,38 @@ TEST(CliTool, FailuresSayWhatWentWrong) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "tamo convert: cannot write 5 frames as a picture (1 or 3 are needed)\n");
 }
+
+TEST(CliTool, StretchWritesThePictureTheWorkbenchShows) {
+    clitest::TempDir dir;
+    // Grey: one plane stretched from its smallest to its largest value.
+    int dims2[] = {2, 3, 1};
+    tamo::RecordPtr grey(Tamocreate("float", dims2, 11, 0));
+    const float g[3] = {10, 20, 30};
+    std::memcpy(grey->orvptr, g, sizeof g);
+    writeRecord(grey.get(), dir.file("g.tam"));
+    auto r = run({"convert", dir.file("g.tam"), dir.file("g.png"), "--stretch"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    QImage p(QString::fromStdString(dir.file("g.png")));
+    ASSERT_EQ(p.width(), 3);
+    EXPECT_EQ(qGray(p.pixel(0, 0)), 0);
+    EXPECT_EQ(qGray(p.pixel(1, 0)), 127);
+    EXPECT_EQ(qGray(p.pixel(2, 0)), 255);
+
+    // Colour: one range over the three frames keeps their balance.
+    int dims3[] = {3, 1, 1, 3};
+    tamo::RecordPtr colour(Tamocreate("float", dims3, 11, 0));
+    const float c[3] = {100, 50, 0};
+    std::memcpy(colour->orvptr, c, sizeof c);
+    writeRecord(colour.get(), dir.file("c.tam"));
+    r = run({"convert", dir.file("c.tam"), dir.file("c.png"), "--stretch"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    QImage q(QString::fromStdString(dir.file("c.png")));
+    EXPECT_EQ(qRed(q.pixel(0, 0)), 255);
+    EXPECT_EQ(qGreen(q.pixel(0, 0)), 127);
+    EXPECT_EQ(qBlue(q.pixel(0, 0)), 0);
+
+    // A frame that does not exist is refused and nothing is written.
+    r = run({"convert", dir.file("g.tam"), dir.file("x.png"), "--stretch", "--frame", "2"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_FALSE(std::ifstream(dir.file("x.png")).good());
+}
