@@ -52,17 +52,6 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-// A short note that closes itself after a second, without blocking.
-void showTimedNote(const QString &text) {
-    auto *box = new QMessageBox;
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    box->setWindowTitle(QCoreApplication::translate("TamotoolMainWindow", "message"));
-    box->setText(text);
-    box->show();
-    QTimer::singleShot(1000, box, SLOT(close()));
-}
-
 // Point files are recognised by the last five letters of the name.
 bool isPointFileName(const QString &path) {
     return path.endsWith(QLatin1String("Tamob"));
@@ -488,7 +477,7 @@ void TamotoolMainWindow::open() {
     QFile log(logFilePath());
     if (!log.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         log.write(lastOpenPath) != lastOpenPath.size()) {
-        showTimedNote(kLogNote);
+        TamotoolMainWindow::showTimedNote(kLogNote);
     }
     updateAccessability();
 }
@@ -497,13 +486,13 @@ void TamotoolMainWindow::reopen() {
     if (target.isEmpty()) {
         QFile log(logFilePath());
         if (!log.open(QIODevice::ReadOnly)) {
-            showTimedNote(kLogNote);
+            TamotoolMainWindow::showTimedNote(kLogNote);
             return;
         }
         target = log.readLine();
         while (target.endsWith('\n') || target.endsWith('\r')) target.chop(1);
         if (target.isEmpty()) {
-            showTimedNote(kLogNote);
+            TamotoolMainWindow::showTimedNote(kLogNote);
             return;
         }
     }
@@ -635,12 +624,12 @@ void TamotoolMainWindow::handleFileByPath(QString path, int slot) {
             reason = "it is a directory";
         } else if (isPointFileName(path)) {
             loaded.reset(readPointFile(local, reason));
-            if (loaded) showTimedNote("Boundary file");
+            if (loaded) TamotoolMainWindow::showTimedNote("Boundary file");
         } else if (isOwnFormatName(path)) {
             loaded.reset(readOwnFormat(local, reason, ownType));
-            if (loaded) showTimedNote("Tamo image");
+            if (loaded) TamotoolMainWindow::showTimedNote("Tamo image");
         } else {
-            showTimedNote("non TAMO");
+            TamotoolMainWindow::showTimedNote("non TAMO");
             loaded.reset(readRaster(path, reason, stats));
             planes = 3;
         }

@@ -402,14 +402,18 @@ void TamotoolMainWindow::badMsg(int code) {
     }
 }
 
-void TamotoolMainWindow::commandNotAvailable(const QString &name) {
+void TamotoolMainWindow::showTimedNote(const QString &text, int ms) {
     auto *box = new QMessageBox;
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->setWindowTitle(tr("message"));
-    box->setText(name + " is not available yet.");
+    box->setText(text);
     box->show();
-    QTimer::singleShot(3000, box, &QMessageBox::close);
+    QTimer::singleShot(ms, box, &QMessageBox::close);
+}
+
+void TamotoolMainWindow::commandNotAvailable(const QString &name) {
+    showTimedNote(name + " is not available yet.", 3000);
     updateAccessability();
 }
 

@@ -697,11 +697,5 @@ void TamotoolChildWindow::closeEvent(QCloseEvent *event) {
 }
 
 void TamotoolChildWindow::notAvailable(const QString &name) {
-    auto *box = new QMessageBox;
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    box->setWindowTitle(tr("message"));
-    box->setText(name + " is not available yet.");
-    box->show();
-    QTimer::singleShot(3000, box, &QMessageBox::close);
+    TamotoolMainWindow::showTimedNote(name + " is not available yet.", 3000);
 }
