@@ -16,10 +16,11 @@ import pathlib
 import statistics
 import subprocess
 import sys
+
+import peerlib
 import time
 
 SIZES = [512, 1024, 2048]
-SYSTEM_PYTHON = "/usr/bin/python3"
 OURS = ["BM_ToQImageColour", "BM_ChangeRGB"]
 
 
@@ -80,15 +81,8 @@ def peer(size):
 
 def main(build_dir):
     if peers_missing():
-        # The peers come from the system's packages (scripts/setup bench);
-        # another interpreter on PATH may not see them.
-        if os.path.exists(SYSTEM_PYTHON) and os.path.realpath(sys.executable) != os.path.realpath(
-                SYSTEM_PYTHON):
-            status = subprocess.run([SYSTEM_PYTHON, __file__, str(build_dir)]).returncode
-            if status:
-                sys.exit(status)
-            return
-        sys.exit("peers_display: numpy and cv2 are needed (scripts/setup bench)")
+        peerlib.rerun_with_system_python(__file__, build_dir, "peers_display: numpy and cv2 are needed (scripts/setup bench)")
+        return
 
     # Ours and the peer of one size are timed back to back, so that both see
     # the same load on a shared machine.

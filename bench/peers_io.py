@@ -15,11 +15,12 @@ import pathlib
 import statistics
 import subprocess
 import sys
+
+import peerlib
 import tempfile
 import time
 
 SIDE = 4096
-SYSTEM_PYTHON = "/usr/bin/python3"
 
 
 def bench(build_dir):
@@ -97,15 +98,8 @@ def line(what, ours, ref_name, ref):
 
 def main(build_dir):
     if numpy_missing():
-        # NumPy comes from the system's packages (scripts/setup bench); another
-        # interpreter on PATH may not see it.
-        if os.path.exists(SYSTEM_PYTHON) and os.path.realpath(sys.executable) != os.path.realpath(
-                SYSTEM_PYTHON):
-            status = subprocess.run([SYSTEM_PYTHON, __file__, str(build_dir)]).returncode
-            if status:
-                sys.exit(status)
-            return
-        sys.exit("peers_io: numpy is needed (scripts/setup bench)")
+        peerlib.rerun_with_system_python(__file__, build_dir, "peers_io: numpy is needed (scripts/setup bench)")
+        return
 
     t = bench(build_dir)
     pairs = [

@@ -24,12 +24,13 @@ import pathlib
 import statistics
 import subprocess
 import sys
+
+import peerlib
 import tempfile
 import time
 
 SIDE = 2048
 PCON_SIDE = 1024
-SYSTEM_PYTHON = "/usr/bin/python3"
 
 
 def peers_missing():
@@ -184,15 +185,8 @@ def run(build_dir):
 
 def main(build_dir):
     if peers_missing():
-        # The peers come from the system's packages (scripts/setup bench);
-        # another interpreter on PATH may not see them.
-        if os.path.exists(SYSTEM_PYTHON) and os.path.realpath(sys.executable) != os.path.realpath(
-                SYSTEM_PYTHON):
-            status = subprocess.run([SYSTEM_PYTHON, __file__, str(build_dir)]).returncode
-            if status:
-                sys.exit(status)
-            return
-        sys.exit("peers_ops2: numpy, scipy and cv2 are needed (scripts/setup bench)")
+        peerlib.rerun_with_system_python(__file__, build_dir, "peers_ops2: numpy, scipy and cv2 are needed (scripts/setup bench)")
+        return
     run(build_dir)
 
 
