@@ -10,15 +10,11 @@ Usage: /usr/bin/python3 bench/peers_display.py BUILD_DIR
 Prints one line per benchmark and size: name, ours ms, peer ms, ratio (ours /
 peer; below 1 means faster than the peer).
 """
-import json
 import os
 import pathlib
-import statistics
-import subprocess
 import sys
 
 import peerlib
-import time
 
 SIZES = [512, 1024, 2048]
 OURS = ["BM_ToQImageColour", "BM_ChangeRGB"]
@@ -33,34 +29,6 @@ def peers_missing():
     return False
 
 
-def ours(build_dir, name, size):
-    """Median real time in ms of name/size from bench_display."""
-    program = pathlib.Path(build_dir) / "bench_display"
-    if not program.exists():
-        sys.exit(f"peers_display: {program} not found (build the bench_display target)")
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-    out = subprocess.run(
-        [str(program), "--benchmark_format=json", f"--benchmark_filter=^{name}/{size}/",
-         "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true"],
-        check=True, capture_output=True, text=True, env=env).stdout
-    for b in json.loads(out)["benchmarks"]:
-        if b.get("aggregate_name") == "median":
-            scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
-            return b["real_time"] * scale
-    sys.exit(f"peers_display: bench_display reported no {name}/{size}")
-
-
-def median_ms(fn, min_runs=5, min_seconds=1.0):
-    fn()  # warm up: first-call set-up and page faults
-    samples = []
-    start = time.perf_counter()
-    while len(samples) < min_runs or time.perf_counter() - start < min_seconds:
-        t0 = time.perf_counter()
-        fn()
-        samples.append((time.perf_counter() - t0) * 1e3)
-        if len(samples) >= 50:
-            break
-    return statistics.median(samples)
 
 
 def peer(size):
@@ -76,7 +44,7 @@ def peer(size):
         scaled = cv2.normalize(planes, None, 0, 255, cv2.NORM_MINMAX, dtype=cv2.CV_8U)
         return cv2.merge([scaled[0:size], scaled[size:2 * size], scaled[2 * size:]])
 
-    return median_ms(stretch_and_pack)
+    return peerlib.median_ms(stretch_and_pack)
 
 
 def main(build_dir):
@@ -99,3 +67,8 @@ if __name__ == "__main__":
     os.environ.setdefault("OMP_NUM_THREADS", "1")
     main(sys.argv[1] if len(sys.argv) > 1 else
          str(pathlib.Path(__file__).resolve().parent.parent / "build"))
+
+
+def ours(build_dir, name, size):
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    return peerlib.benchmark_median_ms(build_dir, "bench_display", f"{name}/{size}", env)

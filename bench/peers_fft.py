@@ -7,15 +7,11 @@ Usage: python3 bench/peers_fft.py BUILD_DIR
 Prints one line per size and peer: name, ours ms, peer ms, ratio (ours / peer;
 below 1 means faster than the peer).
 """
-import json
 import os
 import pathlib
-import statistics
-import subprocess
 import sys
 
 import peerlib
-import time
 
 SIZES = [256, 512, 1024, 2048]
 
@@ -30,33 +26,8 @@ def peers_missing():
     return False
 
 
-def ours(build_dir, size):
-    """Median real time in ms of BM_ForwardFFT/size, from bench_fft."""
-    program = pathlib.Path(build_dir) / "bench_fft"
-    if not program.exists():
-        sys.exit(f"peers_fft: {program} not found (build the bench_fft target)")
-    out = subprocess.run(
-        [str(program), "--benchmark_format=json", f"--benchmark_filter=^BM_ForwardFFT/{size}/",
-         "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true"],
-        check=True, capture_output=True, text=True).stdout
-    for b in json.loads(out)["benchmarks"]:
-        if b.get("aggregate_name") == "median":
-            scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
-            return b["real_time"] * scale
-    sys.exit(f"peers_fft: bench_fft reported no BM_ForwardFFT/{size}")
 
 
-def median_ms(fn, min_runs=5, min_seconds=1.0):
-    fn()  # warm up: first-call planning and page faults
-    samples = []
-    start = time.perf_counter()
-    while len(samples) < min_runs or time.perf_counter() - start < min_seconds:
-        t0 = time.perf_counter()
-        fn()
-        samples.append((time.perf_counter() - t0) * 1e3)
-        if len(samples) >= 50:
-            break
-    return statistics.median(samples)
 
 
 def peers(size):
@@ -70,9 +41,9 @@ def peers(size):
         np.complex64)
     planes = np.ascontiguousarray(np.stack([a.real, a.imag], axis=-1), dtype=np.float32)
     return {
-        "numpy.fft.fft2": median_ms(lambda: np.fft.fft2(a)),
-        "scipy.fft.fft2(workers=1)": median_ms(lambda: scipy.fft.fft2(a, workers=1)),
-        "cv2.dft": median_ms(lambda: cv2.dft(planes, flags=cv2.DFT_COMPLEX_OUTPUT)),
+        "numpy.fft.fft2": peerlib.median_ms(lambda: np.fft.fft2(a)),
+        "scipy.fft.fft2(workers=1)": peerlib.median_ms(lambda: scipy.fft.fft2(a, workers=1)),
+        "cv2.dft": peerlib.median_ms(lambda: cv2.dft(planes, flags=cv2.DFT_COMPLEX_OUTPUT)),
     }
 
 
@@ -95,3 +66,7 @@ if __name__ == "__main__":
     os.environ.setdefault("OMP_NUM_THREADS", "1")
     main(sys.argv[1] if len(sys.argv) > 1 else
          str(pathlib.Path(__file__).resolve().parent.parent / "build"))
+
+
+def ours(build_dir, size):
+    return peerlib.benchmark_median_ms(build_dir, "bench_fft", f"BM_ForwardFFT/{size}")
