@@ -31,6 +31,7 @@
 #include <new>
 
 #include "detail.h"
+#include "notices.h"
 #include "tamoio.h"
 #include "tamoops.h"
 #include "tamotool.h"
@@ -477,7 +478,7 @@ void TamotoolMainWindow::open() {
     QFile log(logFilePath());
     if (!log.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         log.write(lastOpenPath) != lastOpenPath.size()) {
-        TamotoolMainWindow::showTimedNote(kLogNote);
+        showTimedNote(kLogNote);
     }
     updateAccessability();
 }
@@ -486,13 +487,13 @@ void TamotoolMainWindow::reopen() {
     if (target.isEmpty()) {
         QFile log(logFilePath());
         if (!log.open(QIODevice::ReadOnly)) {
-            TamotoolMainWindow::showTimedNote(kLogNote);
+            showTimedNote(kLogNote);
             return;
         }
         target = log.readLine();
         while (target.endsWith('\n') || target.endsWith('\r')) target.chop(1);
         if (target.isEmpty()) {
-            TamotoolMainWindow::showTimedNote(kLogNote);
+            showTimedNote(kLogNote);
             return;
         }
     }
@@ -624,12 +625,12 @@ void TamotoolMainWindow::handleFileByPath(QString path, int slot) {
             reason = "it is a directory";
         } else if (isPointFileName(path)) {
             loaded.reset(readPointFile(local, reason));
-            if (loaded) TamotoolMainWindow::showTimedNote("Boundary file");
+            if (loaded) showTimedNote("Boundary file");
         } else if (isOwnFormatName(path)) {
             loaded.reset(readOwnFormat(local, reason, ownType));
-            if (loaded) TamotoolMainWindow::showTimedNote("Tamo image");
+            if (loaded) showTimedNote("Tamo image");
         } else {
-            TamotoolMainWindow::showTimedNote("non TAMO");
+            showTimedNote("non TAMO");
             loaded.reset(readRaster(path, reason, stats));
             planes = 3;
         }

@@ -14,12 +14,12 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QTextCursor>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <new>
 
 #include "detail.h"
+#include "notices.h"
 #include "tamoop.h"
 #include "tamoops.h"
 #include "tamotool.h"
@@ -382,12 +382,6 @@ void TamotoolMainWindow::addConsoleOutput(QString text) {
     console->ensureCursorVisible();
 }
 
-void TamotoolMainWindow::showModalMessage(const QString &text) {
-    QMessageBox box;
-    box.setText(text);
-    box.exec();
-}
-
 void TamotoolMainWindow::badMsg(int code) {
     switch (code) {
         case 2:
@@ -400,16 +394,6 @@ void TamotoolMainWindow::badMsg(int code) {
             showModalMessage("No function has been defined for that button yet.");
             break;
     }
-}
-
-void TamotoolMainWindow::showTimedNote(const QString &text, int ms) {
-    auto *box = new QMessageBox;
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    box->setWindowTitle(tr("message"));
-    box->setText(text);
-    box->show();
-    QTimer::singleShot(ms, box, &QMessageBox::close);
 }
 
 void TamotoolMainWindow::commandNotAvailable(const QString &name) {

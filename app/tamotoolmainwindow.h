@@ -183,11 +183,6 @@ private:
     // Tells the user that a command arrives with a later version and
     // re-applies the enable rules.
     void commandNotAvailable(const QString &name);
-    // A modal message box without parent.
-    static void showModalMessage(const QString &text);
-    // A parentless note titled "message" that closes itself after `ms`
-    // milliseconds, without blocking.
-    static void showTimedNote(const QString &text, int ms = 1000);
 
     QRadioButton *input1Buttons[8];
     QRadioButton *input2Buttons[8];

@@ -28,6 +28,7 @@
 #include <limits>
 
 #include "detail.h"
+#include "notices.h"
 #include "tamotool.h"
 #include "tamotoolmainwindow.h"
 
@@ -697,5 +698,5 @@ void TamotoolChildWindow::closeEvent(QCloseEvent *event) {
 }
 
 void TamotoolChildWindow::notAvailable(const QString &name) {
-    TamotoolMainWindow::showTimedNote(name + " is not available yet.", 3000);
+    showTimedNote(name + " is not available yet.", 3000);
 }
