@@ -246,20 +246,6 @@ bool checkHeader(TAMOHDR *h) {
         Tamodie(msg);
         return false;
     }
-    const TAMODTYPE *type = typeByCode(h->dtype);
-    if (type && type->code != TAMO_STRUCT ? h->orvbpd != type->size : h->orvbpd < 1) {
-        Tamoerr = 24;
-        if (type)
-            std::snprintf(msg, sizeof msg,
-                          "TamoRdHdr: %d bytes per datum do not match data type '%s' "
-                          "[file damaged?]",
-                          h->orvbpd, type->name);
-        else
-            std::snprintf(msg, sizeof msg, "TamoRdHdr: %d bytes per datum [file damaged?]",
-                          h->orvbpd);
-        Tamodie(msg);
-        return false;
-    }
     if (h->orvtlen < 0) {
         Tamoerr = 24;
         std::snprintf(msg, sizeof msg, "TamoRdHdr: tail length %d is negative [file damaged?]",
@@ -270,9 +256,8 @@ bool checkHeader(TAMOHDR *h) {
     return true;
 }
 
-// Swaps the header of a file of the other byte order. Returns false when its
-// type name is not in the table (after the report).
-bool swapHeader(TAMOHDR *h) {
+// Reverses the numeric header fields of a file of the other byte order.
+void swapFields(TAMOHDR *h) {
     swapValue(h->orvbsize);
     swapValue(h->orvhblk);
     swapValue(h->orvdblk);
@@ -286,19 +271,23 @@ bool swapHeader(TAMOHDR *h) {
     // The tail's form is the user's; it is not carried across byte orders.
     h->orvtlen = 0;
     h->orvtail = nullptr;
+}
 
+void reportUnknownTypeName(const TAMOHDR *h, int (*report)(const char *)) {
     char msg[600];
-    const TAMODTYPE *t = Tamotype(h->orvdt);
-    if (!t) {
-        Tamoerr = 24;
-        std::snprintf(msg, sizeof msg, "%s\n%s (field 'orvdt' contains '%s')\n%s",
-                      "TamoRdHdr: WARNING!  Data Type Field 'orvdt' does not contain a data type",
-                      "          recognized by this version of TAMO", h->orvdt,
-                      "          Image has damaged header?");
-        Tamodie(msg);
-        return false;
-    }
+    Tamoerr = 24;
+    std::snprintf(msg, sizeof msg, "%s\n%s (field 'orvdt' contains '%s')\n%s",
+                  "TamoRdHdr: WARNING!  Data Type Field 'orvdt' does not contain a data type",
+                  "          recognized by this version of TAMO", h->orvdt,
+                  "          Image has damaged header?");
+    report(msg);
+}
+
+// A file of the other byte order takes its type from the table entry of its
+// name, with a warning when its name or code disagrees with that entry.
+void adoptTableType(TAMOHDR *h, const TAMODTYPE *t) {
     if (std::strcmp(h->orvdt, t->name) != 0 || static_cast<uint32_t>(h->dtype) != t->code) {
+        char msg[600];
         Tamoerr = 24;
         std::snprintf(msg, sizeof msg, "%s\n%s'%s',\n%s%x\n%s'%s',\n%s%x",
                       "TamoRdHdr: WARNING!  File header fields 'orvdt', 'dtype' contain",
@@ -310,7 +299,47 @@ bool swapHeader(TAMOHDR *h) {
     }
     h->dtype = static_cast<int32_t>(t->code);
     tamo::setField(h->orvdt, t->name);
-    return true;
+}
+
+// Refuses type fields that do not size the pixel data as the type table
+// does. Operators create records like a source by its type name and copy the
+// source's bytes per datum, and the pixel accessors step by its code; a name,
+// a code and a datum size that disagree would make them read or write past
+// their buffers. A file of the other byte order takes the code of its name's
+// entry, so only a file of this order has its stored code checked too.
+// Returns the table entry of the name, or null after a message.
+const TAMODTYPE *checkType(const TAMOHDR *h, bool otherOrder) {
+    const int32_t savedErr = Tamoerr;
+    const TAMODTYPE *byName = Tamotype(h->orvdt);
+    Tamoerr = savedErr;  // the look-up's own code is not the file's problem yet
+    const TAMODTYPE *byCode = typeByCode(h->dtype);
+    char reason[120] = "";
+    auto sizeOk = [&](const TAMODTYPE *t) {
+        return t->code == TAMO_STRUCT ? h->orvbpd >= 1 : h->orvbpd == t->size;
+    };
+    if (!byName) {
+        reportUnknownTypeName(h, Tamowarn);
+        std::snprintf(reason, sizeof reason, "the name is not in the type table");
+    } else if (!sizeOk(byName)) {
+        if (byName->code == TAMO_STRUCT)
+            std::snprintf(reason, sizeof reason, "'struct' needs at least 1 byte per datum");
+        else
+            std::snprintf(reason, sizeof reason, "the type table gives '%s' a datum size of %d",
+                          byName->name, byName->size);
+    } else if (!otherOrder && byCode && !sizeOk(byCode)) {
+        std::snprintf(reason, sizeof reason,
+                      "the type table gives code $%x ('%s') a datum size of %d", byCode->code,
+                      byCode->name, byCode->size);
+    } else {
+        return byName;
+    }
+    char msg[300];
+    Tamoerr = 24;
+    std::snprintf(msg, sizeof msg,
+                  "TamoRdHdr: data type '%s', code $%x, %d bytes per datum: %s [file damaged?]",
+                  h->orvdt, static_cast<unsigned>(h->dtype), h->orvbpd, reason);
+    Tamodie(msg);
+    return nullptr;
 }
 
 // Reverses every `size`-byte unit of n bytes.
@@ -373,7 +402,16 @@ void swapcopy2(char *dst, const char *src, int n) {
 }
 
 void swaphdr(TAMOHDR *hdr) {
-    if (hdr) swapHeader(hdr);
+    if (!hdr) return;
+    swapFields(hdr);
+    const int32_t savedErr = Tamoerr;
+    const TAMODTYPE *t = Tamotype(hdr->orvdt);
+    if (!t) {
+        reportUnknownTypeName(hdr, Tamodie);
+        return;
+    }
+    Tamoerr = savedErr;
+    adoptTableType(hdr, t);
 }
 
 TAMOHDR *TamoConvertDims(TAMOHDR *hdr) {
@@ -475,7 +513,12 @@ TAMOHDR *TamoRdHdr(FILE *fp) {
         Tamodie("TamoRdHdr: file does not begin with the mark TAM or ORV [file damaged?]");
         return nullptr;
     }
-    if (h->orvbsize != kBlockSize && !swapHeader(h)) return nullptr;
+    const bool otherOrder = h->orvbsize != kBlockSize;
+    if (otherOrder) swapFields(h);
+    const TAMODTYPE *type = checkType(h, otherOrder);
+    if (!type) return nullptr;
+    // A file of this machine's order keeps its type fields as stored.
+    if (otherOrder) adoptTableType(h, type);
     if (!checkHeader(h)) return nullptr;
     return hdr.release();
 }

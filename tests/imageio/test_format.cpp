@@ -229,6 +229,68 @@ TEST(FileFormat, OtherByteOrderIsSwappedElementByElement) {
     EXPECT_NE(err.find("TamoRdImg: failed to get header from file"), std::string::npos);
 }
 
+TEST(FileFormat, TypeFieldsThatMisSizeThePixelDataAreRefusedInEitherByteOrder) {
+    // Type fields whose sizes disagree would have operators that copy by
+    // name write past their buffers; a disagreeing code alone is harmless.
+    tamo::RecordPtr img = iotest::patterned("64flt", {2, 2});
+    img->orvcomp = 0;
+    const std::string good = iotest::writeBytes(img.get());
+    auto native = [&](const char *name, int32_t code, int32_t bpd) {
+        std::string f = good;
+        std::memset(&f[212], 0, 16);
+        std::memcpy(&f[212], name, std::strlen(name));
+        put32(f, 228, code);
+        put32(f, 232, bpd);
+        return f;
+    };
+    const std::string eightBytes = be32s({1, 2, 3, 4, 5, 6, 7, 8});
+    struct Refused {
+        std::string file;
+        const char *message;
+    } refusedCases[] = {
+        {native("u8bit", 520, 8),
+         "data type 'u8bit', code $208, 8 bytes per datum: the type table gives 'u8bit' a "
+         "datum size of 1"},
+        {native("u8bit", 520, 1), "the type table gives code $208 ('64flt') a datum size of 8"},
+        {native("quaternion", 520, 8),
+         "data type 'quaternion', code $208, 8 bytes per datum: the name is not in the type "
+         "table"},
+        {native("struct", 8192, 0), "'struct' needs at least 1 byte per datum"},
+        {bigEndianFile("u8bit", 520, 8, {4}, eightBytes),
+         "data type 'u8bit', code $208, 8 bytes per datum: the type table gives 'u8bit' a "
+         "datum size of 1"},
+        {bigEndianFile("quaternion", 77, 8, {4}, eightBytes),
+         "data type 'quaternion', code $4d, 8 bytes per datum: the name is not in the type "
+         "table"},
+    };
+    std::string err;
+    for (const Refused &c : refusedCases) {
+        EXPECT_FALSE(iotest::readQuietly(c.file, &err)) << c.message;
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        EXPECT_NE(err.find("TamoRdImg: failed to get header from file"), std::string::npos);
+    }
+    // An unknown name keeps the old report before the refusal.
+    EXPECT_NE(err.find("TamoRdHdr: WARNING!  Data Type Field 'orvdt' does not contain a data "
+                       "type\n          recognized by this version of TAMO (field 'orvdt' "
+                       "contains 'quaternion')"),
+              std::string::npos)
+        << err;
+
+    // A code alone disagreeing: this machine's order keeps the fields as
+    // stored, the other order takes the table's code after the warning.
+    tamo::RecordPtr kept = iotest::readQuietly(native("64flt", 4612, 8), &err);
+    ASSERT_TRUE(kept) << err;
+    EXPECT_STREQ(kept->orvdt, "64flt");
+    EXPECT_EQ(kept->dtype, 4612);
+    tamo::RecordPtr mended =
+        iotest::readQuietly(bigEndianFile("16bit", 1025, 2, {2}, be16s({7, 8})), &err);
+    ASSERT_TRUE(mended) << err;
+    EXPECT_STREQ(mended->orvdt, "16bit");
+    EXPECT_EQ(mended->dtype, 258);
+    EXPECT_EQ(tamo::pixels<int16_t>(mended.get())[1], 8);
+    EXPECT_NE(err.find("hdr->dtype = $401"), std::string::npos) << err;
+}
+
 TEST(FileFormat, IncompressibleDataRoundTrip) {
     // Random bits deflate to more bytes than they hold.
     tamo::RecordPtr img = iotest::patterned("float", {256, 256});
@@ -363,7 +425,9 @@ TEST(FileFormat, HeaderSizesAreNotTrusted) {
     std::string huge = with(256, 1 << 20);
     put32(huge, 320, 1 << 20);
     EXPECT_NE(refused(huge, "overflowing size").find("overflows"), std::string::npos);
-    EXPECT_NE(refused(with(232, 2), "bytes per datum").find("2 bytes per datum do not match"),
+    EXPECT_NE(refused(with(232, 2), "bytes per datum")
+                  .find("data type '32flt', code $204, 2 bytes per datum: the type table gives "
+                        "'32flt' a datum size of 4"),
               std::string::npos);
     EXPECT_NE(refused(with(20, -5), "negative tail").find("tail length -5 is negative"),
               std::string::npos);
