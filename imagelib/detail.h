@@ -48,7 +48,9 @@ public:
 
 // Ends the process through the replaceable exit pointer. A host handler may
 // unwind instead (the workbench throws); should a handler simply return, the
-// caller carries on with its failure path.
+// caller carries on with its failure path. Without a host handler the exit
+// status is never one the shell reads as success (0 becomes 1, and so does a
+// status whose low 8 bits are 0).
 void endProcess(int status);
 
 // ---- Data types --------------------------------------------------------------
@@ -131,6 +133,13 @@ bool visitScalar(int32_t code, F &&f) {
 
 // Number of entries in Tamo_Dtyp (Tamo_Ntyp may be set lower by a caller).
 int typeTableSize();
+
+// A new record (flags 11) of img's type name and bytes per datum with the
+// given dimensions, for a copy of img's elements; null on failure. A record
+// whose bytes per datum contradict the table's size for its type name is
+// refused with Tamoerr 1024 and a report that begins with `caller`: the new
+// record, made by name, would be too small for img's elements.
+TAMOHDR *createLike(TAMOHDR *img, const int *dims, const char *caller);
 
 // ---- Small record helpers ------------------------------------------------------
 

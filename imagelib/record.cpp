@@ -349,3 +349,18 @@ int Tamofree(TAMOHDR *img, unsigned flags) {
 }
 
 }  // extern "C"
+
+TAMOHDR *tamo::createLike(TAMOHDR *img, const int *dims, const char *caller) {
+    DepthGuard depth;
+    TAMOHDR *out = Tamocreate(img->orvdt, dims, 11, img->orvbpd);
+    if (out && out->orvbpd != img->orvbpd) {
+        char msg[160];
+        std::snprintf(msg, sizeof msg, "%s: %d bytes per datum contradict data type '%.16s'.",
+                      caller, img->orvbpd, img->orvdt);
+        Tamofree(out, 7);
+        Tamoerr = 1024;
+        Tamodie(msg);
+        return nullptr;
+    }
+    return out;
+}

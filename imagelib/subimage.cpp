@@ -49,7 +49,7 @@ TAMOHDR *Tamoexwin(TAMOHDR *img, int r1, int c1, int r2, int c2) {
     const int lengths[2] = {w, h};
     int dims[3];
     blockDims(dims, lengths, 2);
-    TAMOHDR *out = Tamocreate(img->orvdt, dims, 11, img->orvbpd);
+    TAMOHDR *out = tamo::createLike(img, dims, "Tamoexwin");
     if (!out) {
         Tamoext(TAMOSLV, "Tamoexwin: can't make new image!\n");
         return nullptr;
@@ -90,7 +90,7 @@ TAMOHDR *Tamoexwin3d(TAMOHDR *img, int f1, int r1, int c1, int f2, int r2, int c
     const int lengths[3] = {c2 - c1 + 1, r2 - r1 + 1, f2 - f1 + 1};
     int dims[4];
     blockDims(dims, lengths, 3);
-    TAMOHDR *out = Tamocreate(img->orvdt, dims, 11, img->orvbpd);
+    TAMOHDR *out = tamo::createLike(img, dims, "Tamoexwin3d");
     if (!out) {
         Tamodie("Tamoexwin: can't make new image!\n");
         return nullptr;

@@ -501,7 +501,7 @@ TAMOHDR *flcrcopy(TAMOHDR *in) {
     if (!tamo::hasValidMagic(in) || !in->orvptr) return nullptr;
     tamo::CArray<int> dims(Tamosiz(in));
     if (!dims) return nullptr;
-    TAMOHDR *copy = Tamocreate(in->orvdt, dims.get(), 11, in->orvbpd);
+    TAMOHDR *copy = tamo::createLike(in, dims.get(), "flcrcopy");
     if (!copy) return nullptr;
     std::memcpy(copy->orvptr, in->orvptr,
                 static_cast<size_t>(tamo::elementCount(in)) * static_cast<size_t>(in->orvbpd));
