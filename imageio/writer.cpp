@@ -132,10 +132,10 @@ int TamoWrImg(TAMOHDR *img, FILE *fp, int tail) {
             return 0;
         }
         if (std::fwrite(packed.get(), 1, packedLength, fp) != packedLength)
-            return writeFailed("TamoWrImg: I/O error when writing TAMO file header.");
+            return writeFailed("TamoWrImg: I/O error when writing the image data.");
     } else if (std::fwrite(img->orvptr, 1, static_cast<std::size_t>(n), fp) !=
                static_cast<std::size_t>(n)) {
-        return writeFailed("TamoWrImg: I/O error when writing TAMO file header.");
+        return writeFailed("TamoWrImg: I/O error when writing the image data.");
     }
     // The padding follows the uncompressed size, also after compressed data.
     if (!writePadding(fp, padAfter(n)))
