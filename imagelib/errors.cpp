@@ -36,10 +36,14 @@ int lastErrno = 0;
 namespace tamo {
 
 void endProcess(int status) {
-    if (Tamo_exitptr)
+    // A host's handler gets the status as reported. The process itself ends
+    // with a status the shell reads as failure: the shell sees only the low
+    // 8 bits, so 0 and codes such as 512 or 4096 would read as success.
+    if (Tamo_exitptr && Tamo_exitptr != static_cast<void (*)(int)>(std::exit)) {
         Tamo_exitptr(status);
-    else
-        std::exit(status);
+        return;
+    }
+    std::exit((status & 0xff) == 0 ? 1 : status);
 }
 
 }  // namespace tamo

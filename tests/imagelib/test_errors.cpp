@@ -77,6 +77,9 @@ TEST_F(LibDeathTest, FatalPathsEndTheProcessWithTheirStatus) {
     EXPECT_EXIT((TAMOSLV = 64, Tamochkhd(nullptr, "m")), ExitedWithCode(8), "Null TAMO image");
     EXPECT_EXIT((TAMOSLV = 64, Tamodimen(nullptr, 0)), ExitedWithCode(8), "NULL passed");
     EXPECT_EXIT((TAMOSLV = 64, Tamofgp(nullptr, 0, 0)), ExitedWithCode(8), "Image header is NULL");
+    // Statuses whose low 8 bits are 0 would reach the shell as success.
+    EXPECT_EXIT((TAMOSLV = 64, Tamoerr = 512, Tamodie("no memory")), ExitedWithCode(1), "no memory");
+    EXPECT_EXIT((Tamoerr = 4096, Tamoext(64, "outside")), ExitedWithCode(1), "outside");
 }
 
 TEST_F(Lib, ThrowingExitHandlerUnwindsAtTheOutermostCallWithoutLeaks) {

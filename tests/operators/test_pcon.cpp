@@ -181,8 +181,9 @@ void pconReturningExit(int) {}
 
 TEST(Pcon, SizeMismatchAndVanishingUpdateEndTheProcess) {
     auto f = noisyTwoLevels(12, 10, 3.0f, 4), g = noisyTwoLevels(12, 11, 3.0f, 5);
+    // The literal status 0 would read as success: the process ends with 1.
     EXPECT_EXIT(pconsub(f.get(), g.get(), 2, 0.03f, 4, 1, 0.005f, 0.99f),
-                testing::ExitedWithCode(0), "");
+                testing::ExitedWithCode(1), "");
     // f equal to a constant g: every term is zero.
     auto flat = pconImage(8, 8), data = pconImage(8, 8);
     for (int i = 0; i < 64; ++i) px(flat)[i] = px(data)[i] = 5.0f;
@@ -192,7 +193,7 @@ TEST(Pcon, SizeMismatchAndVanishingUpdateEndTheProcess) {
             std::fflush(stdout);
             std::_Exit(3);
         },
-        testing::ExitedWithCode(0), "");
+        testing::ExitedWithCode(1), "");
 
     void (*saved)(int) = Tamo_exitptr;
     Tamo_exitptr = pconThrowingExit;

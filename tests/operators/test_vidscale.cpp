@@ -260,7 +260,8 @@ TEST(VidscaleDeathTest, DefaultHandlerEndsTheProcess) {
     float lo, hi;
     EXPECT_EXIT(Tamovidscale(in.get(), out.get(), &lo, &hi, 1), testing::ExitedWithCode(255), "");
     EXPECT_EXIT(Tamovidscale(in.get(), nullptr, &lo, &hi, 0), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(Tamovidscale(interleaved.get(), out.get(), &lo, &hi, 0), testing::ExitedWithCode(0),
+    // "Data type not recognized." ends with 1, not with a status read as success.
+    EXPECT_EXIT(Tamovidscale(interleaved.get(), out.get(), &lo, &hi, 0), testing::ExitedWithCode(1),
                 "");
 }
 
