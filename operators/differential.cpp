@@ -129,30 +129,29 @@ private:
 // Filters the derivatives a measure needs and combines them row by row into
 // out (both "float", equal sizes). Each derivative is checked as flDoG
 // checks it, in order, with flDoG's messages; `checked(d, status)` sees each
-// status. When flDoG would refuse them the derivatives are 0.
+// status. Returns 0, or the first status with which flDoG refuses a
+// derivative; then out is left as it was: a measure of derivatives that
+// could not be computed would be a plausible-looking wrong result.
 template <class Combine, class Checked>
-void measure(TAMOHDR *in, TAMOHDR *out, float sigma,
-             const std::vector<tamo::Derivative> &derivatives, Combine combine, Checked checked) {
-    bool filterable = true;
+int measure(TAMOHDR *in, TAMOHDR *out, float sigma,
+            const std::vector<tamo::Derivative> &derivatives, Combine combine, Checked checked) {
+    int failure = 0;
     for (size_t d = 0; d < derivatives.size(); ++d) {
         const int status =
             tamo::checkDoG(in, nullptr, derivatives[d].order, derivatives[d].direction, sigma);
         checked(d, status);
-        filterable = filterable && status == 0;
+        if (!failure) failure = status;
     }
+    if (failure) return failure;
     CombiningSink<Combine> sink(out, derivatives.size(), combine);
-    if (filterable) {
-        tamo::filterDerivatives(in, derivatives, sigma, sink);
-        return;
-    }
-    for (int f = 0; f < framesOf(in); ++f)
-        for (int r = 0; r < sink.rows(); ++r) sink.done(f, r);
+    tamo::filterDerivatives(in, derivatives, sigma, sink);
+    return 0;
 }
 
 template <class Combine>
-void measure(TAMOHDR *in, TAMOHDR *out, float sigma,
-             const std::vector<tamo::Derivative> &derivatives, Combine combine) {
-    measure(in, out, sigma, derivatives, combine, [](size_t, int) {});
+int measure(TAMOHDR *in, TAMOHDR *out, float sigma,
+            const std::vector<tamo::Derivative> &derivatives, Combine combine) {
+    return measure(in, out, sigma, derivatives, combine, [](size_t, int) {});
 }
 
 // Harris response of one row from the three-row column sums of gx^2, gy^2
@@ -207,34 +206,30 @@ int flcurv(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
     std::vector<float> q, root;
     // Lx, Ly, Lxx, Lyy, Lxy, checked in the order the expression uses them.
-    measure(in, out, sigma, {{1, 1}, {2, 0}, {1, 0}, {2, 2}, {2, 1}},
-            [&](const float *const *d, float *dst, int n) {
-                q.resize(n);
-                root.resize(n);
-                squaredNormRow(d[2], d[0], q.data(), n);
-                sqrtRow(q.data(), root.data(), n);
-                curvatureRow(d[2], d[0], d[1], d[4], d[3], root.data(), dst, n);
-            });
-    return 0;
+    return measure(in, out, sigma, {{1, 1}, {2, 0}, {1, 0}, {2, 2}, {2, 1}},
+                   [&](const float *const *d, float *dst, int n) {
+                       q.resize(n);
+                       root.resize(n);
+                       squaredNormRow(d[2], d[0], q.data(), n);
+                       sqrtRow(q.data(), root.data(), n);
+                       curvatureRow(d[2], d[0], d[1], d[4], d[3], root.data(), dst, n);
+                   });
 }
 
 int flLaplace(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
-    if (sigma < 0) {
-        measure(in, out, -sigma, {{2, 0}, {2, 1}}, [](const float *const *d, float *dst, int n) {
-            squaredNormRow(d[0], d[1], dst, n);
-        });
-    } else {
-        measure(in, out, sigma, {{2, 0}, {2, 1}},
-                [](const float *const *d, float *dst, int n) { sumRow(d[0], d[1], dst, n); });
-    }
-    return 0;
+    if (sigma < 0)
+        return measure(
+            in, out, -sigma, {{2, 0}, {2, 1}},
+            [](const float *const *d, float *dst, int n) { squaredNormRow(d[0], d[1], dst, n); });
+    return measure(in, out, sigma, {{2, 0}, {2, 1}},
+                   [](const float *const *d, float *dst, int n) { sumRow(d[0], d[1], dst, n); });
 }
 
 int flqvar(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
     const float s2 = sigma * sigma;
-    measure(
+    return measure(
         in, out, sigma, {{2, 0}, {2, 1}, {2, 2}},
         [s2](const float *const *d, float *dst, int n) {
             quadraticVariationRow(d[0], d[1], d[2], dst, n, s2);
@@ -245,24 +240,21 @@ int flqvar(TAMOHDR *in, TAMOHDR *out, float sigma) {
             if (status != 0 && d == 2) std::printf("value %d returned from flDoG2,2\n", status);
             std::fflush(stdout);
         });
-    return 0;
 }
 
 int flgmag(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
-    measure(in, out, sigma, {{1, 0}, {1, 1}}, [](const float *const *d, float *dst, int n) {
+    return measure(in, out, sigma, {{1, 0}, {1, 1}}, [](const float *const *d, float *dst, int n) {
         squaredNormRow(d[0], d[1], dst, n);
         sqrtRow(dst, dst, n);
     });
-    return 0;
 }
 
 int flgdir(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
-    measure(in, out, sigma, {{1, 0}, {1, 1}}, [](const float *const *d, float *dst, int n) {
+    return measure(in, out, sigma, {{1, 0}, {1, 1}}, [](const float *const *d, float *dst, int n) {
         for (int i = 0; i < n; ++i) dst[i] = std::atan2(d[1][i], d[0][i]);
     });
-    return 0;
 }
 
 int flHarris(TAMOHDR *in, TAMOHDR *out, float sigma) {
@@ -271,8 +263,10 @@ int flHarris(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (!holds(out, in, frames)) return -2;
     RecordPtr g[2];  // Lx, Ly
     if (!makeScratch(in, g)) return -3;
-    flDoG(in, g[0].get(), 1, 0, sigma);
-    flDoG(in, g[1].get(), 1, 1, sigma);
+    // Like the measures, Harris passes on the filter's refusal and leaves
+    // out alone.
+    if (int rc = flDoG(in, g[0].get(), 1, 0, sigma)) return rc;
+    if (int rc = flDoG(in, g[1].get(), 1, 1, sigma)) return rc;
     if (rows < 3 || cols < 3) return 0;
 
     // Column sums over rows j-1..j+1, kept per row of the three below.
@@ -323,7 +317,7 @@ int flmarkmax(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (sigma != 0.0f) {
         RecordPtr blurred = floatLike(in);
         if (!blurred) return -3;
-        flDoG(in, blurred.get(), 0, 0, sigma);
+        if (int rc = flDoG(in, blurred.get(), 0, 0, sigma)) return rc;
         Tamovidscale(blurred.get(), scaled.get(), &lo, &hi, 0);
     } else {
         Tamovidscale(in, scaled.get(), &lo, &hi, 0);

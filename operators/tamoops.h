@@ -153,8 +153,9 @@ TAMOHDR *padme1(TAMOHDR *in, int pr, int pc, int frame);
  * Lxy as computed by flDoG). Unless stated otherwise input and output are
  * "float" of equal sizes and three-dimensional images are processed frame by
  * frame. Returns 0, -1 type, -2 size (output untouched), -3 when memory for
- * the scratch images runs out. When flDoG refuses the image (too few rows)
- * the derivatives count as 0. */
+ * the scratch images runs out, or the status with which flDoG refuses a
+ * derivative (-5 too few rows for sigma, -7 sigma 0 or NaN), after flDoG's
+ * message and with the output untouched. */
 
 /* Isophote curvature (Lxx Ly^2 - 2 Lx Ly Lxy + Lyy Lx^2) /
  * ((Lx^2 + Ly^2)^(3/2) + 0.01). */
@@ -177,15 +178,17 @@ int flgdir(TAMOHDR *in, TAMOHDR *out, float sigma);
  * Lx^2, Ly^2 and Lx Ly, for every pixel but the first and last row and column
  * of each frame (those keep their values). No type check: a non-"float"
  * output is written through Tamofpp3d. Returns 0; -2 when out has fewer
- * columns, rows or frames than in (nothing written). */
+ * columns, rows or frames than in; -3 out of memory; or flDoG's status when
+ * it refuses the derivatives (nothing written in each case). */
 int flHarris(TAMOHDR *in, TAMOHDR *out, float sigma);
 
 /* Colour picture (frames red, green, blue) of the input stretched to 0..255
  * (after a blur at sigma unless sigma is 0), with every strict local maximum
  * of the 8-neighbourhood painted (255, 0, 0). Border rows and columns are not
  * written. A three-dimensional input shows the maxima of its last frame.
- * Returns 0; -2 when out lacks the input's columns and rows or three frames
- * (nothing written). */
+ * Returns 0; -2 when out lacks the input's columns and rows or three frames;
+ * -3 out of memory; or flDoG's status when it refuses the blur (nothing
+ * written in each case). */
 int flmarkmax(TAMOHDR *in, TAMOHDR *out, float sigma);
 
 /* ---- Histogram equalisation ---- */

@@ -115,17 +115,37 @@ TEST(Differential, LaplacianAndQuadraticVariation) {
         ASSERT_EQ(flqvar(square.get(), out.get(), sigma), 0);
         EXPECT_NEAR(at(out, 20, 20), 4 * sigma * sigma, 0.05 * 4 * sigma * sigma);
     }
-    // Too few rows: every derivative is refused and reported, the result is 0.
+    // Too few rows: every derivative is refused and reported, and the
+    // filter's status is passed on with the output untouched.
     auto shortImage = filled(12, 10, [](int r, int) { return float(r); });
-    auto shortOut = image("float", 12, 10);
+    auto shortOut = filled(12, 10, [](int, int) { return 7.0f; });
     testing::internal::CaptureStdout();
-    ASSERT_EQ(flqvar(shortImage.get(), shortOut.get(), 1.0f), 0);
+    const int status = flqvar(shortImage.get(), shortOut.get(), 1.0f);
     const char *refused = "flDoG:kernel is 4 x 4, but image is only 10 x 12. Exiting\n";
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               std::string(refused) + "non zero value returned from flDoG2,0\n" + refused +
                   "non zero value returned from flDoG2,1\n" + refused +
                   "value -5 returned from flDoG2,2\n");
-    EXPECT_EQ(at(shortOut, 5, 5), 0.0f);
+    EXPECT_EQ(status, -5);
+    EXPECT_EQ(at(shortOut, 5, 5), 7.0f);
+}
+
+TEST(Differential, FilterFailuresArePassedOnAndWriteNothing) {
+    // 40 x 30 pixels: sigma 100 needs far more rows; sigma 0 has no
+    // derivative. Blurring at sigma 0 (MarkMax's copy) is no failure.
+    const Measure measures[] = {flcurv, flLaplace, flqvar, flgmag, flgdir, flHarris};
+    auto in = filled(40, 30, [](int r, int c) { return float(r * c % 7); });
+    auto out = filled(40, 30, [](int, int) { return 7.0f; });
+    auto picture = image("float", 40, 30, 3);
+    for (float sigma : {100.0f, 0.0f}) {
+        const int expected = sigma == 0.0f ? -7 : -5;
+        testing::internal::CaptureStdout();
+        for (Measure m : measures) EXPECT_EQ(m(in.get(), out.get(), sigma), expected) << sigma;
+        if (sigma != 0.0f) EXPECT_EQ(flmarkmax(in.get(), picture.get(), sigma), expected);
+        testing::internal::GetCapturedStdout();
+        for (int i = 0; i < 40 * 30; ++i) ASSERT_EQ(tamo::pixels<float>(out.get())[i], 7.0f);
+    }
+    for (int i = 0; i < 40 * 30 * 3; ++i) ASSERT_EQ(tamo::pixels<float>(picture.get())[i], 0.0f);
 }
 
 TEST(Differential, GradientMagnitudeAndDirectionOfRamps) {
