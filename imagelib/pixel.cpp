@@ -105,6 +105,13 @@ inline int loadInt(const char *p) {
         return tamo::truncToInt32(static_cast<double>(load<T>(p)));
 }
 
+// With checking on, a pixel outside the record is refused (after a report)
+// before anything is read or written.
+inline bool insideOrReported(bool inside, const Messages &m) {
+    if (!inside) reportOutside(m);
+    return inside;
+}
+
 // Locates (row, col) of the first frame and calls f(TypeTag<T>, address) for
 // the nine plain types. Complex elements are reached through their real
 // part, which comes first. False after a report.
@@ -112,14 +119,23 @@ template <class F>
 inline bool visit2d(TAMOHDR *img, int row, int col, const Messages &m, F &&f) {
     if (!headerOk(img, m)) return false;
     bool handled = false;
+    bool inside = true;
     tamo::visitScalar(img->dtype, [&](auto tag, tamo::ElemLayout layout) {
         if (layout.channels != 1) return;
+        handled = true;
+        if (TAMOCHK &&
+            (row < 0 || row >= tamo::rowsOf(img) || col < 0 || col >= tamo::columnsOf(img))) {
+            inside = false;
+            return;
+        }
         const std::ptrdiff_t index = static_cast<std::ptrdiff_t>(row) * img->orvdln[1] + col;
         f(tag, img->orvptr + index * img->orvbpd);
-        handled = true;
     });
-    if (!handled) reportType(m);
-    return handled;
+    if (!handled) {
+        reportType(m);
+        return false;
+    }
+    return insideOrReported(inside, m);
 }
 
 // Locates (frame, row, col); for the interleaved types the frame selects the
@@ -133,6 +149,16 @@ inline bool visit3d(TAMOHDR *img, int frame, int row, int col, const Messages &m
         known = true;
         const std::ptrdiff_t cols = Tamodimen(img, 0);
         const std::ptrdiff_t rows = Tamodimen(img, 1);
+        if (TAMOCHK) {
+            const int depth = layout.channels == 1 ? tamo::framesOf(img) : layout.channels;
+            // A one-dimensional record is one row (its row query above
+            // has complained already).
+            if (frame < 0 || frame >= depth || row < 0 || row >= tamo::rowsOf(img) || col < 0 ||
+                col >= cols) {
+                inside = false;
+                return;
+            }
+        }
         std::ptrdiff_t index;
         if (layout.channels == 1) {
             index = (frame * rows + row) * cols + col;
@@ -151,11 +177,7 @@ inline bool visit3d(TAMOHDR *img, int frame, int row, int col, const Messages &m
         reportType(m);
         return false;
     }
-    if (!inside) {
-        reportOutside(m);
-        return false;
-    }
-    return true;
+    return insideOrReported(inside, m);
 }
 
 }  // namespace

@@ -88,6 +88,47 @@ TEST_F(Lib, ThreeDimensionalAccessAddressesFramesAndChannels) {
               "Tamoipp3d: unrecognized or illegal data type.\n");
 }
 
+TEST_F(Lib, CheckedAccessorsRefusePixelsOutsideTheRecord) {
+    TAMOTRACE = 0;
+    // Planar 2-D and 3-D records: one step past each end on every axis.
+    auto flat = make("32flt", {4, 3});
+    auto block = make("16bit", {4, 3, 2});
+    struct Case {
+        TAMOHDR *img;
+        int frame, row, col;
+    } cases[] = {
+        {flat.get(), 0, 3, 0},  {flat.get(), 0, -1, 0}, {flat.get(), 0, 0, 4},
+        {flat.get(), 0, 0, -1}, {flat.get(), 1, 0, 0},  {block.get(), 2, 0, 0},
+        {block.get(), 0, 3, 0}, {block.get(), 0, 0, 4}, {block.get(), -1, 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.img->orvndim << "-D f" << c.frame << " r" << c.row
+                                        << " c" << c.col);
+        EXPECT_EQ(stderrOf([&] { EXPECT_EQ(Tamofpp3d(c.img, c.frame, c.row, c.col, 9), 0); }),
+                  "Tamofpp3d: pixel outside the image data.\n");
+        EXPECT_EQ(Tamoerr, 4096);
+        EXPECT_EQ(stderrOf([&] { EXPECT_EQ(Tamoigp3d(c.img, c.frame, c.row, c.col), 0); }),
+                  "Tamoigp3d: pixel outside the image data.\n");
+        if (c.frame == 0 && c.img->orvndim == 2) {
+            EXPECT_EQ(stderrOf([&] { EXPECT_EQ(Tamoipp(c.img, c.row, c.col, 9), 0); }),
+                      "Tamoipp: pixel outside the image data.\n");
+            EXPECT_EQ(stderrOf([&] { EXPECT_EQ(Tamofgp(c.img, c.row, c.col), 0); }),
+                      "Tamofgp: pixel outside the image data.\n");
+        }
+    }
+    // The 2-D accessors address the first frame of a 3-D record only.
+    EXPECT_EQ(stderrOf([&] { EXPECT_EQ(Tamofpp(block.get(), 3, 0, 9), 0); }),
+              "Tamofpp: pixel outside the image data.\n");
+    for (auto *img : {flat.get(), block.get()})
+        for (int i = 0; i < Tamodimen(img, -2); ++i) ASSERT_EQ(img->orvptr[i], 0) << i;
+    // Unchecked, an address inside the data goes ahead: row 3 of a 2-D
+    // window onto the first frame is the second frame's first row.
+    TAMOCHK = 0;
+    EXPECT_EQ(Tamoipp(block.get(), 3, 0, 5), -1);
+    EXPECT_EQ(tamo::pixels<int16_t>(block.get())[12], 5);
+    TAMOCHK = 1;
+}
+
 TEST_F(Lib, AccessorsValidateHeadersWhenAsked) {
     auto img = make("float", {2, 2});
     EXPECT_EQ(stderrOf([] { EXPECT_EQ(Tamofpp(nullptr, 0, 0, 1), 0); }),
