@@ -1,5 +1,6 @@
 // File names: environment variables, "~" names, "-" for the standard streams,
 // names typed at a terminal; and reading or writing an image by name.
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "detail.h"
 
@@ -18,6 +20,28 @@ constexpr int kTypedName = 256;
 
 const char kBracedNameChars[] = "._/+=-_[]?~:*,%#";
 const char kUserNameChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_";
+
+// The home directory of `user` ("" for the running user: HOME, else the
+// password entry). False when there is none.
+bool homeDirectory(const std::string &user, std::string *home) {
+    if (user.empty()) {
+        const char *env = std::getenv("HOME");
+        if (env && *env) {
+            *home = env;
+            return true;
+        }
+    }
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    struct passwd entry;
+    struct passwd *found = nullptr;
+    const int rc = user.empty()
+                       ? getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found)
+                       : getpwnam_r(user.c_str(), &entry, buffer.data(), buffer.size(), &found);
+    if (rc != 0 || !found || !found->pw_dir) return false;
+    *home = found->pw_dir;
+    return true;
+}
 
 bool isStandardStream(FILE *fp) {
     return fp == stdin || fp == stdout || fp == stderr;
@@ -137,8 +161,12 @@ char *TamoPrsFN(const char *name, int *status) {
     const char *after = strspan(text + 1, kUserNameChars);
     if (*after != '/' && *after != '\0') return expanded.release();
 
-    std::string prefixed = std::string("K:\\") + text;
-    char *result = libraryCopy(prefixed.data(), prefixed.size());
+    // "~" and "~name" become a home directory as a shell would make them;
+    // an unknown user's name is left as written.
+    std::string home;
+    if (!homeDirectory(std::string(text + 1, after), &home)) return expanded.release();
+    std::string full = home + after;
+    char *result = libraryCopy(full.data(), full.size());
     if (!result) {
         *status = 2;
         Tamoerr = 512;

@@ -155,8 +155,10 @@ FILE *TamoOpen(const char *name, const char *mode, const char *prompt, int tries
  * (left open), -1 for null, otherwise fclose's result. */
 int TamoClose(FILE *fp);
 
-/* Expands environment variables in name (TamoEnv) and puts "K:\" in front
- * of a leading "~" or "~user" followed by "/" or the end.
+/* Expands environment variables in name (TamoEnv), then a leading "~" or
+ * "~user" followed by "/" or the end as a shell does: "~" becomes HOME (or
+ * the running user's home directory), "~user" that user's home directory; an
+ * unknown user's name is left as written.
  *   status: set to 0 done, 1 bad or unknown variable, 2 no memory.
  * Returns a new text (release with Tamocfree) or null after a message
  * (Tamoerr 256 or 512). */

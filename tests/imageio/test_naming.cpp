@@ -74,10 +74,19 @@ TEST_F(Naming, EnvironmentVariables) {
 }
 
 TEST_F(Naming, TildeNames) {
-    EXPECT_EQ(expand("~/img.tam"), "K:\\~/img.tam");
-    EXPECT_EQ(expand("~user/img.tam"), "K:\\~user/img.tam");
+    const char *savedHome = std::getenv("HOME");
+    const std::string home = savedHome ? savedHome : "";
+    setenv("HOME", "/home/tester", 1);
+    EXPECT_EQ(expand("~/img.tam"), "/home/tester/img.tam");
+    EXPECT_EQ(expand("~"), "/home/tester");
+    EXPECT_EQ(expand("~root/img.tam"), "/root/img.tam");
+    EXPECT_EQ(expand("~no_such_user_here/img.tam"), "~no_such_user_here/img.tam");
     EXPECT_EQ(expand("~user.x"), "~user.x");
     EXPECT_EQ(expand("${TAMODATA}~"), "/data~");
+    if (savedHome)
+        setenv("HOME", home.c_str(), 1);
+    else
+        unsetenv("HOME");
 }
 
 TEST_F(Naming, TypedNames) {
