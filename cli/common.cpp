@@ -1,6 +1,9 @@
 // The subcommand table, argument parsing and the image file helpers of the
 // tamo tool.
 #include <unistd.h>
+#include <QBuffer>
+#include <QByteArray>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
@@ -14,7 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 
+#include "atomicfile.h"
 #include "cli.h"
 
 namespace cli {
@@ -49,6 +54,22 @@ std::string quoted(const std::string &path) {
 
 std::string errnoText() {
     return errno ? std::strerror(errno) : "unknown error";
+}
+
+// Writes n bytes to a descriptor; false with errno set when they do not all
+// get there.
+bool writeAll(int fd, const char *data, std::size_t n) {
+    while (n > 0) {
+        const ssize_t put = write(fd, data, n);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (put == 0) errno = EIO;
+            return false;
+        }
+        data += put;
+        n -= static_cast<std::size_t>(put);
+    }
+    return true;
 }
 
 // ---- Raster files ------------------------------------------------------------
@@ -279,9 +300,29 @@ tamo::RecordPtr readImage(const std::string &path, const char *rasterType) {
 
 void writeImage(const std::string &path, TAMOHDR *img) {
     if (!tamo::hasValidMagic(img) || !img->orvptr) throw Failure("no image to write");
-    if (path == "-" || isOwnFormatName(path)) {
-        FILE *fp = path == "-" ? stdout : std::fopen(path.c_str(), "wb");
-        if (!fp) throw Failure("cannot create " + quoted(path) + ": " + errnoText());
+    const bool ownFormat = path == "-" || isOwnFormatName(path);
+    // A picture is made before anything is created: a record that cannot
+    // become one leaves no file behind.
+    QImage picture;
+    if (!ownFormat) picture = pictureFromRecord(img);
+    auto failed = [&](const std::string &reason) {
+        return Failure("cannot write " + quoted(path) + ": " + reason);
+    };
+
+    // Standard output cannot be replaced; it is written in place.
+    std::unique_ptr<tamo::AtomicFile> file;
+    if (path != "-") {
+        file = std::make_unique<tamo::AtomicFile>(path);
+        if (!file->ok()) throw Failure("cannot create " + quoted(path) + ": " + file->error());
+    }
+
+    if (ownFormat) {
+        const int fd = file ? dup(file->fd()) : -1;
+        FILE *fp = file ? (fd >= 0 ? fdopen(fd, "wb") : nullptr) : stdout;
+        if (!fp) {
+            if (fd >= 0) close(fd);
+            throw failed(errnoText());
+        }
         // Big buffered writes: the writer hands over whole arrays.
         if (fp != stdout) std::setvbuf(fp, nullptr, _IOFBF, 1 << 20);
         errno = 0;
@@ -290,18 +331,22 @@ void writeImage(const std::string &path, TAMOHDR *img) {
         const bool closed =
             fp == stdout ? std::fflush(fp) == 0 && !std::ferror(fp) : std::fclose(fp) == 0;
         if (!closed && !error) error = errno;
-        if (!written || !closed) {
-            if (fp != stdout) std::remove(path.c_str());  // no half-written image left behind
-            throw Failure("cannot write " + quoted(path) + ": " +
-                          (error ? std::strerror(error) : "the library refused the image"));
-        }
-        return;
+        if (!written || !closed)
+            throw failed(error ? std::strerror(error) : "the library refused the image");
+    } else {
+        // Encoded in memory first: the file then gets whole writes whose
+        // failure comes with the system's reason.
+        QByteArray encoded;
+        QBuffer buffer(&encoded);
+        buffer.open(QIODevice::WriteOnly);
+        const QByteArray format =
+            QFileInfo(QString::fromLocal8Bit(path.c_str())).suffix().toLower().toLatin1();
+        QImageWriter writer(&buffer, format);
+        if (!writer.write(picture)) throw failed(writer.errorString().toLocal8Bit().toStdString());
+        if (!writeAll(file->fd(), encoded.constData(), static_cast<std::size_t>(encoded.size())))
+            throw failed(errnoText());
     }
-    QImage picture = pictureFromRecord(img);
-    QImageWriter writer(QString::fromLocal8Bit(path.c_str()));
-    if (!writer.write(picture))
-        throw Failure("cannot write " + quoted(path) + ": " +
-                      writer.errorString().toLocal8Bit().toStdString());
+    if (file && !file->commit()) throw failed(file->error());
 }
 
 tamo::RecordPtr createLike(TAMOHDR *like, const char *type, int ndim) {

@@ -7,9 +7,11 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -68,8 +70,10 @@ private:
 };
 
 // Runs the tool with `args` (without the program name), feeding `input` on
-// standard input, and collects its standard output and standard error.
-inline Result run(const std::vector<std::string> &args, const std::string &input = {}) {
+// standard input, and collects its standard output and standard error. With
+// `fileSizeLimit` (bytes) set, no file the tool writes may grow beyond it.
+inline Result run(const std::vector<std::string> &args, const std::string &input = {},
+                  long fileSizeLimit = -1) {
     TempDir io;
     const std::string in = io.file("stdin"), out = io.file("stdout"), err = io.file("stderr");
     writeFile(in, input);
@@ -91,6 +95,11 @@ inline Result run(const std::vector<std::string> &args, const std::string &input
         dup2(fdIn, 0);
         dup2(fdOut, 1);
         dup2(fdErr, 2);
+        if (fileSizeLimit >= 0) {
+            struct rlimit limit;
+            limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(fileSizeLimit);
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+        }
         execv(cargv[0], cargv.data());
         _exit(127);
     }
@@ -102,6 +111,15 @@ inline Result run(const std::vector<std::string> &args, const std::string &input
     r.out = readFile(out);
     r.err = readFile(err);
     return r;
+}
+
+// Names of the entries in a folder, sorted.
+inline std::vector<std::string> listing(const std::string &folder) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 // Number of lines in a text (a last line without newline counts).

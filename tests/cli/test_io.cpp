@@ -1,6 +1,7 @@
 // tamo's own entry points (help, version, errors) and its file commands
 // info and convert.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QColor>
 #include <QImage>
@@ -218,6 +219,10 @@ TEST(CliTool, FailuresSayWhatWentWrong) {
     r = run({"convert", dir.file("ok.tam"), dir.file("full.tam")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    // A device is written in place, never replaced by a file.
+    struct stat st;
+    ASSERT_EQ(stat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
 
     int dims[] = {3, 4, 4, 5};
     tamo::RecordPtr img(Tamocreate("float", dims, 11, 0));

@@ -6,6 +6,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "bigendian.h"
 #include "iotest.h"
 
 using iotest::get32;
@@ -13,50 +14,8 @@ using iotest::put32;
 
 namespace {
 
-// A big-endian file built byte by byte: header, one dimension record per
-// length, padding, then `data` as given.
-std::string bigEndianFile(const char *typeName, int32_t code, int32_t bpd,
-                          std::vector<int32_t> lengths, const std::string &data,
-                          int32_t tailLength = 0) {
-    auto be32 = [](std::string &s, std::size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (24 - 8 * i));
-    };
-    std::string f(512, '.');
-    std::fill(f.begin(), f.begin() + 256, '\0');
-    std::memcpy(&f[0], "TAM", 4);
-    be32(f, 4, 512);
-    be32(f, 20, static_cast<uint32_t>(tailLength));
-    std::memcpy(&f[28], "Orv is", 6);
-    f[148] = 1;  // big-endian writer
-    f[149] = 16;
-    std::memcpy(&f[212], typeName, std::strlen(typeName));
-    be32(f, 228, static_cast<uint32_t>(code));
-    be32(f, 232, static_cast<uint32_t>(bpd));
-    be32(f, 236, static_cast<uint32_t>(lengths.size()));
-    for (std::size_t d = 0; d < lengths.size(); ++d) {
-        std::size_t at = 256 + 64 * d;
-        std::fill(f.begin() + at, f.begin() + at + 64, '\0');
-        be32(f, at, static_cast<uint32_t>(lengths[d]));
-        be32(f, at + 4, static_cast<uint32_t>(d + 1));
-        std::memcpy(&f[at + 8], "fwd", 3);
-    }
-    f += data;
-    f += std::string((512 - data.size() % 512) % 512, '.');
-    return f;
-}
-
-std::string be16s(std::vector<uint16_t> v) {
-    std::string s;
-    for (uint16_t x : v) s += {static_cast<char>(x >> 8), static_cast<char>(x & 0xff)};
-    return s;
-}
-
-std::string be32s(std::vector<uint32_t> v) {
-    std::string s;
-    for (uint32_t x : v)
-        for (int i = 0; i < 4; ++i) s += static_cast<char>(x >> (24 - 8 * i));
-    return s;
-}
+using bigendian::be16s;
+using bigendian::be32s;
 
 uint32_t bitsOf(float f) {
     uint32_t u;
@@ -175,7 +134,7 @@ TEST(FileFormat, OtherByteOrderIsSwappedElementByElement) {
     std::string err, out;
     // "16bit" values 1, 2 and a negative one.
     tamo::RecordPtr img =
-        iotest::readQuietly(bigEndianFile("16bit", 258, 2, {3}, be16s({1, 2, 0xfffe}), 40), &err);
+        iotest::readQuietly(bigendian::file("16bit", 258, 2, {3}, be16s({1, 2, 0xfffe}), 40), &err);
     ASSERT_TRUE(img) << err;
     EXPECT_EQ(tamo::pixels<int16_t>(img.get())[0], 1);
     EXPECT_EQ(tamo::pixels<int16_t>(img.get())[1], 2);
@@ -185,7 +144,7 @@ TEST(FileFormat, OtherByteOrderIsSwappedElementByElement) {
     EXPECT_EQ(err, "");
 
     // The alias "short" is accepted and made canonical after the two-part warning.
-    img = iotest::readQuietly(bigEndianFile("short", 258, 2, {2}, be16s({7, 8})), &err);
+    img = iotest::readQuietly(bigendian::file("short", 258, 2, {2}, be16s({7, 8})), &err);
     ASSERT_TRUE(img);
     EXPECT_STREQ(img->orvdt, "16bit");
     EXPECT_EQ(tamo::pixels<int16_t>(img.get())[1], 8);
@@ -200,8 +159,8 @@ TEST(FileFormat, OtherByteOrderIsSwappedElementByElement) {
 
     // Complex: each float half separately. Multi-channel: each channel.
     img = iotest::readQuietly(
-        bigEndianFile("32cmp", 4612, 8, {2},
-                      be32s({bitsOf(1.5f), bitsOf(-2.0f), bitsOf(3.0f), bitsOf(0.25f)})),
+        bigendian::file("32cmp", 4612, 8, {2},
+                        be32s({bitsOf(1.5f), bitsOf(-2.0f), bitsOf(3.0f), bitsOf(0.25f)})),
         &err);
     ASSERT_TRUE(img) << err;
     const float *c = tamo::pixels<float>(img.get());
@@ -209,21 +168,22 @@ TEST(FileFormat, OtherByteOrderIsSwappedElementByElement) {
     EXPECT_EQ(c[1], -2.0f);
     EXPECT_EQ(c[3], 0.25f);
     img = iotest::readQuietly(
-        bigEndianFile("Su16bit3", 1042, 2, {2, 1, 3}, be16s({1, 2, 3, 0x100, 0x200, 0x300})), &err);
+        bigendian::file("Su16bit3", 1042, 2, {2, 1, 3}, be16s({1, 2, 3, 0x100, 0x200, 0x300})),
+        &err);
     ASSERT_TRUE(img) << err;
     EXPECT_EQ(Tamoigp3d(img.get(), 2, 0, 0), 3);
     EXPECT_EQ(Tamoigp3d(img.get(), 1, 0, 1), 0x200);
 
     // "struct" cannot be swapped, an unknown name has no table entry: both
     // fail the read, and the process goes on.
-    img = iotest::readQuietly(bigEndianFile("struct", 8192, 4, {2}, be32s({1, 2})), &err, &out);
+    img = iotest::readQuietly(bigendian::file("struct", 8192, 4, {2}, be32s({1, 2})), &err, &out);
     EXPECT_FALSE(img);
     EXPECT_EQ(out,
               "This image was created on another type computer, and it is data type \"struct\".\n"
               "I cannot convert it to this platform because I dont know the format of the "
               "(user-defined) struct.\nSorry\n");
     EXPECT_NE(err.find("TamoRdImg: failed to get data from file"), std::string::npos);
-    img = iotest::readQuietly(bigEndianFile("quaternion", 77, 4, {1}, be32s({1})), &err);
+    img = iotest::readQuietly(bigendian::file("quaternion", 77, 4, {1}, be32s({1})), &err);
     EXPECT_FALSE(img);
     EXPECT_NE(err.find("(field 'orvdt' contains 'quaternion')"), std::string::npos) << err;
     EXPECT_NE(err.find("TamoRdImg: failed to get header from file"), std::string::npos);
@@ -256,10 +216,10 @@ TEST(FileFormat, TypeFieldsThatMisSizeThePixelDataAreRefusedInEitherByteOrder) {
          "data type 'quaternion', code $208, 8 bytes per datum: the name is not in the type "
          "table"},
         {native("struct", 8192, 0), "'struct' needs at least 1 byte per datum"},
-        {bigEndianFile("u8bit", 520, 8, {4}, eightBytes),
+        {bigendian::file("u8bit", 520, 8, {4}, eightBytes),
          "data type 'u8bit', code $208, 8 bytes per datum: the type table gives 'u8bit' a "
          "datum size of 1"},
-        {bigEndianFile("quaternion", 77, 8, {4}, eightBytes),
+        {bigendian::file("quaternion", 77, 8, {4}, eightBytes),
          "data type 'quaternion', code $4d, 8 bytes per datum: the name is not in the type "
          "table"},
     };
@@ -283,7 +243,7 @@ TEST(FileFormat, TypeFieldsThatMisSizeThePixelDataAreRefusedInEitherByteOrder) {
     EXPECT_STREQ(kept->orvdt, "64flt");
     EXPECT_EQ(kept->dtype, 4612);
     tamo::RecordPtr mended =
-        iotest::readQuietly(bigEndianFile("16bit", 1025, 2, {2}, be16s({7, 8})), &err);
+        iotest::readQuietly(bigendian::file("16bit", 1025, 2, {2}, be16s({7, 8})), &err);
     ASSERT_TRUE(mended) << err;
     EXPECT_STREQ(mended->orvdt, "16bit");
     EXPECT_EQ(mended->dtype, 258);
