@@ -39,6 +39,11 @@ float sigmaOf(const cli::Options &opts) {
 int runDog(const cli::Options &opts) {
     const Paths p = inOut(opts);
     const int order = opts.integer("order", 0), direction = opts.integer("direction", 0);
+    // Pairs the filter has no kernel for; two of them would end the process.
+    if (order < 0 || order > 3) throw cli::UsageError("--order must be 0 to 3");
+    if (direction < 0 || direction > 3) throw cli::UsageError("--direction must be 0 to 3");
+    if (direction == 2 && order != 2) throw cli::UsageError("--direction 2 needs --order 2");
+    if (direction == 3 && order != 0) throw cli::UsageError("--direction 3 needs --order 0");
     const float sigma = sigmaOf(opts);
     RecordPtr src = readFloat(p.in);
     RecordPtr dst = cli::createLike(src.get(), "float");
@@ -56,6 +61,8 @@ int runPad(const cli::Options &opts) {
     const Paths p = inOut(opts);
     const int rows = opts.integer("rows", 0), cols = opts.integer("cols", 0);
     const int frame = opts.integer("frame", 0);
+    if (rows < 0 || cols < 0) throw cli::UsageError("--rows and --cols must be 0 or more");
+    if (frame < 0) throw cli::UsageError("--frame must be 0 or more");
     RecordPtr src = readFloat(p.in);
     RecordPtr padded(padme1(src.get(), rows, cols, frame));
     if (!padded) throw cli::Failure("padme1 failed (see the message above)");

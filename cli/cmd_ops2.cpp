@@ -3,8 +3,10 @@
 // components and HoG descriptors.
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
+#include "atomicfile.h"
 #include "cli.h"
 
 namespace {
@@ -32,6 +34,7 @@ int runHisteq(const cli::Options &opts) {
     const std::string &out = opts.arg(1, "OUT");
     noExtraArguments(opts, 2);
     const int n = opts.integer("neighbourhood", 0);
+    if (n < 0) throw cli::UsageError("--neighbourhood must be 0 or more");
     tamo::RecordPtr img = asFloat(cli::readImage(in));
     tamo::RecordPtr result = cli::createLike(img.get(), "float");
     {
@@ -71,6 +74,9 @@ int runPcon(const cli::Options &opts) {
     const float t1 = static_cast<float>(opts.number("t1", 1.0));
     const float t2 = static_cast<float>(opts.number("t2", 0.005));
     const float dlt = static_cast<float>(opts.number("dlt", 0.99));
+    // A last temperature of 0 or a factor of 1 or more would never end.
+    if (!(t2 > 0.0f)) throw cli::UsageError("--t2 must be above 0");
+    if (!(dlt < 1.0f)) throw cli::UsageError("--dlt must be below 1");
     tamo::RecordPtr f = asFloat(cli::readImage(estimate));
     tamo::RecordPtr g = asFloat(cli::readImage(data));
     if (f->orvndim == 3 || g->orvndim == 3)
@@ -92,6 +98,8 @@ int runCcl(const cli::Options &opts) {
     float hi = static_cast<float>(opts.number("maxval", 255.0));
     const int eraseSmall = opts.integer("erase-small", 1);
     const int eraseLarge = opts.integer("erase-large", 0);
+    if (eraseSmall < 0) throw cli::UsageError("--erase-small must be 0 or more");
+    if (eraseLarge < 0) throw cli::UsageError("--erase-large must be 0 or more");
     const std::string areas = opts.text("areas", "");
     const std::string type = opts.text("type", "32bit");
     // A zero bound means the workbench's default for it.
@@ -102,17 +110,27 @@ int runCcl(const cli::Options &opts) {
 
     tamo::RecordPtr img = cli::readImage(in);
     tamo::RecordPtr labels = cli::createLike(img.get(), type.c_str(), 2);
+    // The areas file too replaces its old version only when complete.
+    std::unique_ptr<tamo::AtomicFile> areasFile;
+    if (!areas.empty()) {
+        areasFile = std::make_unique<tamo::AtomicFile>(areas);
+        if (!areasFile->ok())
+            throw cli::Failure("cannot create the areas file '" + areas +
+                               "': " + areasFile->error());
+    }
     int count = 0;
     int rc = 0;
     {
         cli::LibraryTextAside quiet(out);
-        rc = cclC4_3(img.get(), eraseSmall, eraseLarge, &count, areas.c_str(), labels.get(), t, lo,
-                     hi);
+        rc = cclC4_3(img.get(), eraseSmall, eraseLarge, &count,
+                     areasFile ? areasFile->temporaryPath().c_str() : "", labels.get(), t, lo, hi);
     }
     if (rc == 1) throw cli::Failure("image too big: more than 499999 labels");
     if (rc == -3) throw cli::Failure("cannot write the areas file '" + areas + "'");
     cli::checkStatus(rc, "cclC4_3");
     cli::writeImage(out, labels.get());
+    if (areasFile && !areasFile->commit())
+        throw cli::Failure("cannot write the areas file '" + areas + "': " + areasFile->error());
     std::fprintf(out == "-" ? stderr : stdout, "found %d labels\n", count);
     return 0;
 }
