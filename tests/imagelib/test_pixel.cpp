@@ -102,8 +102,8 @@ TEST_F(Lib, CheckedAccessorsRefusePixelsOutsideTheRecord) {
         {block.get(), 0, 3, 0}, {block.get(), 0, 0, 4}, {block.get(), -1, 0, 0},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.img->orvndim << "-D f" << c.frame << " r" << c.row
-                                        << " c" << c.col);
+        SCOPED_TRACE(testing::Message()
+                     << c.img->orvndim << "-D f" << c.frame << " r" << c.row << " c" << c.col);
         EXPECT_EQ(stderrOf([&] { EXPECT_EQ(Tamofpp3d(c.img, c.frame, c.row, c.col, 9), 0); }),
                   "Tamofpp3d: pixel outside the image data.\n");
         EXPECT_EQ(Tamoerr, 4096);
@@ -182,6 +182,32 @@ TEST_F(Lib, WindowsCopyTheChosenRectangle) {
     EXPECT_EQ(stderrOf([&] { EXPECT_EQ(Tamoexwin(cube.get(), 0, 0, 1, 1), nullptr); }),
               "Tamoexwin: Image must be 2-dimensional.\n");
     EXPECT_EQ(Tamoerr, 8192);
+}
+
+TEST_F(Lib, CopiesLikeARecordRefuseADatumSizeItsTypeContradicts) {
+    // An "u8bit" name over 8-byte data: a copy made by name would hold one
+    // byte per element and be overrun.
+    auto flat = make("64flt", {4, 3});
+    auto cube = make("64flt", {4, 3, 2});
+    for (TAMOHDR *img : {flat.get(), cube.get()}) {
+        std::memcpy(img->orvdt, "u8bit", 6);
+        img->dtype = TAMO_U8BIT;
+    }
+    TAMOTRACE = 0;
+    const std::string message = ": 8 bytes per datum contradict data type 'u8bit'.";
+    std::string err = stderrOf([&] {
+        EXPECT_EQ(Tamoexwin(flat.get(), 0, 0, 2, 3), nullptr);
+        EXPECT_EQ(Tamoslice(cube.get(), "frame", 1), nullptr);
+        EXPECT_EQ(flcrcopy(flat.get()), nullptr);
+    });
+    EXPECT_EQ(Tamoerr, 1024);
+    for (const char *caller : {"Tamoexwin", "Tamoexwin3d", "flcrcopy"})
+        EXPECT_NE(err.find(caller + message), std::string::npos) << err;
+    // "struct" takes any size.
+    auto records = make("struct", {4, 3}, 12);
+    tamo::RecordPtr window(Tamoexwin(records.get(), 1, 1, 2, 2));
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->orvbpd, 12);
 }
 
 TEST_F(Lib, BlocksAndSlicesKeepOnlyTheirLongDimensions) {
