@@ -79,22 +79,19 @@ QString systemReason(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-// What the reader's error number says about an own-format file.
+// What the reader's error number says about an own-format file: the
+// library's text, put in terms of a file for a bad header and damaged data.
 QString readerReason(int err) {
     switch (err) {
-        case 24:
+        case TAMO_EHEADER:
             return "it is not an image file of this format, or its header is damaged";
-        case 448:
+        case TAMO_EIO:
             return "its data are damaged or cut short";
-        case 512:
-            return "there is not enough memory";
-        case 1024:
-            return "its data type is unknown";
-        case 8192:
-            return "its number of dimensions is not 1, 2 or 3";
         default:
-            return QString("the image library refused it (error %1)").arg(err);
+            break;
     }
+    if (const char *text = Tamoerrtext(err)) return text;
+    return QString("the image library refused it (error %1)").arg(err);
 }
 
 QString typeNameOf(const TAMOHDR *img) {
@@ -205,10 +202,10 @@ TAMOHDR *readPointFile(const QByteArray &path, QString &reason) {
     }
     if (!picture) {
         switch (Tamoerr) {
-            case 448:
+            case TAMO_EIO:
                 reason = "it holds no points";
                 break;
-            case 8192:
+            case TAMO_EDIMS:
                 reason = "its points span no usable picture size";
                 break;
             default:
