@@ -30,7 +30,7 @@
 #include <memory>
 #include <new>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "notices.h"
 #include "tamoio.h"
 #include "tamoops.h"

@@ -18,7 +18,7 @@
 
 #include <new>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "notices.h"
 #include "tamoop.h"
 #include "tamoops.h"

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <memory>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamoops.h"
 
 namespace {

@@ -27,7 +27,7 @@
 #include <cstring>
 #include <limits>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "notices.h"
 #include "tamotool.h"
 #include "tamotoolmainwindow.h"

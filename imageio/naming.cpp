@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "detail.h"
+#include "imageio_internal.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 #include "tamoops.h"
 
 namespace {

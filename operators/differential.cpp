@@ -16,7 +16,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "detail.h"
+#include "imagelib_internal.h"
 #include "gaussian_rows.h"
 #include "tamoops.h"
 

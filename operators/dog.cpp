@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 #include "gaussian_rows.h"
 #include "tamoops.h"
 

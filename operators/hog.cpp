@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 #include "tamoops.h"
 
 // The selects of quickBins vectorise only when comparisons may be assumed not

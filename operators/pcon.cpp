@@ -19,7 +19,7 @@
 #include <cstring>
 #include <vector>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 #include "tamoops.h"
 
 // The selects in expUpTo709 vectorise only when comparisons may be assumed

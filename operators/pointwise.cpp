@@ -24,7 +24,7 @@
 #include <immintrin.h>
 #endif
 
-#include "detail.h"
+#include "imagelib_internal.h"
 #include "tamoops.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <random>
 
 #include "clitest.h"
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "clitest.h"
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 // Every test starts and ends with the library's default switches and with

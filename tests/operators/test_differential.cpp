@@ -5,7 +5,7 @@
 #include <cstring>
 #include <functional>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace {

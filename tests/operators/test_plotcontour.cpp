@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace {
