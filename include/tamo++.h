@@ -159,11 +159,6 @@ inline int framesOf(const TAMOHDR *img) {
     return img->orvndim >= 3 ? dimLength(img, 2) : 1;
 }
 
-// A valid record of type "32flt".
-inline bool isFloat(const TAMOHDR *img) {
-    return hasValidMagic(img) && img->dtype == TAMO_32FLT;
-}
-
 // Typed view of the pixel array.
 template <class T>
 inline T *pixels(TAMOHDR *img) {
