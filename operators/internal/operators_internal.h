@@ -61,11 +61,12 @@ __attribute__((always_inline)) inline double expInRange(double x) {
     p = p * r + 1.0;
     p = p * r + 1.0;
     // The low bits of t hold n as an integer; with n in [-1022, 1023] the
-    // biased exponent n + 1023 fits its field.
-    int64_t tb, sb;
+    // biased exponent n + 1023 fits its field. Unsigned arithmetic keeps a
+    // NaN argument (whose result is NaN anyway) free of overflow.
+    uint64_t tb, sb;
     std::memcpy(&tb, &t, sizeof tb);
     std::memcpy(&sb, &shifter, sizeof sb);
-    const int64_t scaleBits = (tb - sb + 1023) << 52;
+    const uint64_t scaleBits = (tb - sb + 1023) << 52;
     double scale;
     std::memcpy(&scale, &scaleBits, sizeof scale);
     return p * scale;
