@@ -12,7 +12,7 @@
 #include "clitest.h"
 #include "tamo++.h"
 #include "tamo.h"
-#include "records.h"
+#include "testrecords.h"
 
 namespace {
 

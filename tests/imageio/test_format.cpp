@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "iotest.h"
-#include "records.h"
+#include "testrecords.h"
 #include "tempdir.h"
 
 using iotest::get32;

@@ -10,7 +10,7 @@
 
 #include "tamo++.h"
 #include "tamo.h"
-#include "records.h"
+#include "testrecords.h"
 
 // Every test starts and ends with the library's default switches and with
 // no remembered error numbers in Tamowarn.

@@ -9,7 +9,7 @@
 
 #include "tamo++.h"
 #include "tamo.h"
-#include "records.h"
+#include "testrecords.h"
 
 namespace {
 

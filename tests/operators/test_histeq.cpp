@@ -8,7 +8,7 @@
 
 #include "tamo++.h"
 #include "tamo.h"
-#include "records.h"
+#include "testrecords.h"
 
 namespace {
 

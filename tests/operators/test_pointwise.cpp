@@ -11,7 +11,7 @@
 
 #include "tamo++.h"
 #include "tamo.h"
-#include "records.h"
+#include "testrecords.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "tamo++.h"
 #include "tamo.h"
-#include "records.h"
+#include "testrecords.h"
 
 namespace {
 
