@@ -17,7 +17,6 @@
 #include <QStringList>
 #include <QTimer>
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,14 +29,19 @@
 #include <memory>
 #include <new>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "notices.h"
+#include "pictures.h"
+#include "records.h"
+#include "statistics.h"
 #include "tamoio.h"
 #include "tamoops.h"
 #include "tamotool.h"
 #include "tamotoolchildwindow.h"
 
 namespace {
+
+using frontend::FrameStats;
 
 // Read remembers the path of the file it loaded here, so that ReRead works in
 // the next run as well.
@@ -58,14 +62,6 @@ bool isPointFileName(const QString &path) {
     return path.endsWith(QLatin1String("Tamob"));
 }
 
-// Loading looks only at the end of the whole path; no dot is needed.
-bool isOwnFormatName(const QString &path) {
-    for (const char *ending : {"TAMO", "Tamo", "tamo", "orv", "ORV", "tam", "Tam", "TAM"}) {
-        if (path.endsWith(QLatin1String(ending))) return true;
-    }
-    return false;
-}
-
 // Saving compares the suffix after the last dot; "TAM" is not among these, so
 // such names go to the raster writer.
 bool isOwnFormatSuffix(const QString &suffix) {
@@ -79,36 +75,9 @@ QString systemReason(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-// What the reader's error number says about an own-format file.
-QString readerReason(int err) {
-    switch (err) {
-        case 24:
-            return "it is not an image file of this format, or its header is damaged";
-        case 448:
-            return "its data are damaged or cut short";
-        case 512:
-            return "there is not enough memory";
-        case 1024:
-            return "its data type is unknown";
-        case 8192:
-            return "its number of dimensions is not 1, 2 or 3";
-        default:
-            return QString("the image library refused it (error %1)").arg(err);
-    }
-}
-
 QString typeNameOf(const TAMOHDR *img) {
     return QString::fromLatin1(img->orvdt,
                                static_cast<int>(strnlen(img->orvdt, sizeof img->orvdt)));
-}
-
-// A new zero-filled record of `type` with src's dimension list; null when the
-// library cannot make one.
-tamo::RecordPtr createLike(TAMOHDR *src, const char *type) {
-    tamo::CArray<int> dims(Tamosiz(src));
-    if (!dims) return nullptr;
-    // The element size matters only for "struct" records.
-    return tamo::RecordPtr(Tamocreate(type, dims.get(), 11, src->orvbpd));
 }
 
 // Copies src's values into dst of the same dimensions. Records of the same
@@ -127,37 +96,21 @@ bool copyValues(TAMOHDR *src, TAMOHDR *dst) {
 
 // An exact copy of img (its type and dimensions); null without memory.
 TAMOHDR *duplicate(TAMOHDR *img) {
-    tamo::RecordPtr copy = createLike(img, img->orvdt);
+    tamo::RecordPtr copy = frontend::createLike(img, img->orvdt);
     if (!copy || !copyValues(img, copy.get())) return nullptr;
     return copy.release();
-}
-
-// A new record of tens of megabytes is written through at once after loading.
-// Asking for huge pages for it turns tens of thousands of page faults (a good
-// part of the load time) into a few hundred. Only a hint: the kernel may
-// decline, and the memory is the same either way.
-void adviseHugePages(TAMOHDR *img) {
-#ifdef MADV_HUGEPAGE
-    constexpr std::uintptr_t kHugePage = std::uintptr_t(1) << 21;
-    const auto data = reinterpret_cast<std::uintptr_t>(img->orvptr);
-    const std::uintptr_t begin = (data + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t end =
-        (data + static_cast<std::uintptr_t>(Tamodimen(img, -2))) & ~(kHugePage - 1);
-    if (end > begin) madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)img;
-#endif
 }
 
 // The record read from a file, converted to "float"; null with the reason
 // when its type has no conversion.
 TAMOHDR *toFloat(TAMOHDR *img, QString &reason) {
-    tamo::RecordPtr converted = createLike(img, "float");
+    tamo::RecordPtr converted = frontend::createLike(img, "float");
     if (!converted) {
-        reason = readerReason(Tamoerr);
+        reason = frontend::readFailureReason(Tamoerr);
         return nullptr;
     }
-    adviseHugePages(converted.get());
+    // A new record of tens of megabytes is written through at once.
+    frontend::adviseHugePages(converted.get());
     if (!copyValues(img, converted.get())) {
         reason = QString("its data type %1 cannot be converted to float").arg(typeNameOf(img));
         return nullptr;
@@ -179,7 +132,7 @@ TAMOHDR *readOwnFormat(const QByteArray &path, QString &reason, QString &typeNam
     tamo::RecordPtr read(TamoRdImg(file.get(), 0));
     file.reset();
     if (!read) {
-        reason = readerReason(Tamoerr);
+        reason = frontend::readFailureReason(Tamoerr);
         return nullptr;
     }
     typeName = typeNameOf(read.get());
@@ -205,14 +158,14 @@ TAMOHDR *readPointFile(const QByteArray &path, QString &reason) {
     }
     if (!picture) {
         switch (Tamoerr) {
-            case 448:
+            case TAMO_EIO:
                 reason = "it holds no points";
                 break;
-            case 8192:
+            case TAMO_EDIMS:
                 reason = "its points span no usable picture size";
                 break;
             default:
-                reason = readerReason(Tamoerr);
+                reason = frontend::readFailureReason(Tamoerr);
                 break;
         }
         return nullptr;
@@ -220,153 +173,41 @@ TAMOHDR *readPointFile(const QByteArray &path, QString &reason) {
     return toFloat(picture.get(), reason);
 }
 
-// Maximum, minimum, mean and standard deviation of one frame (or plane).
-struct PlaneStats {
-    float max, min, mean, sd;
-};
-
-// Statistics of K planes of p values in two passes. The sums are kept in
-// double precision: single-precision sums over a few million pixels lose
-// whole units and would, for instance, give a constant frame a non-zero
-// deviation. The planes are walked side by side so that their independent
-// sums overlap in the processor.
-template <int K>
-void planeStats(const float *const *planes, long long p, PlaneStats *out) {
-    float mx[K], mn[K];
-    double sum[K], mean[K], dev[K];
-    for (int k = 0; k < K; ++k) {
-        mx[k] = -std::numeric_limits<float>::infinity();
-        mn[k] = std::numeric_limits<float>::infinity();
-        sum[k] = 0.0;
-        dev[k] = 0.0;
-    }
-    for (long long i = 0; i < p; ++i) {
-        for (int k = 0; k < K; ++k) {
-            const float v = planes[k][i];
-            if (v > mx[k]) mx[k] = v;
-            if (v < mn[k]) mn[k] = v;
-            sum[k] += v;
-        }
-    }
-    for (int k = 0; k < K; ++k) mean[k] = sum[k] / p;
-    for (long long i = 0; i < p; ++i) {
-        for (int k = 0; k < K; ++k) {
-            const double d = planes[k][i] - mean[k];
-            dev[k] += d * d;
-        }
-    }
-    for (int k = 0; k < K; ++k) {
-        out[k] = {mx[k], mn[k], static_cast<float>(mean[k]),
-                  static_cast<float>(std::sqrt(dev[k] / p))};
-    }
-}
-
-// Statistics of every plane of a "float" record: frames 0, 1 and 2 of a
-// three-dimensional one (or as many as it has), else its first plane.
-// Returns the number of planes filled.
-int recordStats(TAMOHDR *img, PlaneStats *stats) {
-    const int ndim = img->orvndim;
-    const long long p =
-        static_cast<long long>(img->orvdim[0].dlen) * (ndim >= 2 ? img->orvdim[1].dlen : 1);
-    const int planes = ndim == 3 ? std::min(img->orvdim[2].dlen, 3) : 1;
-    const float *base = tamo::pixels<float>(img);
-    const float *first[3] = {base, base + p, base + 2 * p};
-    switch (planes) {
-        case 1:
-            planeStats<1>(first, p, stats);
-            break;
-        case 2:
-            planeStats<2>(first, p, stats);
-            break;
-        default:
-            planeStats<3>(first, p, stats);
-            break;
-    }
-    return planes;
-}
-
-// Statistics of p 8-bit values from their exact integer sums: the mean is
-// sum / p, the variance (p * squares - sum^2) / p^2.
-PlaneStats channelStats(unsigned maxValue, unsigned minValue, uint64_t sum, uint64_t squares,
-                        long long p) {
-    if (p <= 0) return {0.0f, 0.0f, 0.0f, 0.0f};
-    const unsigned __int128 spread =
-        static_cast<unsigned __int128>(squares) * static_cast<uint64_t>(p) -
-        static_cast<unsigned __int128>(sum) * sum;
-    const double variance = static_cast<double>(spread) / (static_cast<double>(p) * p);
-    return {static_cast<float>(maxValue), static_cast<float>(minValue),
-            static_cast<float>(static_cast<double>(sum) / p),
-            static_cast<float>(std::sqrt(variance))};
-}
-
 // Any other file, through the toolkit's reader: a three-frame "float" record
-// of red, green and blue, alpha ignored. The statistics of the three frames
-// are gathered in the same pass over the picture.
-TAMOHDR *readRaster(const QString &path, QString &reason, PlaneStats *stats) {
+// of red, green and blue, alpha ignored, with the statistics of the three
+// frames gathered in the same pass over the picture.
+TAMOHDR *readRaster(const QString &path, QString &reason, FrameStats *stats) {
     QImageReader reader(path);
-    QImage image = reader.read();
+    const QImage image = reader.read();
     if (image.isNull()) {
         reason = reader.errorString();
         return nullptr;
     }
-    // One conversion to 32-bit pixels, then whole scan lines. Non-premultiplied
-    // ARGB keeps the colour values that QImage::pixel reports.
-    if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)
-        image = image.convertToFormat(QImage::Format_ARGB32);
-    const int width = image.width(), height = image.height();
-    int dims[4] = {3, width, height, 3};
     Tamoerr = 0;
-    tamo::RecordPtr img(Tamocreate("float", dims, 11, 0));
+    tamo::RecordPtr img = frontend::recordFromPicture(image, *Tamotype("float"), stats);
     if (!img) {
-        reason = readerReason(Tamoerr);
+        reason = frontend::readFailureReason(Tamoerr);
         return nullptr;
     }
-    adviseHugePages(img.get());
-    const std::ptrdiff_t plane = static_cast<std::ptrdiff_t>(width) * height;
-    float *red = tamo::pixels<float>(img.get());
-    uint64_t sumR = 0, sumG = 0, sumB = 0, sqR = 0, sqG = 0, sqB = 0;
-    unsigned maxR = 0, maxG = 0, maxB = 0, minR = 255, minG = 255, minB = 255;
-    for (int y = 0; y < height; ++y) {
-        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        float *r = red + static_cast<std::ptrdiff_t>(y) * width;
-        float *g = r + plane;
-        float *b = g + plane;
-        for (int x = 0; x < width; ++x) {
-            const QRgb v = line[x];
-            const unsigned cr = (v >> 16) & 0xff, cg = (v >> 8) & 0xff, cb = v & 0xff;
-            r[x] = static_cast<float>(cr);
-            g[x] = static_cast<float>(cg);
-            b[x] = static_cast<float>(cb);
-            sumR += cr;
-            sumG += cg;
-            sumB += cb;
-            sqR += cr * cr;
-            sqG += cg * cg;
-            sqB += cb * cb;
-            maxR = std::max(maxR, cr);
-            maxG = std::max(maxG, cg);
-            maxB = std::max(maxB, cb);
-            minR = std::min(minR, cr);
-            minG = std::min(minG, cg);
-            minB = std::min(minB, cb);
-        }
-    }
-    stats[0] = channelStats(maxR, minR, sumR, sqR, plane);
-    stats[1] = channelStats(maxG, minG, sumG, sqG, plane);
-    stats[2] = channelStats(maxB, minB, sumB, sqB, plane);
     return img.release();
 }
 
-QString bracketed(const PlaneStats *stats, int n, float PlaneStats::*field) {
+// A statistic as the console shows it: in single precision, as the "float"
+// record holds its values.
+QString shown(double value) {
+    return QString::number(static_cast<float>(value));
+}
+
+QString bracketed(const FrameStats *stats, int n, double FrameStats::*field) {
     QStringList values;
-    for (int k = 0; k < n; ++k) values << QString::number(stats[k].*field);
+    for (int k = 0; k < n; ++k) values << shown(stats[k].*field);
     return "[" + values.join(' ') + "]";
 }
 
 // The console summary of a freshly loaded record with the statistics of its
 // `planes` planes; `ownType` is the data type of an own-format file, empty
 // otherwise.
-QString summarize(const TAMOHDR *img, const PlaneStats *stats, int planes, const QString &ownType) {
+QString summarize(const TAMOHDR *img, const FrameStats *stats, int planes, const QString &ownType) {
     const int ndim = img->orvndim;
     const int cols = img->orvdim[0].dlen;
     const int rows = ndim >= 2 ? img->orvdim[1].dlen : 1;
@@ -377,18 +218,16 @@ QString summarize(const TAMOHDR *img, const PlaneStats *stats, int planes, const
         text += "\nImage has " + QString::number(frames);
         text += (frames == 1 ? " frame and " : " frames and ") + QString::number(rows);
         text += " rows and " + QString::number(cols) + " Columns\n";
-        text += "max = " + bracketed(stats, planes, &PlaneStats::max) + ", ";
-        text += "min = " + bracketed(stats, planes, &PlaneStats::min) + ", ";
-        text += "Mean = " + bracketed(stats, planes, &PlaneStats::mean) + ", ";
-        text += "StdDev = " + bracketed(stats, planes, &PlaneStats::sd);
+        text += "max = " + bracketed(stats, planes, &FrameStats::max) + ", ";
+        text += "min = " + bracketed(stats, planes, &FrameStats::min) + ", ";
+        text += "Mean = " + bracketed(stats, planes, &FrameStats::mean) + ", ";
+        text += "StdDev = " + bracketed(stats, planes, &FrameStats::sd);
     } else {
         text += "\n\nImage has " + QString::number(1);
         text += " frame and " + QString::number(rows);
         text += " rows and " + QString::number(cols) + " Columns\n";
-        text +=
-            "max = " + QString::number(stats[0].max) + " min = " + QString::number(stats[0].min);
-        text += " Mean = " + QString::number(stats[0].mean) +
-                " StdDev = " + QString::number(stats[0].sd);
+        text += "max = " + shown(stats[0].max) + " min = " + shown(stats[0].min);
+        text += " Mean = " + shown(stats[0].mean) + " StdDev = " + shown(stats[0].sd);
     }
     return text;
 }
@@ -397,7 +236,7 @@ QString summarize(const TAMOHDR *img, const PlaneStats *stats, int planes, const
 // it is complete, so a failed save leaves an existing file as it was. Returns
 // an empty text when written, else the message for the user.
 QString writeOwnFormat(TAMOHDR *img, const QString &name, const char *type) {
-    tamo::RecordPtr out = createLike(img, type);
+    tamo::RecordPtr out = frontend::createLike(img, type);
     if (!out) return kWriteFailed;
     if (!copyValues(img, out.get()))
         return QString("A %1 image cannot be saved as %2.")
@@ -618,7 +457,7 @@ void TamotoolMainWindow::handleFileByPath(QString path, int slot) {
 
     QString reason, ownType;
     tamo::RecordPtr loaded;
-    PlaneStats stats[3];
+    FrameStats stats[3];
     int planes = 0;
     try {
         if (QFileInfo(path).isDir()) {
@@ -626,7 +465,7 @@ void TamotoolMainWindow::handleFileByPath(QString path, int slot) {
         } else if (isPointFileName(path)) {
             loaded.reset(readPointFile(local, reason));
             if (loaded) showTimedNote("Boundary file");
-        } else if (isOwnFormatName(path)) {
+        } else if (frontend::isOwnFormatName(path)) {
             loaded.reset(readOwnFormat(local, reason, ownType));
             if (loaded) showTimedNote("Tamo image");
         } else {
@@ -652,7 +491,12 @@ void TamotoolMainWindow::handleFileByPath(QString path, int slot) {
     destroyChildWindow(slot);
     storeInSlot(slot, img);
     gTamotool->imageNames[slot] = fileName;
-    if (planes == 0) planes = recordStats(img, stats);
+    if (planes == 0) {
+        // Frames 0, 1 and 2 of a three-dimensional record, else its plane.
+        const std::vector<FrameStats> all = frontend::frameStatistics(img, 3);
+        std::copy(all.begin(), all.end(), stats);
+        planes = static_cast<int>(all.size());
+    }
     // labelCount takes the largest value of frame 0.
     const long long p = tamo::elementCount(img) / (img->orvndim == 3 ? img->orvdim[2].dlen : 1);
     gTamotool->labelCount = p == 0 ? -1000000 : tamo::truncToInt32(stats[0].max);

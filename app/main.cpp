@@ -10,8 +10,10 @@ int main(int argc, char *argv[]) {
     QCoreApplication::setOrganizationName("Tamotool");
     QCoreApplication::setApplicationName("Tamotool");
 
-    Tamotool *tool = new Tamotool;
-    gTamotool = tool;
+    // Destroyed before the application: the panel and its windows close, the
+    // slots are released and the library's exit handler is restored.
+    Tamotool tool;
+    gTamotool = &tool;
 
     // Image files named on the command line go to slots 0, 1, 2 ... in order,
     // as if the desktop had asked to open them.
@@ -22,7 +24,7 @@ int main(int argc, char *argv[]) {
                                 << "\n";
             continue;
         }
-        tool->handleFileByPath(files[i], i);
+        tool.handleFileByPath(files[i], i);
     }
     return app.exec();
 }

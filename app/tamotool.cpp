@@ -51,6 +51,7 @@ Tamotool::~Tamotool() {
         img = nullptr;
     }
     Tamo_exitptr = previousExitHandler_;
+    if (gTamotool == this) gTamotool = nullptr;
 }
 
 void Tamotool::handleFileByPath(QString path, int slot) {

@@ -34,7 +34,7 @@ public:
     // creates and shows the control panel.
     Tamotool();
     // Closes the control panel and releases every slot; restores the library's
-    // previous fatal-path handler.
+    // previous fatal-path handler; clears gTamotool when it points here.
     ~Tamotool();
 
     Tamotool(const Tamotool &) = delete;
@@ -59,5 +59,6 @@ private:
     void (*previousExitHandler_)(int);
 };
 
-// The application object; null until it is fully constructed.
+// The application object; null until it is fully constructed (main sets it
+// to the object it owns) and again once that object is destroyed.
 extern Tamotool *gTamotool;

@@ -18,8 +18,9 @@
 
 #include <new>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "notices.h"
+#include "records.h"
 #include "tamoop.h"
 #include "tamoops.h"
 #include "tamotool.h"
@@ -42,15 +43,6 @@ TAMOHDR *slotImage(int index) {
 }
 
 const char kCannotCreate[] = "Cannot create the output image.";
-
-// A new zero-filled record of `type` with src's dimension list (at most its
-// first `maxDims` dimensions); null after the library's report on failure.
-TAMOHDR *createLike(TAMOHDR *src, const char *type, int maxDims) {
-    tamo::CArray<int> dims(Tamosiz(src));
-    if (!dims) return nullptr;
-    if (dims.get()[0] > maxDims) dims.get()[0] = maxDims;
-    return Tamocreate(type, dims.get(), 11, 0);
-}
 
 }  // namespace
 
@@ -188,7 +180,8 @@ int TamotoolMainWindow::getUnaryBuffers(TAMOHDR *&in, TAMOHDR *&out, int &outInd
     // leaves every slot as it was. A one-dimensional input keeps its single
     // dimension under OP_FLOAT2D (there is no second one to take).
     const char *typeName = type == OP_COMPLEX ? "32cmp" : "float";
-    TAMOHDR *fresh = createLike(input, typeName, type == OP_FLOAT2D ? 2 : TAMO_MAXDIM);
+    TAMOHDR *fresh =
+        frontend::createLike(input, typeName, type == OP_FLOAT2D ? 2 : TAMO_MAXDIM).release();
     if (!fresh) {
         showModalMessage(kCannotCreate);
         return -1;
@@ -214,7 +207,7 @@ int TamotoolMainWindow::getBinaryBuffers(TAMOHDR *&in1, TAMOHDR *&in2, TAMOHDR *
     TAMOHDR *second = slotImage(b);
     if (!first || !second || o < 0) return -1;
 
-    TAMOHDR *fresh = createLike(first, "float", TAMO_MAXDIM);
+    TAMOHDR *fresh = frontend::createLike(first, "float").release();
     if (!fresh) {
         showModalMessage(kCannotCreate);
         return -1;

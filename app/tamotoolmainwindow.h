@@ -37,10 +37,9 @@ typedef enum { CHILD_REMOVE = 0, CHILD_ADD = 1 } _UPDATE_TYPE;
 
 class TamotoolMainWindow : public QMainWindow {
     Q_OBJECT
-    // The dispatcher and the image windows run parts of commands and re-apply
-    // the enable rules themselves.
+    // The dispatcher runs parts of commands and re-applies the enable rules
+    // itself.
     friend class TamoOp;
-    friend class TamotoolChildWindow;
 
 public:
     TamotoolMainWindow();

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace {

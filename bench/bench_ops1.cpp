@@ -12,7 +12,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace {

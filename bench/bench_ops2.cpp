@@ -13,7 +13,7 @@
 #include <random>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <random>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace {

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "detail.h"
+#include "records.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace cli {
@@ -84,9 +85,7 @@ tamo::RecordPtr readImage(const std::string &path, const char *rasterType = "flo
 // part), the format from the name's suffix. Throws Failure.
 void writeImage(const std::string &path, TAMOHDR *img);
 
-// True for names ending in tamo, Tamo, TAMO, tam, Tam, TAM, orv or ORV (letter
-// case as written, no dot needed), as the workbench classifies names it reads.
-bool isOwnFormatName(const std::string &path);
+using frontend::isOwnFormatName;
 
 // A new zero-filled record of the given type and the same dimensions as
 // `like` (the first `ndim` of them when ndim > 0). Throws Failure.

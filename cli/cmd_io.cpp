@@ -6,52 +6,10 @@
 #include <cstring>
 
 #include "cli.h"
+#include "pictures.h"
+#include "statistics.h"
 
 namespace {
-
-struct FrameStats {
-    double min = 0, max = 0, mean = 0, stddev = 0;
-};
-
-// Statistics of each frame (of each channel for interleaved types; of the
-// real part for complex types), summed in double precision.
-std::vector<FrameStats> frameStats(const TAMOHDR *img) {
-    std::vector<FrameStats> stats;
-    tamo::visitScalar(img->dtype, [&](auto tag, tamo::ElemLayout lay) {
-        using T = typename decltype(tag)::type;
-        const T *px = tamo::pixels<T>(img);
-        const long long count = tamo::elementCount(img);
-        const bool interleaved = lay.channels > 1;
-        const int frames =
-            interleaved ? lay.channels : (img->orvndim >= 3 ? img->orvdim[2].dlen : 1);
-        const long long perFrame = count / frames;
-        // Index of value i of frame f, in scalars.
-        auto at = [&](int f, long long i) -> long long {
-            if (interleaved) return i * lay.channels + f;
-            return (f * perFrame + i) * (lay.complex ? 2 : 1);
-        };
-        for (int f = 0; f < frames; ++f) {
-            FrameStats s;
-            double sum = 0;
-            s.min = s.max = perFrame ? double(px[at(f, 0)]) : 0;
-            for (long long i = 0; i < perFrame; ++i) {
-                double v = double(px[at(f, i)]);
-                s.min = std::min(s.min, v);
-                s.max = std::max(s.max, v);
-                sum += v;
-            }
-            s.mean = perFrame ? sum / perFrame : 0;
-            double squares = 0;
-            for (long long i = 0; i < perFrame; ++i) {
-                double d = double(px[at(f, i)]) - s.mean;
-                squares += d * d;
-            }
-            s.stddev = perFrame ? std::sqrt(squares / perFrame) : 0;
-            stats.push_back(s);
-        }
-    });
-    return stats;
-}
 
 int runInfo(const cli::Options &opts) {
     opts.arg(0, "FILE");
@@ -64,7 +22,7 @@ int runInfo(const cli::Options &opts) {
         std::printf("dimensions:");
         for (int d = 0; d < img->orvndim; ++d) std::printf(" %d", img->orvdim[d].dlen);
         std::printf("\n");
-        std::vector<FrameStats> stats = frameStats(img.get());
+        const std::vector<frontend::FrameStats> stats = frontend::frameStatistics(img.get());
         if (stats.empty()) {
             std::printf("no statistics for data type \"%s\"\n", img->orvdt);
             continue;
@@ -73,7 +31,7 @@ int runInfo(const cli::Options &opts) {
         const char *unit = (img->dtype & 0x30) ? "channel" : "frame";
         for (std::size_t f = 0; f < stats.size(); ++f)
             std::printf("%s %zu: min %.9g max %.9g mean %.9g stddev %.9g\n", unit, f, stats[f].min,
-                        stats[f].max, stats[f].mean, stats[f].stddev);
+                        stats[f].max, stats[f].mean, stats[f].sd);
         std::fflush(stdout);
     }
     return 0;
@@ -88,30 +46,31 @@ tamo::RecordPtr stretchedForDisplay(TAMOHDR *img, int frame, const std::string &
     if (ndim < 2 || ndim > 3) throw cli::Failure("--stretch needs a 2-D or 3-D image");
     const int frames = ndim == 3 ? Tamodimen(img, 2) : 1;
     const bool colour = ndim == 3 && frames == 3;
-    tamo::RecordPtr plane;
-    if (colour) {
-        plane = cli::createLike(img, "float");
-        if (Tamoany2any(img, plane.get()) != 0)
-            throw cli::Failure(std::string("cannot show an image of type \"") + img->orvdt + "\"");
-    } else {
+    const auto complex = [](const TAMOHDR *r) {
+        return r->dtype == TAMO_32CMP || r->dtype == TAMO_64CMP;
+    };
+    tamo::RecordPtr source;
+    TAMOHDR *from = img;
+    if (!colour) {
         if (frame < 0 || frame >= frames)
             throw cli::UsageError("--frame must be 0 to " + std::to_string(frames - 1));
-        tamo::RecordPtr source;
         if (ndim == 3) {
             source.reset(Tamoslice(img, "f", frame));
             if (!source) throw cli::Failure("cannot cut frame " + std::to_string(frame));
+            from = source.get();
         }
-        TAMOHDR *from = source ? source.get() : img;
-        plane = cli::createLike(from, "float", 2);
-        const bool complex = from->dtype == TAMO_32CMP;
-        if (complex ? Tamoc2mag(from, plane.get()) != 0 : Tamoany2any(from, plane.get()) != 0)
-            throw cli::Failure(std::string("cannot show an image of type \"") + from->orvdt + "\"");
     }
-    tamo::RecordPtr bytes = cli::createLike(plane.get(), "u8bit");
-    float lo = 0, hi = 0;
-    cli::LibraryTextAside aside(out);
-    // A constant image cannot be stretched and stays black, as on screen.
-    cli::checkStatus(Tamovidscale(plane.get(), bytes.get(), &lo, &hi, 0), "Tamovidscale");
+    // Complex images are shown by their magnitude, which exists for one
+    // "32cmp" plane only.
+    const bool refused = colour ? complex(img) : complex(from) && from->dtype != TAMO_32CMP;
+    tamo::RecordPtr bytes;
+    if (!refused) {
+        cli::LibraryTextAside aside(out);
+        // A constant image cannot be stretched and stays black, as on screen.
+        bytes = frontend::shownBytes(from, 0, 0);
+    }
+    if (!bytes)
+        throw cli::Failure(std::string("cannot show an image of type \"") + from->orvdt + "\"");
     return bytes;
 }
 

@@ -21,6 +21,7 @@
 
 #include "atomicfile.h"
 #include "cli.h"
+#include "pictures.h"
 
 namespace cli {
 
@@ -41,11 +42,6 @@ bool looksLikeOption(const std::string &arg) {
     if (arg.size() < 2 || arg[0] != '-') return false;
     char c = arg[1];
     return !(std::isdigit(static_cast<unsigned char>(c)) || c == '.');
-}
-
-bool endsWith(const std::string &text, const char *suffix) {
-    std::size_t n = std::strlen(suffix);
-    return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
 }
 
 std::string quoted(const std::string &path) {
@@ -80,44 +76,6 @@ struct Layout {
     int channels = 1;
     bool complex = false;
 };
-
-// Fills a record from a picture. Planar types get the three frames R, G, B as
-// the workbench reads pictures; interleaved types get R, G, B (and alpha for
-// four channels) as the channels of each pixel.
-tamo::RecordPtr recordFromPicture(const QImage &picture, const TAMODTYPE &type) {
-    const int w = picture.width(), h = picture.height();
-    tamo::RecordPtr rec;
-    bool typed =
-        tamo::visitScalar(static_cast<int32_t>(type.code), [&](auto tag, tamo::ElemLayout lay) {
-            using T = typename decltype(tag)::type;
-            const bool interleaved = lay.channels > 1;
-            // Interleaved types hold their channels along the third dimension.
-            int dims[4] = {3, w, h, interleaved ? lay.channels : 3};
-            rec.reset(Tamocreate(type.name, dims, 11, 0));
-            if (!rec) return;
-            T *out = tamo::pixels<T>(rec.get());
-            const std::size_t plane = std::size_t(w) * h;
-            const int step = lay.complex ? 2 : 1;
-            for (int r = 0; r < h; ++r) {
-                const QRgb *line = reinterpret_cast<const QRgb *>(picture.constScanLine(r));
-                for (int c = 0; c < w; ++c) {
-                    const QRgb px = line[c];
-                    const int value[4] = {qRed(px), qGreen(px), qBlue(px), qAlpha(px)};
-                    const std::size_t at = std::size_t(r) * w + c;
-                    if (interleaved) {
-                        for (int k = 0; k < lay.channels; ++k)
-                            out[at * lay.channels + k] = static_cast<T>(value[k]);
-                    } else {
-                        for (int f = 0; f < 3; ++f)
-                            out[(f * plane + at) * step] = static_cast<T>(value[f]);
-                    }
-                }
-            }
-        });
-    if (!typed) throw Failure(std::string("cannot make a picture into type \"") + type.name + "\"");
-    if (!rec) throw Failure("cannot create the image record");
-    return rec;
-}
 
 // One byte from a pixel value: clamped to 0..255 and rounded to nearest, so
 // integral values (such as those read from a picture) come back unchanged.
@@ -269,16 +227,6 @@ const std::string &Options::arg(std::size_t i, const char *what) const {
 
 // ---- Image files ---------------------------------------------------------------
 
-bool isOwnFormatName(const std::string &path) {
-    // The whole name's end is compared, letter case as written, no dot needed:
-    // the workbench classifies the names it reads the same way.
-    static const char *const endings[] = {"TAMO", "Tamo", "tamo", "orv",
-                                          "ORV",  "tam",  "Tam",  "TAM"};
-    for (const char *e : endings)
-        if (endsWith(path, e)) return true;
-    return false;
-}
-
 tamo::RecordPtr readImage(const std::string &path, const char *rasterType) {
     if (path == "-" || isOwnFormatName(path)) {
         FILE *fp = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
@@ -295,7 +243,13 @@ tamo::RecordPtr readImage(const std::string &path, const char *rasterType) {
     if (picture.isNull())
         throw Failure("cannot read " + quoted(path) + ": " +
                       reader.errorString().toLocal8Bit().toStdString());
-    return recordFromPicture(picture.convertToFormat(QImage::Format_ARGB32), *type);
+    tamo::RecordPtr img = frontend::recordFromPicture(picture, *type);
+    if (!img) {
+        if (type->code == TAMO_STRUCT)
+            throw Failure(std::string("cannot make a picture into type \"") + type->name + "\"");
+        throw Failure("cannot create the image record");
+    }
+    return img;
 }
 
 void writeImage(const std::string &path, TAMOHDR *img) {
@@ -350,10 +304,7 @@ void writeImage(const std::string &path, TAMOHDR *img) {
 }
 
 tamo::RecordPtr createLike(TAMOHDR *like, const char *type, int ndim) {
-    tamo::CArray<int> dims(Tamosiz(like));
-    if (!dims) throw Failure("cannot read the dimensions of the input image");
-    if (ndim > 0 && ndim < dims.get()[0]) dims.get()[0] = ndim;
-    tamo::RecordPtr img(Tamocreate(type, dims.get(), 11, 0));
+    tamo::RecordPtr img = frontend::createLike(like, type, ndim);
     if (!img) throw Failure(std::string("cannot create an image of type '") + type + "'");
     return img;
 }

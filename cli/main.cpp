@@ -11,7 +11,10 @@
 
 namespace {
 
-const char *const kVersion = "2.1";
+#ifndef TAMO_VERSION
+#error "TAMO_VERSION comes from the build (the project's version)"
+#endif
+const char *const kVersion = TAMO_VERSION;
 
 // Thrown by the library's exit hook: a process-ending condition inside a
 // library call unwinds to main instead of ending the tool silently.

@@ -10,7 +10,6 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPixmap>
 #include <QScrollArea>
 #include <QSlider>
@@ -27,8 +26,9 @@
 #include <cstring>
 #include <limits>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "notices.h"
+#include "records.h"
 #include "tamotool.h"
 #include "tamotoolmainwindow.h"
 
@@ -122,9 +122,9 @@ TAMO_TARGET_CLONES void greyRow(const RowJob &job) {
 
 // A new zero-filled "float" record of img's columns and rows with `frames`
 // frames holding img's first min(frames, img's frames) frames.
-TAMOHDR *withFrames(TAMOHDR *img, int frames) {
+tamo::RecordPtr withFrames(TAMOHDR *img, int frames) {
     const int dims[4] = {3, columnsOf(img), rowsOf(img), frames};
-    TAMOHDR *copy = Tamocreate("float", dims, 11, 0);
+    tamo::RecordPtr copy(Tamocreate("float", dims, TAMO_CREATE_ZEROED, 0));
     if (!copy) return nullptr;
     const long long kept = planeOf(img) * std::min(frames, framesOf(img));
     std::memcpy(copy->orvptr, img->orvptr, sizeof(float) * kept);
@@ -151,15 +151,23 @@ TamotoolChildWindow::TamotoolChildWindow(QWidget *parent, QImage *picture_, int 
       picture(picture_ ? picture_ : new QImage),
       controlPanel(qobject_cast<TamotoolMainWindow *>(parent)),
       lastRedraw{},
-      lastRedrawValid(false) {
+      lastRedrawValid(false),
+      pictureOwner(picture) {
     if (!controlPanel && gTamotool) controlPanel = gTamotool->mainWindow;
-    panelGuard = controlPanel;
+    // The table entry goes with the window, however it goes; a panel that
+    // has gone first takes the connection with it.
+    if (controlPanel) {
+        TamotoolMainWindow *panel = controlPanel;
+        connect(this, &TamotoolChildWindow::destroying, panel,
+                [panel](const TamotoolChildWindow *window) {
+                    panel->updateChildPtr(window, CHILD_REMOVE);
+                });
+    }
 
     const bool validSlot = gTamotool && slot >= 0 && slot < 8;
     TAMOHDR *buffer = validSlot ? gTamotool->images[slot] : nullptr;
     if (buffer) {
-        tamo::CArray<int> dims(Tamosiz(buffer));
-        if (dims) workImage = Tamocreate("float", dims.get(), 11, 0);
+        setWorkImage(frontend::createLike(buffer, "float"));
         if (workImage) BrScale(buffer, workImage, 255, 0, &dataMax, &dataMin);
     }
 
@@ -230,11 +238,13 @@ TamotoolChildWindow::~TamotoolChildWindow() {
     }
     imageLabel = nullptr;
     scrollArea = nullptr;
-    delete picture;
-    picture = nullptr;
-    if (panelGuard) panelGuard->updateChildPtr(this, CHILD_REMOVE);
-    if (workImage) Tamofree(workImage, 7);
-    workImage = nullptr;
+    emit destroying(this);
+    // The owners release the picture and the working copy.
+}
+
+void TamotoolChildWindow::setWorkImage(tamo::RecordPtr img) {
+    workOwner = std::move(img);
+    workImage = workOwner.get();
 }
 
 // ---- Mapping onto 0..255 -------------------------------------------------------------
@@ -544,29 +554,25 @@ void TamotoolChildWindow::drawOverlay() {
     }
 
     if (!workImage || workImage->orvndim != 3) {
-        QMessageBox box;
-        box.setText("Cannot overlay a 2D image, must be 3D or more");
-        box.exec();
+        showModalMessage("Cannot overlay a 2D image, must be 3D or more");
         drawOverlayOn = false;
         return;
     }
     if (framesOf(workImage) != 3) return;
     std::printf("drawOverlay:creating a 4 frame image\n");
     std::fflush(stdout);
-    TAMOHDR *extended = withFrames(workImage, 4);
+    tamo::RecordPtr extended = withFrames(workImage, 4);
     if (!extended) return;
-    Tamofree(workImage, 7);
-    workImage = extended;
+    setWorkImage(std::move(extended));
     frameSpin->setMaximum(3);
 }
 
 void TamotoolChildWindow::RemoveOverlay() {
     if (!workImage || workImage->orvndim != 3 || framesOf(workImage) != 4 || !drawOverlayOn) return;
-    TAMOHDR *plain = withFrames(workImage, 3);
+    tamo::RecordPtr plain = withFrames(workImage, 3);
     if (!plain) return;
     drawOverlayOn = false;
-    Tamofree(workImage, 7);
-    workImage = plain;
+    setWorkImage(std::move(plain));
     NewImage();
     drawOverlayAct->setIconText("DrawOverlay OFF");
     frameSpin->setMaximum(2);

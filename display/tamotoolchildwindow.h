@@ -4,10 +4,11 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QPointer>
 #include <QVector>
 
-#include "tamolib.h"
+#include <memory>
+
+#include "tamo++.h"
 
 class QAction;
 class QCheckBox;
@@ -33,7 +34,8 @@ public:
     // window shows itself. An empty slot gives a window of the picture alone
     // whose controls change nothing.
     TamotoolChildWindow(QWidget *parent, QImage *picture, int slot);
-    // Unregisters the window from the control panel and releases workImage.
+    // Emits destroying(), through which the control panel's table forgets
+    // the window, and releases workImage and the picture.
     ~TamotoolChildWindow() override;
 
     // Maps `in` linearly onto lo..hi into the "float" record `out` of the
@@ -86,6 +88,11 @@ public:
     // three columns wider than workImage); owned by the window.
     QImage *picture;
     TamotoolMainWindow *controlPanel;
+
+signals:
+    // Emitted by the destructor, however the window goes (closed, or deleted
+    // by the control panel).
+    void destroying(const TamotoolChildWindow *window);
 
 public slots:
     void bright(int value);
@@ -152,9 +159,11 @@ private:
     RedrawKey lastRedraw;
     bool lastRedrawValid;
 
-    // Kept separately from controlPanel: a window without a parent may
-    // outlive the panel.
-    QPointer<TamotoolMainWindow> panelGuard;
+    // Owners of picture and workImage, which always equal their pointers;
+    // setWorkImage replaces the working copy.
+    std::unique_ptr<QImage> pictureOwner;
+    tamo::RecordPtr workOwner;
+    void setWorkImage(tamo::RecordPtr img);
 
     QScrollArea *scrollArea;
     QLabel *imageLabel;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "detail.h"
+#include "imageio_internal.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <memory>
 
-#include "detail.h"
+#include "imageio_internal.h"
 
 static_assert(sizeof(TAMODIM) == tamo::io::kDimRecord, "dimension records are 64 bytes on disk");
 

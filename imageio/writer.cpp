@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "detail.h"
+#include "imageio_internal.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 
 extern "C" {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // sequences (the random colour map) are the same on every platform.
 #include <cstdint>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 
 namespace {
 

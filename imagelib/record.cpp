@@ -7,7 +7,7 @@
 #include <ctime>
 #include <utility>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 
 static_assert(sizeof(TAMODIM) == 64, "dimension records are 64 bytes in memory and on disk");
 static_assert(sizeof(TAMOHDR) <= TAMO_BLOCK, "the header with its dimensions fits one block");

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <utility>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 
 namespace {
 

@@ -103,6 +103,32 @@ typedef struct TAMODTYPE {
 #define TAMO_S64FLT4 41
 #define TAMO_STRUCT 8192
 
+/* Error numbers left in Tamoerr. Tamofree combines its numbers with bitwise
+ * or; every other function assigns one. */
+#define TAMO_ENODIMS (-1)    /* Tamosiz: number of dimensions not positive */
+#define TAMO_ENULL 8         /* null pointer passed (header, dimension array) */
+#define TAMO_ECOMPBUF 9      /* no memory for the writer's compression buffer */
+#define TAMO_EHEADER 24      /* bad or damaged header or type fields */
+#define TAMO_EOPEN 64        /* a file cannot be opened */
+#define TAMO_ENAME 256       /* bad file name or failed name expansion */
+#define TAMO_EIO 448         /* input/output error or unexpected end of file */
+#define TAMO_ENOMEM 512      /* out of memory */
+#define TAMO_ETYPE 1024      /* unknown or unsupported data type */
+#define TAMO_EBOUNDS 4096    /* window or slice outside the image */
+#define TAMO_EDIMS 8192      /* unsupported number of dimensions or bad index */
+
+/* Flags of Tamocreate: TAMO_CREATE_PIXELS allocates zero-filled pixel
+ * storage. TAMO_CREATE_ZEROED (11) is the value callers pass; its bits 1 and
+ * 8 are accepted and ignored. */
+#define TAMO_CREATE_PIXELS 2
+#define TAMO_CREATE_ZEROED 11
+
+/* Flags of Tamofree: the pixel data, the tail, or everything (the header and
+ * orvdln are released in every case). */
+#define TAMO_FREE_PIXELS 2
+#define TAMO_FREE_TAIL 4
+#define TAMO_FREE_ALL 7
+
 /* ---- Globals ------------------------------------------------------------ */
 
 extern TAMODTYPE Tamo_Dtyp[];  /* the 54-entry type table */
@@ -205,6 +231,14 @@ int Tamodie(const char *msg);
 /* severity 1: nothing; otherwise prints msg; severity 64 ends the process
  * with status Tamoerr. */
 void Tamoext(int severity, const char *msg);
+
+/* The text for an error number of Tamoerr, phrased about the image or file
+ * that failed so that it can follow "because" or a colon: for instance
+ * TAMO_ENOMEM gives "there is not enough memory". A value of Tamofree's that
+ * combines several numbers gives the text of the largest one. Returns a
+ * static text, or null for 0 and for values that are not error numbers of
+ * the library. */
+const char *Tamoerrtext(int32_t code);
 
 /* ---- Pixel access ------------------------------------------------------- */
 

@@ -1,6 +1,6 @@
 // The table of pixel data types. Aliases (code 0) come directly before the
 // canonical entry they stand for; the codes are stored in files.
-#include "detail.h"
+#include "imagelib_internal.h"
 
 extern "C" {
 

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <vector>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 #include "tamoops.h"
 
 // The join tests vectorise only when comparisons may be assumed not to trap;

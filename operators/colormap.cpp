@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 #include "tamoops.h"
 
 namespace {

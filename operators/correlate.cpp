@@ -11,12 +11,18 @@
 // (overlap-save: a tile of the image is transformed, multiplied by the
 // conjugate spectrum of the template and transformed back; two real tiles
 // share one complex transform as its real and imaginary parts).
+//
+// The transform here is its own rather than the library's Tamocfft2d: that
+// one is single precision, square and a power of two on a side with fixed
+// twiddle tables, as its results are defined; correlation needs double
+// precision on rectangular tiles, so that sums over large windows keep the
+// accuracy of the direct evaluation.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
-#include "detail.h"
+#include "operators_internal.h"
 #include "tamoops.h"
 
 namespace {
@@ -26,9 +32,7 @@ using tamo::rowsOf;
 
 using tamo::pixels;
 
-bool isFloatImage(const TAMOHDR *img) {
-    return tamo::hasValidMagic(img) && img->orvptr && img->dtype == TAMO_32FLT;
-}
+using tamo::isFloatImage;
 
 // ---- Transforms ---------------------------------------------------------------
 

@@ -16,7 +16,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "detail.h"
+#include "operators_internal.h"
 #include "gaussian_rows.h"
 #include "tamoops.h"
 
@@ -28,6 +28,7 @@ using tamo::isFloat;
 using tamo::pixels;
 using tamo::RecordPtr;
 using tamo::rowsOf;
+using tamo::writablePlanes;
 
 // -1 unless both are "float"; -2 unless every dimension of in matches out.
 int checkFloatPair(const TAMOHDR *in, const TAMOHDR *out) {
@@ -164,15 +165,6 @@ TAMO_TARGET_CLONES void harrisRow(const double *cxx, const double *cyy, const do
         const double d = (cxy[c - 1] + cxy[c] + cxy[c + 1]) / 9.0;
         response[c] = b * a - d * d - 0.07 * (a + b) * (a + b);
     }
-}
-
-// Planes the three-dimensional pixel writer can address in an image.
-int writablePlanes(const TAMOHDR *img) {
-    int channels = 0;
-    tamo::visitScalar(img->dtype,
-                      [&](auto, tamo::ElemLayout layout) { channels = layout.channels; });
-    if (channels > 1) return channels;
-    return channels == 0 ? 0 : framesOf(img);
 }
 
 // Output large enough for in's columns and rows and `planes` planes.

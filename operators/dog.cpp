@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "detail.h"
+#include "operators_internal.h"
 #include "gaussian_rows.h"
 #include "tamoops.h"
 
@@ -25,6 +25,7 @@ using tamo::dimLength;
 using tamo::framesOf;
 using tamo::pixels;
 using tamo::rowsOf;
+using tamo::writablePlanes;
 
 constexpr double kTwoPi = 6.283185307179586;
 
@@ -408,16 +409,6 @@ void filterDirect(TAMOHDR *in, int f, int rows, int cols, int k, const std::vect
                            paddedCols, cols, k, kernel.data(), dst);
         writer.done(f, r);
     }
-}
-
-// Planes the pixel writer can address in an output: channels of an
-// interleaved type, else frames; 0 for types it cannot write.
-int writablePlanes(const TAMOHDR *out) {
-    int channels = 0;
-    tamo::visitScalar(out->dtype,
-                      [&](auto, tamo::ElemLayout layout) { channels = layout.channels; });
-    if (channels > 1) return channels;
-    return channels == 0 ? 0 : framesOf(out);
 }
 
 }  // namespace

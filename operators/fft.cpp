@@ -17,7 +17,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 #include "tamoops.h"
 
 namespace {

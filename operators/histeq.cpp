@@ -13,7 +13,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "detail.h"
+#include "imagelib_internal.h"
 #include "tamoops.h"
 
 // The selects of quickBins vectorise only when comparisons may be assumed

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "detail.h"
+#include "operators_internal.h"
 #include "tamoops.h"
 
 // The selects of quickBins vectorise only when comparisons may be assumed not
@@ -34,9 +34,7 @@ constexpr int kGlyph = 9;  // side of a cell's block in the glyph picture
 // Degrees per radian as the descriptor and the glyphs use it.
 constexpr double kDegrees = 57.2958;
 
-bool isFloatImage(const TAMOHDR *img) {
-    return tamo::hasValidMagic(img) && img->orvptr && img->dtype == TAMO_32FLT;
-}
+using tamo::isFloatImage;
 
 tamo::RecordPtr floatImage(int cols, int rows, int frames = 1) {
     int dims[4] = {frames > 1 ? 3 : 2, cols, rows, frames};

@@ -19,7 +19,7 @@
 #include <cstring>
 #include <vector>
 
-#include "detail.h"
+#include "operators_internal.h"
 #include "tamoops.h"
 
 // The selects in expUpTo709 vectorise only when comparisons may be assumed
@@ -31,49 +31,17 @@
 namespace {
 
 using tamo::dimLength;
+using tamo::isFloatImage;
 
 using tamo::pixels;
 
-bool isFloatImage(const TAMOHDR *img) {
-    return tamo::hasValidMagic(img) && img->orvptr && img->dtype == TAMO_32FLT;
-}
-
 // exp(x) in double precision for x <= 709, without calls or branches so that
-// loops using it vectorise. x = n ln2 + r with |r| <= ln2/2 (ln2 split so that
-// n ln2_hi is exact), exp(r) by its Taylor polynomial to degree 13 (truncation
-// below 1e-17) and 2^n assembled in the exponent field: within about one unit
-// in the last double place of the true value. Below -708 the result is 0: the
-// true value is under 3.3e-308, and the products it enters here stay far
-// below the smallest float.
+// loops using it vectorise. Below -708 the result is 0: the true value is
+// under 3.3e-308, and the products it enters here stay far below the smallest
+// float.
 __attribute__((always_inline)) inline double expUpTo709(double x) {
     const double low = x < -708.0 ? -708.0 : x;
-    const double xc = low > 709.0 ? 709.0 : low;
-    const double shifter = 6755399441055744.0;  // 1.5 * 2^52: rounds to integer
-    const double t = xc * 1.4426950408889634 + shifter;
-    const double n = t - shifter;
-    double r = xc - n * 6.93147180369123816490e-01;
-    r = r - n * 1.90821492927058770002e-10;
-    double p = 1.0 / 6227020800.0;
-    p = p * r + 1.0 / 479001600.0;
-    p = p * r + 1.0 / 39916800.0;
-    p = p * r + 1.0 / 3628800.0;
-    p = p * r + 1.0 / 362880.0;
-    p = p * r + 1.0 / 40320.0;
-    p = p * r + 1.0 / 5040.0;
-    p = p * r + 1.0 / 720.0;
-    p = p * r + 1.0 / 120.0;
-    p = p * r + 1.0 / 24.0;
-    p = p * r + 1.0 / 6.0;
-    p = p * r + 0.5;
-    p = p * r + 1.0;
-    p = p * r + 1.0;
-    int64_t tb, sb;
-    std::memcpy(&tb, &t, sizeof tb);
-    std::memcpy(&sb, &shifter, sizeof sb);
-    const int64_t scaleBits = (tb - sb + 1023) << 52;
-    double scale;
-    std::memcpy(&scale, &scaleBits, sizeof scale);
-    const double e = p * scale;
+    const double e = tamo::expInRange(low > 709.0 ? 709.0 : low);
     return x < -708.0 ? 0.0 : e;
 }
 

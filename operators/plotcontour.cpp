@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 #include "tamoops.h"
 
 namespace {

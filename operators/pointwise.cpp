@@ -24,7 +24,7 @@
 #include <immintrin.h>
 #endif
 
-#include "detail.h"
+#include "operators_internal.h"
 #include "tamoops.h"
 
 namespace {
@@ -34,15 +34,9 @@ using tamo::dimLength;
 using tamo::pixels;
 using tamo::rowsOf;
 
-bool isType(const TAMOHDR *img, int32_t code) {
-    return tamo::hasValidMagic(img) && img->dtype == code;
-}
-bool isFloat(const TAMOHDR *img) {
-    return isType(img, TAMO_32FLT);
-}
-bool isComplex(const TAMOHDR *img) {
-    return isType(img, TAMO_32CMP);
-}
+using tamo::hasType;
+using tamo::isComplex;
+using tamo::isFloat;
 
 bool sameFloatType2(const TAMOHDR *a, const TAMOHDR *b) {
     return (isFloat(a) && isFloat(b)) || (isComplex(a) && isComplex(b));
@@ -108,41 +102,12 @@ TAMO_TARGET_CLONES void invKernel(const float *in, float *out, long long n, floa
     for (long long i = 0; i < n; ++i) out[i] = top - in[i];
 }
 
-// exp in double precision for the range flexp needs, without calls so that it
-// vectorises. x is clamped to [-110, 6]: below, the float result is 0 anyway;
-// above, it exceeds 255 and is replaced by 255. The reduction x = n ln2 + r
-// with |r| <= ln2/2 and a degree-13 Taylor polynomial give about one unit in
-// the last double place, far below the float rounding that follows.
+// exp for the range flexp needs: x is clamped to [-110, 6]; below, the float
+// result is 0 anyway; above, it exceeds 255 and is replaced by 255.
 inline double expClamped(double x) {
     x = x < -110.0 ? -110.0 : x;
     x = x > 6.0 ? 6.0 : x;
-    const double shifter = 6755399441055744.0;  // 1.5 * 2^52: rounds to integer
-    double t = x * 1.4426950408889634 + shifter;
-    double n = t - shifter;
-    double r = x - n * 6.93147180369123816490e-01;  // ln2 high part
-    r = r - n * 1.90821492927058770002e-10;         // ln2 low part
-    double p = 1.0 / 6227020800.0;
-    p = p * r + 1.0 / 479001600.0;
-    p = p * r + 1.0 / 39916800.0;
-    p = p * r + 1.0 / 3628800.0;
-    p = p * r + 1.0 / 362880.0;
-    p = p * r + 1.0 / 40320.0;
-    p = p * r + 1.0 / 5040.0;
-    p = p * r + 1.0 / 720.0;
-    p = p * r + 1.0 / 120.0;
-    p = p * r + 1.0 / 24.0;
-    p = p * r + 1.0 / 6.0;
-    p = p * r + 0.5;
-    p = p * r + 1.0;
-    p = p * r + 1.0;
-    // 2^n built from the low bits of t, which hold n as an integer; with n in
-    // [-159, 9] the biased exponent fits its field.
-    uint64_t bits;
-    std::memcpy(&bits, &t, sizeof bits);
-    bits = (bits + 1023) << 52;
-    double scale;
-    std::memcpy(&scale, &bits, sizeof scale);
-    return p * scale;
+    return tamo::expInRange(x);
 }
 
 TAMO_TARGET_CLONES void expKernel(const float *in, float *out, long long n, float scale) {
@@ -509,7 +474,7 @@ TAMOHDR *flcrcopy(TAMOHDR *in) {
 }
 
 int intcp(TAMOHDR *in, TAMOHDR *out) {
-    if (!isType(in, TAMO_32BIT) || !isType(out, TAMO_32BIT)) {
+    if (!hasType(in, TAMO_32BIT) || !hasType(out, TAMO_32BIT)) {
         std::printf("intcp type error %s and %s\n", typeName(in), typeName(out));
         std::fflush(stdout);
         tamo::endProcess(-1);

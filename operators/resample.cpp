@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 #include "tamoops.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "detail.h"
+#include "imagelib_internal.h"
 #include "tamoops.h"
 
 namespace {

@@ -13,6 +13,10 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
 #include "guitest.h"
 
 using guitest::answerNextDialog;
@@ -138,18 +142,58 @@ TEST_F(PanelTest, AboutBoxShowsTheVersionAndTheBuildLine) {
     EXPECT_EQ(VERSION, "2.1");
 }
 
-TEST(ApplicationObject, InstallsTheFatalHandlerForItsLifetime) {
-    void (*before)(int) = Tamo_exitptr;
-    auto *tool = new Tamotool;
-    gTamotool = tool;
-    EXPECT_NE(Tamo_exitptr, before);
-    EXPECT_THROW(Tamo_exitptr(3), TamoFatal);
-    try {
-        Tamo_exitptr(42);
-    } catch (const TamoFatal &fatal) {
-        EXPECT_EQ(fatal.status(), 42);
+namespace {
+
+std::vector<void *> *freedPointers = nullptr;
+
+void recordingFree(void *p) {
+    if (freedPointers) freedPointers->push_back(p);
+    std::free(p);
+}
+
+[[noreturn]] void hostExit(int status) {
+    std::exit(status);
+}
+
+}  // namespace
+
+// main owns the application object, so its end is what closes the panel,
+// releases the slots and hands the library's exit handler back; several
+// objects in one process (as the tests make) stay apart.
+TEST(ApplicationObject, HoldsTheFatalHandlerAndTheSlotsForItsLifetime) {
+    QSettings("Tamotool", "Orvstore Tool").clear();
+    void (*const before)(int) = Tamo_exitptr;
+    Tamo_exitptr = hostExit;
+    std::vector<void *> freed;
+    void *pixels[2] = {};
+    {
+        Tamotool tool;
+        gTamotool = &tool;
+        EXPECT_THROW(Tamo_exitptr(3), TamoFatal);
+        try {
+            Tamo_exitptr(42);
+        } catch (const TamoFatal &fatal) {
+            EXPECT_EQ(fatal.status(), 42);
+        }
+        tool.images[3] = guitest::makeImage(4, 4);
+        tool.images[8] = guitest::makeImage(2, 2);
+        pixels[0] = tool.images[3]->orvptr;
+        pixels[1] = tool.images[8]->orvptr;
+        {
+            Tamotool other;  // lives and goes without touching the first
+        }
+        EXPECT_EQ(gTamotool, &tool);
+        EXPECT_THROW(Tamo_exitptr(3), TamoFatal);
+
+        freedPointers = &freed;
+        Tamo_freeptr = recordingFree;
     }
-    delete tool;
-    gTamotool = nullptr;
-    EXPECT_EQ(Tamo_exitptr, before);
+    Tamo_freeptr = std::free;
+    freedPointers = nullptr;
+
+    EXPECT_EQ(gTamotool, nullptr);
+    EXPECT_EQ(Tamo_exitptr, hostExit);
+    for (void *p : pixels)
+        EXPECT_NE(std::find(freed.begin(), freed.end(), p), freed.end()) << "slot not released";
+    Tamo_exitptr = before;
 }

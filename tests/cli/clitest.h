@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "tempdir.h"
+
 #ifndef TAMO_CLI_PATH
 #error "TAMO_CLI_PATH must name the built tamo program"
 #endif
@@ -45,29 +47,7 @@ inline void writeFile(const std::string &path, const std::string &bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// A fresh directory removed with everything in it at the end of the test.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tamo-cli-XXXXXX").string();
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (!mkdtemp(buf.data())) std::abort();
-        path_ = buf.data();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-
-    const std::string &path() const { return path_; }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using testsupport::TempDir;
 
 // Runs the tool with `args` (without the program name), feeding `input` on
 // standard input, and collects its standard output and standard error. With

@@ -10,25 +10,11 @@
 #include <vector>
 
 #include "clitest.h"
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
 
 namespace {
-
-void writeOwn(const std::string &path, TAMOHDR *img) {
-    FILE *fp = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(fp, nullptr);
-    EXPECT_EQ(TamoWrImg(img, fp, 0), -1);
-    std::fclose(fp);
-}
-
-tamo::RecordPtr readOwn(const std::string &path) {
-    FILE *fp = std::fopen(path.c_str(), "rb");
-    if (!fp) return nullptr;
-    tamo::RecordPtr img(TamoRdImg(fp, 0));
-    std::fclose(fp);
-    return img;
-}
 
 tamo::RecordPtr image(const char *type, int cols, int rows, const std::vector<double> &values) {
     int dims[3] = {2, cols, rows};
@@ -48,11 +34,11 @@ TEST(CliDisplay, ForwardAndInverseTransformsRoundTrip) {
     clitest::TempDir dir;
     const std::string in = dir.file("in.tam");
     // A constant 4 x 4 "u8bit" image: its transform is 16 c at the origin.
-    writeOwn(in, image("u8bit", 4, 4, std::vector<double>(16, 3)).get());
+    testsupport::writeOwnFormat(in, image("u8bit", 4, 4, std::vector<double>(16, 3)).get());
 
     auto r = clitest::run({"fft", in, dir.file("spectrum.tam")});
     ASSERT_EQ(r.status, 0) << r.err;
-    auto spectrum = readOwn(dir.file("spectrum.tam"));
+    auto spectrum = testsupport::readOwnFormat(dir.file("spectrum.tam"));
     ASSERT_TRUE(spectrum);
     EXPECT_STREQ(spectrum->orvdt, "32cmp");
     std::vector<double> expected(16, 0.0);
@@ -61,12 +47,13 @@ TEST(CliDisplay, ForwardAndInverseTransformsRoundTrip) {
 
     r = clitest::run({"ifft", dir.file("spectrum.tam"), dir.file("back.tam")});
     ASSERT_EQ(r.status, 0) << r.err;
-    auto back = readOwn(dir.file("back.tam"));
+    auto back = testsupport::readOwnFormat(dir.file("back.tam"));
     ASSERT_TRUE(back);
     for (double v : values(back.get())) EXPECT_NEAR(v, 3.0, 1e-6);
 
     // The library's refusal becomes a failure with its message.
-    writeOwn(dir.file("odd.tam"), image("float", 3, 3, std::vector<double>(9, 1)).get());
+    testsupport::writeOwnFormat(dir.file("odd.tam"),
+                                image("float", 3, 3, std::vector<double>(9, 1)).get());
     r = clitest::run({"fft", dir.file("odd.tam"), dir.file("x.tam")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cff2d:image dimension must be  a power of 2! BYE!\n"), std::string::npos);
@@ -80,34 +67,35 @@ TEST(CliDisplay, ComplexComponentsInChosenTypes) {
     const float v[4] = {3, 4, -600, 0};
     std::memcpy(c->orvptr, v, sizeof v);
     const std::string in = dir.file("c.tam");
-    writeOwn(in, c.get());
+    testsupport::writeOwnFormat(in, c.get());
 
     auto r = clitest::run({"mag", in, dir.file("m.tam")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "c2mag:incomplex outreal\n");
-    auto m = readOwn(dir.file("m.tam"));
+    auto m = testsupport::readOwnFormat(dir.file("m.tam"));
     ASSERT_TRUE(m);
     EXPECT_STREQ(m->orvdt, "32flt");
     EXPECT_EQ(values(m.get()), (std::vector<double>{5, 600}));
 
     r = clitest::run({"mag", in, dir.file("mb.tam"), "--type", "u8bit"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(values(readOwn(dir.file("mb.tam")).get()), (std::vector<double>{5, 255}));
+    EXPECT_EQ(values(testsupport::readOwnFormat(dir.file("mb.tam")).get()),
+              (std::vector<double>{5, 255}));
 
     r = clitest::run({"phase", in, dir.file("p.tam"), "--type", "double"});
     ASSERT_EQ(r.status, 0) << r.err;
-    auto p = values(readOwn(dir.file("p.tam")).get());
+    auto p = values(testsupport::readOwnFormat(dir.file("p.tam")).get());
     EXPECT_DOUBLE_EQ(p[0], std::atan2(4.0, 3.0));
     EXPECT_DOUBLE_EQ(p[1], M_PI);
 
     for (const char *cmd : {"real", "imag"}) {
         r = clitest::run({cmd, in, dir.file("x.tam")});
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(values(readOwn(dir.file("x.tam")).get()),
+        EXPECT_EQ(values(testsupport::readOwnFormat(dir.file("x.tam")).get()),
                   cmd[0] == 'r' ? (std::vector<double>{3, -600}) : (std::vector<double>{4, 0}));
     }
 
-    writeOwn(dir.file("f.tam"), image("float", 2, 1, {1, 2}).get());
+    testsupport::writeOwnFormat(dir.file("f.tam"), image("float", 2, 1, {1, 2}).get());
     r = clitest::run({"real", dir.file("f.tam"), dir.file("y.tam")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("must be complex"), std::string::npos);
@@ -117,11 +105,11 @@ TEST(CliDisplay, ComplexComponentsInChosenTypes) {
 
 TEST(CliDisplay, VidscaleStretchesAndRefusesConstantImages) {
     clitest::TempDir dir;
-    writeOwn(dir.file("in.tam"), image("16bit", 3, 1, {-100, 155, 0}).get());
+    testsupport::writeOwnFormat(dir.file("in.tam"), image("16bit", 3, 1, {-100, 155, 0}).get());
     auto r = clitest::run({"vidscale", dir.file("in.tam"), dir.file("out.tam")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "range -100 155\n");
-    auto out = readOwn(dir.file("out.tam"));
+    auto out = testsupport::readOwnFormat(dir.file("out.tam"));
     ASSERT_TRUE(out);
     EXPECT_STREQ(out->orvdt, "u8bit");
     EXPECT_EQ(values(out.get()), (std::vector<double>{0, 255, 100}));
@@ -131,13 +119,13 @@ TEST(CliDisplay, VidscaleStretchesAndRefusesConstantImages) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "range -100 155\n");
     clitest::writeFile(dir.file("piped.tam"), r.out);
-    ASSERT_TRUE(readOwn(dir.file("piped.tam")));
+    ASSERT_TRUE(testsupport::readOwnFormat(dir.file("piped.tam")));
 
-    writeOwn(dir.file("flat.tam"), image("float", 2, 2, {7, 7, 7, 7}).get());
+    testsupport::writeOwnFormat(dir.file("flat.tam"), image("float", 2, 2, {7, 7, 7, 7}).get());
     r = clitest::run({"vidscale", dir.file("flat.tam"), dir.file("no.tam")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Cannot vidscale, all pixels are the same brightness\n");
-    EXPECT_FALSE(readOwn(dir.file("no.tam")));
+    EXPECT_FALSE(testsupport::readOwnFormat(dir.file("no.tam")));
 
     r = clitest::run({"vidscale", dir.file("flat.tam"), dir.file("no.tam"), "--per-frame"});
     EXPECT_EQ(r.status, 1);
@@ -147,7 +135,7 @@ TEST(CliDisplay, VidscaleStretchesAndRefusesConstantImages) {
 TEST(CliDisplay, ColormapWritesPictures) {
     clitest::TempDir dir;
     // Float values are stretched to 0..255 before the hot-metal map.
-    writeOwn(dir.file("in.tam"), image("float", 2, 1, {0, 1}).get());
+    testsupport::writeOwnFormat(dir.file("in.tam"), image("float", 2, 1, {0, 1}).get());
     auto r = clitest::run({"colormap", dir.file("in.tam"), dir.file("hot.png"), "--map", "3"});
     ASSERT_EQ(r.status, 0) << r.err;
     QImage hot(QString::fromStdString(dir.file("hot.png")));
@@ -161,13 +149,15 @@ TEST(CliDisplay, ColormapWritesPictures) {
     EXPECT_EQ(r.status, 2);
 
     // Label colours: reproducible with a seed, black for labels 0 and 1.
-    writeOwn(dir.file("labels.tam"), image("u8bit", 3, 2, {0, 0, 0, 0, 1, 2}).get());
+    testsupport::writeOwnFormat(dir.file("labels.tam"),
+                                image("u8bit", 3, 2, {0, 0, 0, 0, 1, 2}).get());
     for (const char *name : {"a.tam", "b.tam"}) {
         r = clitest::run(
             {"colormap", dir.file("labels.tam"), dir.file(name), "--labels", "3", "--seed", "11"});
         ASSERT_EQ(r.status, 0) << r.err;
     }
-    auto a = readOwn(dir.file("a.tam")), b = readOwn(dir.file("b.tam"));
+    auto a = testsupport::readOwnFormat(dir.file("a.tam")),
+         b = testsupport::readOwnFormat(dir.file("b.tam"));
     ASSERT_TRUE(a && b);
     ASSERT_EQ(a->orvdim[2].dlen, 3);
     EXPECT_EQ(std::memcmp(a->orvptr, b->orvptr, 18), 0);

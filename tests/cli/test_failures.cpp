@@ -10,7 +10,7 @@
 
 #include "bigendian.h"
 #include "clitest.h"
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace {

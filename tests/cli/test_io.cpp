@@ -11,7 +11,7 @@
 #include <random>
 
 #include "clitest.h"
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace {

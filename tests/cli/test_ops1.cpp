@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "clitest.h"
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
 
 namespace {

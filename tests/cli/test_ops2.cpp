@@ -6,25 +6,11 @@
 #include <string>
 
 #include "clitest.h"
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
 
 namespace {
-
-void save(const std::string &path, TAMOHDR *img) {
-    FILE *fp = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(fp, nullptr);
-    EXPECT_EQ(TamoWrImg(img, fp, 0), -1);
-    std::fclose(fp);
-}
-
-tamo::RecordPtr load(const std::string &path) {
-    FILE *fp = std::fopen(path.c_str(), "rb");
-    if (!fp) return nullptr;
-    tamo::RecordPtr img(TamoRdImg(fp, 0));
-    std::fclose(fp);
-    return img;
-}
 
 // A cols x rows image whose pixel (r, c) is value(r, c).
 template <class F>
@@ -58,10 +44,11 @@ TEST(CliOps2, HelpNamesEveryParameter) {
 TEST(CliOps2, HisteqAndCorrelateWriteFloatResults) {
     clitest::TempDir dir;
     const std::string in = dir.file("in.tam"), out = dir.file("out.tam");
-    save(in, grid("u8bit", 8, 6, [](int, int c) { return c < 4 ? 0 : 100; }).get());
+    testsupport::writeOwnFormat(
+        in, grid("u8bit", 8, 6, [](int, int c) { return c < 4 ? 0 : 100; }).get());
     auto r = clitest::run({"histeq", in, out});
     ASSERT_EQ(r.status, 0) << r.err;
-    auto eq = load(out);
+    auto eq = testsupport::readOwnFormat(out);
     ASSERT_TRUE(eq);
     EXPECT_STREQ(eq->orvdt, "32flt");
     EXPECT_EQ(Tamofgp(eq.get(), 2, 1), 127.5);
@@ -76,11 +63,11 @@ TEST(CliOps2, HisteqAndCorrelateWriteFloatResults) {
     auto image = grid("float", 30, 20, [&](int, int) { return noise(gen); });
     auto templ =
         grid("float", 8, 8, [&](int r, int c) { return Tamofgp(image.get(), 5 + r, 9 + c); });
-    save(dir.file("a.tam"), image.get());
-    save(dir.file("b.tam"), templ.get());
+    testsupport::writeOwnFormat(dir.file("a.tam"), image.get());
+    testsupport::writeOwnFormat(dir.file("b.tam"), templ.get());
     r = clitest::run({"correlate", dir.file("a.tam"), dir.file("b.tam"), out});
     ASSERT_EQ(r.status, 0) << r.err;
-    auto corr = load(out);
+    auto corr = testsupport::readOwnFormat(out);
     ASSERT_TRUE(corr);
     int bestR = 0, bestC = 0;
     for (int y = 0; y < 20; ++y)
@@ -93,12 +80,13 @@ TEST(CliOps2, HisteqAndCorrelateWriteFloatResults) {
 TEST(CliOps2, PconRestoresAndRefusesEndlessSchedules) {
     clitest::TempDir dir;
     const std::string in = dir.file("noisy.tam"), out = dir.file("flat.tam");
-    save(in, grid("float", 20, 20, [](int r, int c) {
-                 return (c < 10 ? 20.0 : 80.0) + ((r * 7 + c * 3) % 5 - 2) * 0.5;
-             }).get());
+    testsupport::writeOwnFormat(in, grid("float", 20, 20, [](int r, int c) {
+                                        return (c < 10 ? 20.0 : 80.0) +
+                                               ((r * 7 + c * 3) % 5 - 2) * 0.5;
+                                    }).get());
     auto r = clitest::run({"pcon", in, in, out, "--t2", "0.5"});
     ASSERT_EQ(r.status, 0) << r.err;
-    auto f = load(out);
+    auto f = testsupport::readOwnFormat(out);
     ASSERT_TRUE(f);
     EXPECT_NEAR(Tamofgp(f.get(), 5, 3), 20.0, 1.5);
     EXPECT_NEAR(Tamofgp(f.get(), 5, 15), 80.0, 1.5);
@@ -107,7 +95,8 @@ TEST(CliOps2, PconRestoresAndRefusesEndlessSchedules) {
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("--dlt must be below 1"), std::string::npos);
     // Different sizes end the operation through the library's exit hook.
-    save(dir.file("small.tam"), grid("float", 20, 19, [](int, int) { return 1.0; }).get());
+    testsupport::writeOwnFormat(dir.file("small.tam"),
+                                grid("float", 20, 19, [](int, int) { return 1.0; }).get());
     r = clitest::run({"pcon", in, dir.file("small.tam"), out});
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.out.find("bug1"), std::string::npos);
@@ -117,17 +106,17 @@ TEST(CliOps2, CclWritesLabelsAndAreas) {
     clitest::TempDir dir;
     const std::string in = dir.file("blobs.tam"), out = dir.file("labels.tam");
     // Two squares of 9 and 4 pixels and a single pixel.
-    save(in, grid("float", 10, 10, [](int r, int c) {
-                 if (r >= 1 && r <= 3 && c >= 1 && c <= 3) return 100.0;
-                 if (r >= 6 && r <= 7 && c >= 5 && c <= 6) return 50.0;
-                 return r == 8 && c == 1 ? 200.0 : 0.0;
-             }).get());
+    testsupport::writeOwnFormat(in, grid("float", 10, 10, [](int r, int c) {
+                                        if (r >= 1 && r <= 3 && c >= 1 && c <= 3) return 100.0;
+                                        if (r >= 6 && r <= 7 && c >= 5 && c <= 6) return 50.0;
+                                        return r == 8 && c == 1 ? 200.0 : 0.0;
+                                    }).get());
     const std::string areas = dir.file("areas.txt");
     auto r = clitest::run({"ccl", in, out, "--erase-small", "2", "--areas", areas});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("found 3 labels"), std::string::npos);
     EXPECT_EQ(clitest::readFile(areas), "0 0\n1 9\n2 4\n3 1\n");
-    auto labels = load(out);
+    auto labels = testsupport::readOwnFormat(out);
     ASSERT_TRUE(labels);
     EXPECT_STREQ(labels->orvdt, "32bit");
     EXPECT_EQ(Tamoigp(labels.get(), 2, 2), 1);
@@ -148,10 +137,11 @@ TEST(CliOps2, CclWritesLabelsAndAreas) {
 TEST(CliOps2, HogAndShowhogMakeDescriptorsAndGlyphs) {
     clitest::TempDir dir;
     const std::string in = dir.file("ramp.tam"), desc = dir.file("hog.tam");
-    save(in, grid("float", 40, 32, [](int, int c) { return double(c); }).get());
+    testsupport::writeOwnFormat(in,
+                                grid("float", 40, 32, [](int, int c) { return double(c); }).get());
     auto r = clitest::run({"hog", in, desc});
     ASSERT_EQ(r.status, 0) << r.err;
-    auto h = load(desc);
+    auto h = testsupport::readOwnFormat(desc);
     ASSERT_TRUE(h);
     ASSERT_EQ(h->orvndim, 3);
     EXPECT_EQ(Tamodimen(h.get(), 0), 5);
@@ -161,7 +151,7 @@ TEST(CliOps2, HogAndShowhogMakeDescriptorsAndGlyphs) {
 
     r = clitest::run({"showhog", desc, dir.file("glyphs.tam")});
     ASSERT_EQ(r.status, 0) << r.err;
-    auto p = load(dir.file("glyphs.tam"));
+    auto p = testsupport::readOwnFormat(dir.file("glyphs.tam"));
     ASSERT_TRUE(p);
     EXPECT_EQ(Tamodimen(p.get(), 0), 45);
     EXPECT_EQ(Tamodimen(p.get(), 1), 36);

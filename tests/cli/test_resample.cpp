@@ -10,25 +10,11 @@
 #include <vector>
 
 #include "clitest.h"
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
 
 namespace {
-
-void writeOwn(const std::string &path, TAMOHDR *img) {
-    FILE *fp = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(fp, nullptr);
-    EXPECT_EQ(TamoWrImg(img, fp, 0), -1);
-    std::fclose(fp);
-}
-
-tamo::RecordPtr readOwn(const std::string &path) {
-    FILE *fp = std::fopen(path.c_str(), "rb");
-    if (!fp) return nullptr;
-    tamo::RecordPtr img(TamoRdImg(fp, 0));
-    std::fclose(fp);
-    return img;
-}
 
 tamo::RecordPtr square(const char *type) {
     int dims[3] = {2, 2, 2};
@@ -48,14 +34,14 @@ std::vector<double> values(TAMOHDR *img) {
 TEST(CliResize, ResamplesOwnFormatFilesKeepingTheType) {
     clitest::TempDir dir;
     const std::string in = dir.file("in.tam");
-    writeOwn(in, square("ubyte").get());
+    testsupport::writeOwnFormat(in, square("ubyte").get());
 
     auto r = clitest::run(
         {"resize", in, dir.file("rep.tam"), "--rows", "4", "--cols", "4", "--mode", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "Image will be zoomed by pixel replication\nzoomupdown: processing a 2D image\n");
-    auto rep = readOwn(dir.file("rep.tam"));
+    auto rep = testsupport::readOwnFormat(dir.file("rep.tam"));
     ASSERT_TRUE(rep);
     EXPECT_STREQ(rep->orvdt, "u8bit");
     EXPECT_EQ(values(rep.get()),
@@ -64,7 +50,7 @@ TEST(CliResize, ResamplesOwnFormatFilesKeepingTheType) {
     // Bilinear is the default mode; rows and columns may differ.
     r = clitest::run({"resize", in, dir.file("lin.tam"), "--rows", "1", "--cols", "4"});
     ASSERT_EQ(r.status, 0) << r.err;
-    auto lin = readOwn(dir.file("lin.tam"));
+    auto lin = testsupport::readOwnFormat(dir.file("lin.tam"));
     ASSERT_TRUE(lin);
     EXPECT_EQ(values(lin.get()), (std::vector<double>{0, 5, 10, 10}));
 }
@@ -72,12 +58,12 @@ TEST(CliResize, ResamplesOwnFormatFilesKeepingTheType) {
 TEST(CliResize, WritesAnImageOnStandardOutputWithProgressOnStandardError) {
     clitest::TempDir dir;
     const std::string in = dir.file("in.tamo");
-    writeOwn(in, square("float").get());
+    testsupport::writeOwnFormat(in, square("float").get());
     auto r = clitest::run({"resize", in, "-", "--rows", "1", "--cols", "1", "--mode", "2"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("Image will be zoomed by averaging\n"), std::string::npos);
     clitest::writeFile(dir.file("out.tam"), r.out);
-    auto out = readOwn(dir.file("out.tam"));
+    auto out = testsupport::readOwnFormat(dir.file("out.tam"));
     ASSERT_TRUE(out) << "standard output is not a clean image";
     EXPECT_EQ(values(out.get()), (std::vector<double>{15}));
 }
@@ -105,7 +91,7 @@ TEST(CliResize, PicturesAreResampledPerColourFrame) {
 TEST(CliResize, RefusesBadArgumentsWithoutWriting) {
     clitest::TempDir dir;
     const std::string in = dir.file("in.tam");
-    writeOwn(in, square("float").get());
+    testsupport::writeOwnFormat(in, square("float").get());
     const std::string out = dir.file("out.tam");
     const std::vector<std::vector<std::string>> bad = {
         {"resize", in, out, "--rows", "4", "--cols", "4", "--mode", "3"},
@@ -123,11 +109,11 @@ TEST(CliResize, RefusesBadArgumentsWithoutWriting) {
 
     int dims[2] = {1, 5};
     tamo::RecordPtr line(Tamocreate("float", dims, 11, 0));
-    writeOwn(dir.file("line.tam"), line.get());
+    testsupport::writeOwnFormat(dir.file("line.tam"), line.get());
     auto r = clitest::run({"resize", dir.file("line.tam"), out, "--rows", "2", "--cols", "2"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot resize an image of 1 dimensions"), std::string::npos) << r.err;
-    EXPECT_FALSE(readOwn(out));
+    EXPECT_FALSE(testsupport::readOwnFormat(out));
 
     r = clitest::run({"resize", "--help"});
     EXPECT_EQ(r.status, 0);

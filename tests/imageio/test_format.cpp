@@ -8,6 +8,8 @@
 
 #include "bigendian.h"
 #include "iotest.h"
+#include "testrecords.h"
+#include "tempdir.h"
 
 using iotest::get32;
 using iotest::put32;
@@ -272,7 +274,8 @@ TEST(FileFormat, IncompressibleDataRoundTrip) {
     EXPECT_EQ(back->orvtail[599], '\0');
 
     // The same through a pipe, where read-ahead bytes cannot be sought back.
-    std::string path = testing::TempDir() + "tamo_incompressible.tam";
+    const testsupport::TempDir temp;
+    const std::string path = temp.file("incompressible.tam");
     FILE *file = std::fopen(path.c_str(), "wb");
     std::fwrite(f.data(), 1, f.size(), file);
     std::fclose(file);
@@ -292,7 +295,8 @@ TEST(FileFormat, StreamsOfUnknownLengthAreReadInSteps) {
     tamo::RecordPtr img = iotest::patterned("float", {4100, 1100});
     for (long long i = 0; i < 4100LL * 1100; ++i)
         tamo::pixels<float>(img.get())[i] = float(i % 1000);
-    const std::string path = testing::TempDir() + "tamo_steps.tam";
+    const testsupport::TempDir temp;
+    const std::string path = temp.file("steps.tam");
     for (int comp = 0; comp <= 1; ++comp) {
         img->orvcomp = static_cast<char>(comp);
         FILE *file = std::fopen(path.c_str(), "wb");
@@ -428,14 +432,8 @@ TEST(FileFormat, HeaderSizesAreNotTrusted) {
     EXPECT_TRUE(iotest::readQuietly(longTail, &e, nullptr, 0));
 }
 
-namespace {
-struct Stop {
-    int status;
-};
-[[noreturn]] void throwingExit(int status) {
-    throw Stop{status};
-}
-}  // namespace
+using testsupport::ExitCalled;
+using testsupport::throwingExit;
 
 TEST(FileFormat, SeverityEndsAtTheOutermostCallOnly) {
     // At the default severity a damaged file never ends the process.
@@ -454,7 +452,7 @@ TEST(FileFormat, SeverityEndsAtTheOutermostCallOnly) {
     try {
         iotest::readBytes(truncated);
         ADD_FAILURE() << "the exit hook was not called";
-    } catch (const Stop &s) {
+    } catch (const ExitCalled &s) {
         EXPECT_EQ(s.status, 448);
     }
     std::string text = testing::internal::GetCapturedStderr();

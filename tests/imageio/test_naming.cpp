@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "iotest.h"
+#include "tempdir.h"
 
 namespace {
 
@@ -135,7 +136,8 @@ TEST_F(Naming, OpeningAndClosing) {
 }
 
 TEST_F(Naming, ImagesByName) {
-    std::string dir = testing::TempDir();
+    const testsupport::TempDir temp;
+    const std::string &dir = temp.path();
     setenv("TAMOTESTDIR", dir.c_str(), 1);
 
     // Fewer than 512 pixels: written uncompressed after a note.

@@ -6,3 +6,8 @@ int tamo_c_header_check(void) {
     hdr.orvndim = 1;
     return hdr.orvndim + (int)sizeof(TAMODIM) + TAMO_32FLT;
 }
+
+/* The error names and the text function are part of the C API as well. */
+int tamo_c_error_names(void) {
+    return TAMO_EHEADER + TAMO_FREE_ALL + (Tamoerrtext(TAMO_ENOMEM) != 0);
+}

@@ -8,8 +8,9 @@
 #include <initializer_list>
 #include <string>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
 
 // Every test starts and ends with the library's default switches and with
 // no remembered error numbers in Tamowarn.
@@ -35,21 +36,9 @@ inline tamo::RecordPtr make(const char *type, std::initializer_list<int> lengths
     return tamo::RecordPtr(Tamocreate(type, dims, 11, size));
 }
 
-// Runs f with stderr captured and returns what it printed.
-template <class F>
-std::string stderrOf(F &&f) {
-    testing::internal::CaptureStderr();
-    f();
-    return testing::internal::GetCapturedStderr();
-}
-
-// The exit handler a host such as the workbench installs: it unwinds.
-struct ExitCalled {
-    int status;
-};
-inline void throwingExit(int status) {
-    throw ExitCalled{status};
-}
+using testsupport::ExitCalled;
+using testsupport::stderrOf;
+using testsupport::throwingExit;
 
 // Allocation functions that count live blocks and can fail one call.
 struct CountingAlloc {

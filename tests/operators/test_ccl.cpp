@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
+#include "tempdir.h"
 #include "tamo.h"
 
 namespace {
@@ -145,8 +146,10 @@ std::string readText(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// A file in this run's own temporary folder.
 std::string tempPath(const char *name) {
-    return (std::filesystem::temp_directory_path() / name).string();
+    static const testsupport::TempDir dir;
+    return dir.file(name);
 }
 
 TEST(Ccl, UnionFindGivesTheFlatTablesLabelsCountAndAreas) {

@@ -7,17 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
 
 namespace {
 
-using tamo::RecordPtr;
+using testsupport::image;
+using testsupport::stdoutOf;
 
-RecordPtr record(const char *type, int cols, int rows, int frames = 0) {
-    int dims[4] = {frames ? 3 : 2, cols, rows, frames};
-    return RecordPtr(Tamocreate(type, dims, 11, 0));
-}
+using tamo::RecordPtr;
 
 using Rgb = std::array<int, 3>;
 
@@ -32,13 +31,6 @@ struct Table {
 
 Rgb hex(uint32_t c) {
     return {int(c >> 16), int((c >> 8) & 0xFF), int(c & 0xFF)};
-}
-
-template <class F>
-std::string stdoutOf(F &&f) {
-    testing::internal::CaptureStdout();
-    f();
-    return testing::internal::GetCapturedStdout();
 }
 
 TEST(ColorMap, GreyAndLogMaps) {
@@ -133,19 +125,19 @@ TEST(ColorMap, UnknownMapLeavesTheTableAlone) {
 }
 
 TEST(Tamocolormap, PaintsThreeFramesClampingTheInput) {
-    auto in = record("float", 4, 1);
+    auto in = image("float", 4, 1);
     const float values[4] = {-5, 1, 300, 24};
     std::memcpy(in->orvptr, values, sizeof values);
-    auto out = record("u8bit", 4, 1, 3);
+    auto out = image("u8bit", 4, 1, 3);
     EXPECT_EQ(Tamocolormap(in.get(), out.get(), 2), 0);
     // Frames are red, green, blue; -5 counts as 0 and 300 as 255.
     const uint8_t expected[12] = {0, 0, 255, 160, 0, 0, 255, 160, 0, 0, 255, 160};
     EXPECT_EQ(std::memcmp(out->orvptr, expected, 12), 0);
 
-    auto bytes = record("u8bit", 2, 1);
+    auto bytes = image("u8bit", 2, 1);
     tamo::pixels<uint8_t>(bytes.get())[0] = 1;
     tamo::pixels<uint8_t>(bytes.get())[1] = 128;
-    auto rgb = record("u8bit", 2, 1, 3);
+    auto rgb = image("u8bit", 2, 1, 3);
     EXPECT_EQ(Tamocolormap(bytes.get(), rgb.get(), 6), 0);
     // Entry 1 is 995E41; index 128 repeats entry 0, 1B837C.
     const uint8_t expectedRgb[6] = {0x99, 0x1B, 0x5E, 0x83, 0x41, 0x7C};
@@ -153,13 +145,13 @@ TEST(Tamocolormap, PaintsThreeFramesClampingTheInput) {
 }
 
 TEST(Tamocolormap, RefusesWithCodeAndLineLeavingOutputAlone) {
-    auto in = record("u8bit", 2, 2);
-    auto rgb = record("u8bit", 2, 2, 3);
-    auto floatRgb = record("float", 2, 2, 3);
-    auto flat = record("u8bit", 2, 2);
-    auto twoFrames = record("u8bit", 2, 2, 2);
-    auto wide = record("u8bit", 3, 2, 3);
-    auto cube = record("u8bit", 2, 2, 3);
+    auto in = image("u8bit", 2, 2);
+    auto rgb = image("u8bit", 2, 2, 3);
+    auto floatRgb = image("float", 2, 2, 3);
+    auto flat = image("u8bit", 2, 2);
+    auto twoFrames = image("u8bit", 2, 2, 2);
+    auto wide = image("u8bit", 3, 2, 3);
+    auto cube = image("u8bit", 2, 2, 3);
     const struct {
         TAMOHDR *in;
         TAMOHDR *out;
@@ -188,13 +180,13 @@ TEST(Tamocolormap, RefusesWithCodeAndLineLeavingOutputAlone) {
 
 TEST(Colormap6, ColoursLabelsFromTheGeneratorSequence) {
     const int n = 5;
-    auto labels = record("float", 4, 3);
+    auto labels = image("float", 4, 3);
     // Row 0 and column 0 are never visited; 7 and -3 lie outside 0..n-1.
     const float values[12] = {4, 4, 4, 4,  //
                               4, 2, 3, 4,  //
                               4, 1, 7, -3};
     std::memcpy(labels->orvptr, values, sizeof values);
-    auto out = record("u16bit", 4, 3, 3);
+    auto out = image("u16bit", 4, 3, 3);
     for (long long i = 0; i < 36; ++i) tamo::pixels<uint16_t>(out.get())[i] = 999;
 
     Tamosrand48(2024);
@@ -226,9 +218,9 @@ TEST(Colormap6, ColoursLabelsFromTheGeneratorSequence) {
 }
 
 TEST(Colormap6, BlackLabelsOnlyAndMismatchedOutput) {
-    auto labels = record("u8bit", 3, 3);
+    auto labels = image("u8bit", 3, 3);
     tamo::pixels<uint8_t>(labels.get())[4] = 1;
-    auto out = record("u8bit", 3, 3, 3);
+    auto out = image("u8bit", 3, 3, 3);
     std::memset(out->orvptr, 9, 27);
     stdoutOf([&] { colormap6(labels.get(), out.get(), 2); });
     for (int f = 0; f < 3; ++f)
@@ -237,7 +229,7 @@ TEST(Colormap6, BlackLabelsOnlyAndMismatchedOutput) {
                 EXPECT_EQ(Tamoigp3d(out.get(), f, r, c), r == 0 || c == 0 ? 9 : 0);
 
     // An output that cannot hold three frames of the input is not written.
-    auto small = record("u8bit", 2, 3, 3);
+    auto small = image("u8bit", 2, 3, 3);
     std::memset(small->orvptr, 9, 18);
     const std::string said = stdoutOf([&] { colormap6(labels.get(), small.get(), 2); });
     EXPECT_NE(said.find("colormap6:"), std::string::npos);

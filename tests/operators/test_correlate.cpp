@@ -9,24 +9,22 @@
 #include <utility>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
 
 namespace {
 
-using tamo::RecordPtr;
+using testsupport::image;
 
-RecordPtr corrImage(int cols, int rows, int frames = 0, const char *type = "float") {
-    int dims[4] = {frames ? 3 : 2, cols, rows, frames};
-    return RecordPtr(Tamocreate(type, dims, 11, 0));
-}
+using tamo::RecordPtr;
 
 float *px(const RecordPtr &img) {
     return tamo::pixels<float>(img.get());
 }
 
 RecordPtr randomImage(std::mt19937 &gen, int cols, int rows, int frames = 0) {
-    auto img = corrImage(cols, rows, frames);
+    auto img = image("float", cols, rows, frames);
     std::uniform_real_distribution<float> value(0.0f, 255.0f);
     for (long long i = 0; i < tamo::elementCount(img.get()); ++i) px(img)[i] = value(gen);
     return img;
@@ -98,7 +96,7 @@ TEST(Correlate, GreyMatchesTheDirectDefinitionForSmallAndLargeTemplates) {
                             {90, 70, 16, 16}, {75, 83, 21, 12}, {64, 64, 33, 17}};
     for (const auto &s : sizes) {
         auto a = randomImage(gen, s[1], s[0]), b = randomImage(gen, s[3], s[2]);
-        auto o = corrImage(s[1], s[0]);
+        auto o = image("float", s[1], s[0]);
         std::fill(px(o), px(o) + s[0] * s[1], -7.0f);
         ASSERT_EQ(flcorrelate(a.get(), b.get(), o.get()), 0);
         const auto want = direct(px(a), s[0], s[1], px(b), s[2], s[3], -1, -7.0f);
@@ -110,10 +108,10 @@ TEST(Correlate, GreyMatchesTheDirectDefinitionForSmallAndLargeTemplates) {
 TEST(Correlate, TemplateCutFromTheImagePeaksAtItsOrigin) {
     std::mt19937 gen(3);
     for (int side : {6, 24}) {
-        auto a = randomImage(gen, 80, 60), b = corrImage(side, side);
+        auto a = randomImage(gen, 80, 60), b = image("float", side, side);
         for (int r = 0; r < side; ++r)
             for (int c = 0; c < side; ++c) px(b)[r * side + c] = px(a)[(17 + r) * 80 + 30 + c];
-        auto o = corrImage(80, 60);
+        auto o = image("float", 80, 60);
         ASSERT_EQ(corr1frame(a.get(), b.get(), o.get()), 0);
         const long long best = std::max_element(px(o), px(o) + 80 * 60) - px(o);
         EXPECT_EQ(best, (17 + side / 2) * 80 + 30 + side / 2);
@@ -127,7 +125,7 @@ TEST(Correlate, TemplateCutFromTheImagePeaksAtItsOrigin) {
 
 TEST(Correlate, TemplatesTallerOrWiderThanTheImageWriteNothing) {
     std::mt19937 gen(5);
-    auto a = randomImage(gen, 10, 8), o = corrImage(10, 8);
+    auto a = randomImage(gen, 10, 8), o = image("float", 10, 8);
     std::fill(px(o), px(o) + 80, 42.0f);
     for (auto [cols, rows] : {std::pair{11, 3}, std::pair{3, 9}}) {
         auto b = randomImage(gen, cols, rows);
@@ -139,7 +137,7 @@ TEST(Correlate, TemplatesTallerOrWiderThanTheImageWriteNothing) {
 TEST(Correlate, ColourFramesUseTheirOwnTemplateFrameAndNorm) {
     std::mt19937 gen(9);
     auto a = randomImage(gen, 30, 26, 3), b = randomImage(gen, 10, 10, 3);
-    auto o = corrImage(30, 26, 3);
+    auto o = image("float", 30, 26, 3);
     std::fill(px(o), px(o) + 30 * 26 * 3, -5.0f);
     ASSERT_EQ(flcorrelate(a.get(), b.get(), o.get()), 0);
     for (int f = 0; f < 3; ++f) {
@@ -158,14 +156,15 @@ TEST(Correlate, ColourFramesUseTheirOwnTemplateFrameAndNorm) {
 }
 
 TEST(Correlate, RefusesWhatItCannotReadOrWrite) {
-    auto a = corrImage(20, 20), b = corrImage(4, 4), o = corrImage(20, 20);
-    auto bytes = corrImage(4, 4, 0, "u8bit");
+    auto a = image("float", 20, 20), b = image("float", 4, 4), o = image("float", 20, 20);
+    auto bytes = image("u8bit", 4, 4, 0);
     testing::internal::CaptureStdout();
     EXPECT_EQ(flcorrelate(a.get(), bytes.get(), o.get()), -2);
     EXPECT_EQ(corr1frame(bytes.get(), b.get(), o.get()), -2);
-    auto small = corrImage(20, 19);
+    auto small = image("float", 20, 19);
     EXPECT_EQ(flcorrelate(a.get(), b.get(), small.get()), -3);
-    auto colour = corrImage(20, 20, 3), grey3 = corrImage(4, 4, 1), out3 = corrImage(20, 20, 3);
+    auto colour = image("float", 20, 20, 3), grey3 = image("float", 4, 4, 1),
+         out3 = image("float", 20, 20, 3);
     EXPECT_EQ(flcorrelate(colour.get(), grey3.get(), out3.get()), -3);
     EXPECT_EQ(flcorrelate(colour.get(), b.get(), out3.get()), -3);
     const std::string text = testing::internal::GetCapturedStdout();

@@ -5,17 +5,15 @@
 #include <cstring>
 #include <functional>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
 
 namespace {
 
-using tamo::RecordPtr;
+using testsupport::image;
 
-RecordPtr image(const char *type, int cols, int rows, int frames = 0) {
-    int dims[4] = {frames ? 3 : 2, cols, rows, frames};
-    return RecordPtr(Tamocreate(type, dims, 11, 0));
-}
+using tamo::RecordPtr;
 
 RecordPtr filled(int cols, int rows, const std::function<float(int, int)> &f) {
     auto img = image("float", cols, rows);

@@ -8,17 +8,17 @@
 #include <stdexcept>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
 
 namespace {
 
-using tamo::RecordPtr;
+using testsupport::ExitCalled;
+using testsupport::image;
+using testsupport::throwingExit;
 
-RecordPtr image(const char *type, int cols, int rows, int frames = 0) {
-    int dims[4] = {frames ? 3 : 2, cols, rows, frames};
-    return RecordPtr(Tamocreate(type, dims, 11, 0));
-}
+using tamo::RecordPtr;
 
 RecordPtr filled(int cols, int rows, int frames, const std::function<float(int, int, int)> &f) {
     auto img = image("float", cols, rows, frames);
@@ -83,13 +83,6 @@ std::vector<double> direct(const RecordPtr &in, int order, int direction, float 
     return out;
 }
 
-struct ThrownExit : std::runtime_error {
-    explicit ThrownExit(int s) : std::runtime_error("exit"), status(s) {}
-    int status;
-};
-void throwingExit(int status) {
-    throw ThrownExit(status);
-}
 int lastStatus = 0;
 void returningExit(int status) {
     lastStatus = status;
@@ -145,7 +138,7 @@ TEST(DoGDeathTest, ImpossibleArgumentsEndTheProcess) {
     try {
         flDoG(in.get(), out.get(), 3, 2, 1.0f);
         ADD_FAILURE() << "no exit";
-    } catch (const ThrownExit &e) {
+    } catch (const ExitCalled &e) {
         EXPECT_EQ(e.status, -3);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(),

@@ -6,27 +6,19 @@
 #include <string>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
 
 namespace {
 
-using tamo::RecordPtr;
+using testsupport::image;
+using testsupport::stdoutOf;
 
-RecordPtr histImage(const char *type, int cols, int rows, int frames = 0) {
-    int dims[4] = {frames ? 3 : 2, cols, rows, frames};
-    return RecordPtr(Tamocreate(type, dims, 11, 0));
-}
+using tamo::RecordPtr;
 
 float *data(const RecordPtr &img) {
     return tamo::pixels<float>(img.get());
-}
-
-template <class F>
-std::string stdoutOf(F &&f) {
-    testing::internal::CaptureStdout();
-    f();
-    return testing::internal::GetCapturedStdout();
 }
 
 // Window mode by the book: full (2N+1)^2 window shifted inside the image, a
@@ -59,7 +51,7 @@ float windowValue(const float *px, int rows, int cols, int r, int c, int n) {
 }
 
 TEST(HistogramEq, RefusesSmallFlatAndNonFloatImagesLeavingOutputUntouched) {
-    auto in = histImage("float", 10, 10), out = histImage("float", 10, 10);
+    auto in = image("float", 10, 10), out = image("float", 10, 10);
     data(out)[0] = 7.0f;
     int rc = 0;
     std::string text = stdoutOf([&] { rc = flHistogramEq(in.get(), out.get(), 10); });
@@ -74,13 +66,13 @@ TEST(HistogramEq, RefusesSmallFlatAndNonFloatImagesLeavingOutputUntouched) {
     EXPECT_EQ(rc, -2);
     EXPECT_EQ(text, "maximum = minimum. Somethings is wrong with this image\n");
 
-    auto bytes = histImage("u8bit", 10, 10);
+    auto bytes = image("u8bit", 10, 10);
     text = stdoutOf([&] { rc = flHistogramEq(bytes.get(), out.get(), 2); });
     EXPECT_EQ(rc, -2);
     EXPECT_EQ(text, "flHistogramEq: input must be float\n");
 
     data(in)[5] = 4.0f;
-    auto small = histImage("float", 10, 9);
+    auto small = image("float", 10, 9);
     text = stdoutOf([&] { rc = flHistogramEq(in.get(), small.get(), 0); });
     EXPECT_EQ(rc, -3);
     EXPECT_EQ(data(out)[0], 7.0f);
@@ -89,7 +81,7 @@ TEST(HistogramEq, RefusesSmallFlatAndNonFloatImagesLeavingOutputUntouched) {
 
 TEST(HistogramEq, WholeImageMapsEachValueToItsCumulativeShare) {
     // Half 0, half 100: the cumulative shares are 1/2 and 1.
-    auto in = histImage("float", 8, 6), out = histImage("float", 8, 6);
+    auto in = image("float", 8, 6), out = image("float", 8, 6);
     for (int i = 0; i < 48; ++i) data(in)[i] = i < 24 ? 0.0f : 100.0f;
     EXPECT_EQ(flHistogramEq(in.get(), out.get(), 0), 0);
     EXPECT_EQ(data(out)[0], 127.5f);
@@ -97,7 +89,7 @@ TEST(HistogramEq, WholeImageMapsEachValueToItsCumulativeShare) {
 
     // Levels 10, 20, 40 with counts 1, 2, 5 of 8: bins 0, 85 and 255 hold
     // 1/8, 3/8 and 8/8; other types are written through the pixel writer.
-    auto three = histImage("float", 4, 2), bytes = histImage("u8bit", 4, 2);
+    auto three = image("float", 4, 2), bytes = image("u8bit", 4, 2);
     const float levels[8] = {40, 10, 40, 20, 40, 20, 40, 40};
     std::copy(levels, levels + 8, data(three));
     EXPECT_EQ(flHistogramEq(three.get(), bytes.get(), 0), 0);
@@ -109,7 +101,7 @@ TEST(HistogramEq, WholeImageMapsEachValueToItsCumulativeShare) {
 
 TEST(HistogramEq, ColourImagesShareOneHistogramAndReportItAndNegativeBorders) {
     // Frames mostly 0, 50 and 100; 50 also appears once in frames 0 and 2.
-    auto in = histImage("float", 3, 4, 3), out = histImage("float", 3, 4, 3);
+    auto in = image("float", 3, 4, 3), out = image("float", 3, 4, 3);
     for (int i = 0; i < 36; ++i) data(in)[i] = 50.0f * (i / 12);
     data(in)[2] = 50.0f;
     data(in)[24 + 3] = 50.0f;
@@ -137,7 +129,7 @@ TEST(HistogramEq, ColourImagesShareOneHistogramAndReportItAndNegativeBorders) {
 TEST(HistogramEq, WindowModeShiftsWindowsInsideTheImage) {
     // A row-dependent ramp: the result at the first and last rows tells which
     // rows their windows covered.
-    auto in = histImage("float", 3, 5), out = histImage("float", 3, 5);
+    auto in = image("float", 3, 5), out = image("float", 3, 5);
     for (int r = 0; r < 5; ++r)
         for (int c = 0; c < 3; ++c) data(in)[r * 3 + c] = 10.0f * r + c;
     EXPECT_EQ(flHistogramEq(in.get(), out.get(), 1), 0);
@@ -151,7 +143,7 @@ TEST(HistogramEq, WindowModeShiftsWindowsInsideTheImage) {
     // Against the plain definition on random grey and colour images.
     std::mt19937 gen(5);
     std::uniform_real_distribution<float> value(0.0f, 200.0f);
-    auto grey = histImage("float", 13, 11), greyOut = histImage("float", 13, 11);
+    auto grey = image("float", 13, 11), greyOut = image("float", 13, 11);
     for (int i = 0; i < 13 * 11; ++i) data(grey)[i] = std::round(value(gen));
     for (int n : {1, 3}) {
         ASSERT_EQ(flHistogramEq(grey.get(), greyOut.get(), n), 0);
@@ -160,7 +152,7 @@ TEST(HistogramEq, WindowModeShiftsWindowsInsideTheImage) {
                 ASSERT_FLOAT_EQ(data(greyOut)[r * 13 + c], windowValue(data(grey), 11, 13, r, c, n))
                     << "n " << n << " at " << r << "," << c;
     }
-    auto colour = histImage("float", 6, 7, 3), colourOut = histImage("float", 6, 7, 3);
+    auto colour = image("float", 6, 7, 3), colourOut = image("float", 6, 7, 3);
     for (int i = 0; i < 6 * 7 * 3; ++i) data(colour)[i] = value(gen);
     ASSERT_EQ(flHistogramEq(colour.get(), colourOut.get(), 2), 0);
     for (int f = 0; f < 3; ++f)
@@ -171,7 +163,7 @@ TEST(HistogramEq, WindowModeShiftsWindowsInsideTheImage) {
 
     // A flat window gives 0; NaN and a window wider than the image are
     // handled without leaving the histogram or the image.
-    auto flat = histImage("float", 4, 4), flatOut = histImage("float", 4, 4);
+    auto flat = image("float", 4, 4), flatOut = image("float", 4, 4);
     for (int i = 0; i < 16; ++i) data(flat)[i] = 9.0f, data(flatOut)[i] = 1.0f;
     EXPECT_EQ(flHistogramEq(flat.get(), flatOut.get(), 1), 0);
     EXPECT_EQ(data(flatOut)[5], 0.0f);

@@ -7,17 +7,15 @@
 #include <utility>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
 
 namespace {
 
-using tamo::RecordPtr;
+using testsupport::image;
 
-RecordPtr hogImage(int cols, int rows, int frames = 0, const char *type = "float") {
-    int dims[4] = {frames ? 3 : 2, cols, rows, frames};
-    return RecordPtr(Tamocreate(type, dims, 11, 0));
-}
+using tamo::RecordPtr;
 
 float *px(const RecordPtr &img) {
     return tamo::pixels<float>(img.get());
@@ -29,13 +27,13 @@ float count(const RecordPtr &h, int bin, int i, int j) {
 
 // A 9-frame descriptor for a cols x rows image.
 RecordPtr descriptorFor(int cols, int rows) {
-    return hogImage(cols / 8, rows / 8, 9);
+    return image("float", cols / 8, rows / 8, 9);
 }
 
 TEST(HoG, EveryCellCountsItsSixtyFourPixelsOnce) {
     std::mt19937 gen(8);
     std::uniform_real_distribution<float> value(0.0f, 255.0f);
-    auto in = hogImage(45, 38);  // cropped to 40 x 32: 5 x 4 cells
+    auto in = image("float", 45, 38);  // cropped to 40 x 32: 5 x 4 cells
     for (int i = 0; i < 45 * 38; ++i) px(in)[i] = value(gen);
     px(in)[10 * 45 + 10] = NAN;  // an undefined direction counts in bin 0
     auto h = descriptorFor(45, 38);
@@ -51,7 +49,7 @@ TEST(HoG, EveryCellCountsItsSixtyFourPixelsOnce) {
 
     // Too few rows for the filter: every direction is 0, bin 0 (flDoG says
     // why on stdout). Counts add to what the descriptor held.
-    auto small = hogImage(20, 20), hs = descriptorFor(20, 20);
+    auto small = image("float", 20, 20), hs = descriptorFor(20, 20);
     std::fill(px(hs), px(hs) + 4, 1.5f);
     testing::internal::CaptureStdout();
     EXPECT_EQ(HoGdescriptor(small.get(), hs.get()), 0);
@@ -64,7 +62,7 @@ TEST(HoG, EveryCellCountsItsSixtyFourPixelsOnce) {
 // direction's bin from its degrees.
 std::vector<float> referenceDescriptor(const RecordPtr &in, int cols, int rows) {
     const int c8 = cols / 8 * 8, r8 = rows / 8 * 8, nc = c8 / 8, nr = r8 / 8;
-    auto a = hogImage(c8, r8), gx = hogImage(c8, r8), gy = hogImage(c8, r8);
+    auto a = image("float", c8, r8), gx = image("float", c8, r8), gy = image("float", c8, r8);
     for (int r = 0; r < r8; ++r)
         for (int c = 0; c < c8; ++c) px(a)[r * c8 + c] = px(in)[r * cols + c];
     flDoG(a.get(), gx.get(), 1, 0, 1.0f);
@@ -87,7 +85,7 @@ TEST(HoG, BinsAreThoseOfTheExactDirections) {
     // that many directions fall close to the edges of the bins.
     std::mt19937 gen(21);
     std::uniform_real_distribution<float> value(0.0f, 255.0f);
-    auto noisy = hogImage(203, 166), bowl = hogImage(256, 240);
+    auto noisy = image("float", 203, 166), bowl = image("float", 256, 240);
     for (int i = 0; i < 203 * 166; ++i) px(noisy)[i] = value(gen);
     for (int r = 0; r < 240; ++r)
         for (int c = 0; c < 256; ++c)
@@ -97,7 +95,7 @@ TEST(HoG, BinsAreThoseOfTheExactDirections) {
     for (int i = 0; i < 16; ++i) px(bowl)[100 * 256 + 40 + i] = 7.0f;
     // Falling along the columns with a faint tilt: directions a hair either
     // side of 0 degrees, some of which round to 360.
-    auto slope = hogImage(64, 48);
+    auto slope = image("float", 64, 48);
     for (int r = 0; r < 48; ++r)
         for (int c = 0; c < 64; ++c) px(slope)[r * 64 + c] = 1000.0f - 3.0f * c + 1e-4f * (r % 5);
     const std::pair<RecordPtr *, std::pair<int, int>> images[] = {
@@ -113,7 +111,7 @@ TEST(HoG, BinsAreThoseOfTheExactDirections) {
 TEST(HoG, RampsLandInTheBinOfTheirGradientDirection) {
     // Rising by 1 per column: Dx is about -1, so the direction is about 180
     // degrees, bin 4, for every cell clear of the borders.
-    auto ramp = hogImage(48, 40);
+    auto ramp = image("float", 48, 40);
     for (int r = 0; r < 40; ++r)
         for (int c = 0; c < 48; ++c) px(ramp)[r * 48 + c] = static_cast<float>(c);
     auto h = descriptorFor(48, 40);
@@ -123,7 +121,7 @@ TEST(HoG, RampsLandInTheBinOfTheirGradientDirection) {
 
     // Colour: red rises along the rows, green and blue are flat. The averaged
     // Dy is about -1/3 and Dx 0: -90 degrees, i.e. 270, bin 6.
-    auto colour = hogImage(48, 40, 3), hc = descriptorFor(48, 40);
+    auto colour = image("float", 48, 40, 3), hc = descriptorFor(48, 40);
     for (int r = 0; r < 40; ++r)
         for (int c = 0; c < 48; ++c) px(colour)[r * 48 + c] = static_cast<float>(r);
     ASSERT_EQ(HoGdescriptor(colour.get(), hc.get()), 0);
@@ -131,18 +129,19 @@ TEST(HoG, RampsLandInTheBinOfTheirGradientDirection) {
         for (int j = 1; j < 5; ++j) EXPECT_EQ(count(hc, 6, i, j), 64.0f) << i << "," << j;
 
     // Two frames are neither grey nor colour: nothing is written.
-    auto two = hogImage(48, 40, 2), hn = descriptorFor(48, 40);
+    auto two = image("float", 48, 40, 2), hn = descriptorFor(48, 40);
     EXPECT_EQ(HoGdescriptor(two.get(), hn.get()), 0);
     EXPECT_EQ(*std::max_element(px(hn), px(hn) + 6 * 5 * 9), 0.0f);
     // A descriptor without room for the cells is refused.
-    auto tooSmall = hogImage(6, 4, 9);
+    auto tooSmall = image("float", 6, 4, 9);
     testing::internal::CaptureStdout();
     EXPECT_EQ(HoGdescriptor(ramp.get(), tooSmall.get()), -1);
     testing::internal::GetCapturedStdout();
 }
 
 TEST(HoG, MaxgradAveragesTheThreeFrames) {
-    auto gx3 = hogImage(2, 1, 3), gy3 = hogImage(2, 1, 3), gx = hogImage(2, 1), gy = hogImage(2, 1);
+    auto gx3 = image("float", 2, 1, 3), gy3 = image("float", 2, 1, 3), gx = image("float", 2, 1),
+         gy = image("float", 2, 1);
     const float xs[6] = {1, 2, 4, 8, 7, -1}, ys[6] = {3, 0, 3, 0, 3, 9};
     std::copy(xs, xs + 6, px(gx3));
     std::copy(ys, ys + 6, px(gy3));
@@ -151,7 +150,7 @@ TEST(HoG, MaxgradAveragesTheThreeFrames) {
     EXPECT_FLOAT_EQ(px(gx)[1], 3.0f);  // (2 + 8 - 1) / 3
     EXPECT_FLOAT_EQ(px(gy)[0], 3.0f);
     EXPECT_FLOAT_EQ(px(gy)[1], 3.0f);
-    auto wide = hogImage(3, 1);
+    auto wide = image("float", 3, 1);
     EXPECT_EQ(maxgrad(gx3.get(), gy3.get(), wide.get(), gy.get()), -1);
 }
 
@@ -159,7 +158,7 @@ TEST(HoG, GlyphsAreSortedLinesInsideTheirBlocks) {
     // Only the second of two cells has counts, all in bin 0: a horizontal
     // segment through its block centre (9 pixels on the centre row and the
     // next, plus one to the right, which falls outside the picture here).
-    auto h = hogImage(2, 1, 9), p = hogImage(18, 9);
+    auto h = image("float", 2, 1, 9), p = image("float", 18, 9);
     px(h)[1] = 64.0f;
     EXPECT_EQ(ShowHoG(h.get(), p.get()), 0);
     for (int r = 0; r < 9; ++r)
@@ -168,7 +167,7 @@ TEST(HoG, GlyphsAreSortedLinesInsideTheirBlocks) {
                 << r << "," << c;
 
     // Larger counts are drawn last: the centre shows the largest.
-    auto h2 = hogImage(1, 1, 9), p2 = hogImage(9, 9);
+    auto h2 = image("float", 1, 1, 9), p2 = image("float", 9, 9);
     px(h2)[0] = 50.0f;  // bin 0, horizontal
     px(h2)[2] = 14.0f;  // bin 2, 80 degrees: nearly vertical
     EXPECT_EQ(ShowHoG(h2.get(), p2.get()), 0);
@@ -176,7 +175,7 @@ TEST(HoG, GlyphsAreSortedLinesInsideTheirBlocks) {
     EXPECT_EQ(px(p2)[4 * 9 + 0], 50.0f);
     EXPECT_EQ(px(p2)[0 * 9 + 3], 14.0f);  // h = -4: y = 4 - 3.94, x = 4 - 0.69
 
-    auto grey = hogImage(4, 4);
+    auto grey = image("float", 4, 4);
     EXPECT_EQ(ShowHoG(grey.get(), p2.get()), -1);
 
     std::mt19937 gen(4);

@@ -8,30 +8,27 @@
 #include <tuple>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
+#include "tempdir.h"
 
 namespace {
 
-struct Stopped {
-    int status;
-};
-[[noreturn]] void throwingExit(int status) {
-    throw Stopped{status};
-}
+using testsupport::ExitCalled;
+using testsupport::ExitHook;
+using testsupport::throwingExit;
+
 void returningExit(int) {}
 
-class ExitHook {
-public:
-    explicit ExitHook(void (*handler)(int)) : saved_(Tamo_exitptr) { Tamo_exitptr = handler; }
-    ~ExitHook() { Tamo_exitptr = saved_; }
-
-private:
-    void (*saved_)(int);
-};
+// This run's own temporary folder.
+const testsupport::TempDir &tempDir() {
+    static const testsupport::TempDir dir;
+    return dir;
+}
 
 std::string writeFile(const std::string &name, const std::string &text) {
-    std::string path = testing::TempDir() + "plotcontour_" + name;
+    std::string path = tempDir().file(name);
     std::ofstream(path, std::ios::binary) << text;
     return path;
 }
@@ -166,7 +163,7 @@ TEST(Plotcontour, RefusesFilesWithoutPointsOrWithUnusableSizes) {
 }
 
 TEST(Plotcontour, UnopenableFileEndsTheProcess) {
-    const std::string missing = testing::TempDir() + "plotcontour_missing/none.Tamob";
+    const std::string missing = tempDir().file("missing/none.Tamob");
     EXPECT_EXIT(Tamoplotcontour(missing.c_str(), 0, 0, 0, 1.0f), testing::ExitedWithCode(255),
                 "plotcontour:Could not open " + missing + ". Exiting");
     {
@@ -175,7 +172,7 @@ TEST(Plotcontour, UnopenableFileEndsTheProcess) {
         try {
             Tamoplotcontour(missing.c_str(), 0, 0, 0, 1.0f);
             ADD_FAILURE() << "the exit handler was not called";
-        } catch (const Stopped &s) {
+        } catch (const ExitCalled &s) {
             EXPECT_EQ(s.status, -1);
         }
         EXPECT_EQ(testing::internal::GetCapturedStderr(),

@@ -9,17 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
 
 namespace {
 
-using tamo::RecordPtr;
+using testsupport::ExitCalled;
+using testsupport::image;
+using testsupport::throwingExit;
 
-RecordPtr image(const char *type, int cols, int rows, int frames = 0) {
-    int dims[4] = {frames ? 3 : 2, cols, rows, frames};
-    return RecordPtr(Tamocreate(type, dims, 11, 0));
-}
+using tamo::RecordPtr;
 
 RecordPtr floats(std::initializer_list<float> values) {
     int dims[2] = {1, static_cast<int>(values.size())};
@@ -30,14 +30,6 @@ RecordPtr floats(std::initializer_list<float> values) {
 
 float *px(const RecordPtr &img) {
     return tamo::pixels<float>(img.get());
-}
-
-struct ThrownExit : std::runtime_error {
-    explicit ThrownExit(int s) : std::runtime_error("exit"), status(s) {}
-    int status;
-};
-void throwingExit(int status) {
-    throw ThrownExit(status);
 }
 
 TEST(Pointwise, RefusesWrongTypesAndSizesWithoutWriting) {
@@ -222,7 +214,7 @@ TEST(PointwiseDeathTest, IntcpTypeErrorEndsTheProcess) {
     auto saved = Tamo_exitptr;
     Tamo_exitptr = throwingExit;
     testing::internal::CaptureStdout();
-    EXPECT_THROW(intcp(in.get(), out.get()), ThrownExit);
+    EXPECT_THROW(intcp(in.get(), out.get()), ExitCalled);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "intcp type error 32flt and 32bit\n");
     Tamo_exitptr = saved;
 }

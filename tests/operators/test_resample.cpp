@@ -10,27 +10,17 @@
 #include <string>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
 
 namespace {
 
-struct Stopped {
-    int status;
-};
-[[noreturn]] void throwingExit(int status) {
-    throw Stopped{status};
-}
+using testsupport::ExitCalled;
+using testsupport::ExitHook;
+using testsupport::throwingExit;
+
 void returningExit(int) {}
-
-class ExitHook {
-public:
-    explicit ExitHook(void (*handler)(int)) : saved_(Tamo_exitptr) { Tamo_exitptr = handler; }
-    ~ExitHook() { Tamo_exitptr = saved_; }
-
-private:
-    void (*saved_)(int);
-};
 
 tamo::RecordPtr make(const char *type, int cols, int rows, int frames = 0) {
     int dims[4] = {frames ? 3 : 2, cols, rows, frames};
@@ -280,7 +270,7 @@ TEST(Zoomupdown, FrameMismatchEndsTheProcess) {
     try {
         Tamozoomupdown(in.get(), out.get(), 1);
         ADD_FAILURE() << "the exit handler was not called";
-    } catch (const Stopped &s) {
+    } catch (const ExitCalled &s) {
         EXPECT_EQ(s.status, -1);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
@@ -304,7 +294,7 @@ TEST(Zoomupdown, OneDimensionalInputEndsTheProcess) {
     {
         ExitHook hook(throwingExit);
         testing::internal::CaptureStdout();
-        EXPECT_THROW(Tamozoomupdown(line.get(), out.get(), 0), Stopped);
+        EXPECT_THROW(Tamozoomupdown(line.get(), out.get(), 0), ExitCalled);
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
                   "Image will be zoomed by bilinear interpolation\n"
                   "zoomupdown: bug in case statement!\n");

@@ -8,17 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "detail.h"
+#include "tamo++.h"
 #include "tamo.h"
+#include "testrecords.h"
 
 namespace {
 
-using tamo::RecordPtr;
+using testsupport::ExitCalled;
+using testsupport::ExitHook;
+using testsupport::image;
+using testsupport::stdoutOf;
+using testsupport::throwingExit;
 
-RecordPtr record(const char *type, int cols, int rows, int frames = 0) {
-    int dims[4] = {frames ? 3 : 2, cols, rows, frames};
-    return RecordPtr(Tamocreate(type, dims, 11, 0));
-}
+using tamo::RecordPtr;
 
 // Stores v as element i of img's real (first) component.
 void setValue(TAMOHDR *img, long long i, double v) {
@@ -34,29 +36,7 @@ std::vector<uint8_t> bytesOf(const RecordPtr &img) {
     return std::vector<uint8_t>(p, p + tamo::elementCount(img.get()));
 }
 
-template <class F>
-std::string stdoutOf(F &&f) {
-    testing::internal::CaptureStdout();
-    f();
-    return testing::internal::GetCapturedStdout();
-}
-
-struct Stopped {
-    int status;
-};
-void throwingExit(int status) {
-    throw Stopped{status};
-}
 void returningExit(int) {}
-
-class ExitHook {
-public:
-    explicit ExitHook(void (*handler)(int)) : saved_(Tamo_exitptr) { Tamo_exitptr = handler; }
-    ~ExitHook() { Tamo_exitptr = saved_; }
-
-private:
-    void (*saved_)(int);
-};
 
 TEST(Vidscale, StretchesEveryTypeFromMinimumToMaximum) {
     // Offsets keep every value representable; the range is 255 wide, so the
@@ -70,9 +50,9 @@ TEST(Vidscale, StretchesEveryTypeFromMinimumToMaximum) {
     const int steps[8] = {200, 0, 1, 2, 50, 255, 100, 254};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.type);
-        auto in = record(c.type, 4, 2);
+        auto in = image(c.type, 4, 2);
         for (int i = 0; i < 8; ++i) setValue(in.get(), i, c.offset + steps[i]);
-        auto out = record("u8bit", 4, 2);
+        auto out = image("u8bit", 4, 2);
         float lo = 0, hi = 0;
         EXPECT_EQ(Tamovidscale(in.get(), out.get(), &lo, &hi, 0), 0);
         EXPECT_EQ(bytesOf(out), std::vector<uint8_t>(steps, steps + 8));
@@ -81,11 +61,11 @@ TEST(Vidscale, StretchesEveryTypeFromMinimumToMaximum) {
     }
 
     // An uneven range: the maximum lands on 255 or just below, never above.
-    auto in = record("float", 3, 1);
+    auto in = image("float", 3, 1);
     setValue(in.get(), 0, 0.1);
     setValue(in.get(), 1, 0.7);
     setValue(in.get(), 2, 0.3);
-    auto out = record("u8bit", 3, 1);
+    auto out = image("u8bit", 3, 1);
     float lo, hi;
     Tamovidscale(in.get(), out.get(), &lo, &hi, 0);
     EXPECT_EQ(bytesOf(out)[0], 0);
@@ -94,10 +74,10 @@ TEST(Vidscale, StretchesEveryTypeFromMinimumToMaximum) {
 }
 
 TEST(Vidscale, NotANumberTakesNoPartAndBecomesZero) {
-    auto in = record("float", 4, 1);
+    auto in = image("float", 4, 1);
     const float values[4] = {std::numeric_limits<float>::quiet_NaN(), 10, 20, 30};
     std::memcpy(in->orvptr, values, sizeof values);
-    auto out = record("u8bit", 4, 1);
+    auto out = image("u8bit", 4, 1);
     float lo, hi;
     EXPECT_EQ(Tamovidscale(in.get(), out.get(), &lo, &hi, 0), 0);
     EXPECT_EQ(lo, 10.0f);
@@ -108,9 +88,9 @@ TEST(Vidscale, NotANumberTakesNoPartAndBecomesZero) {
 TEST(Vidscale, ConstantImagesAreReportedAndLeftAlone) {
     for (double value : {3.0, -250.0}) {
         SCOPED_TRACE(value);
-        auto in = record("float", 3, 2);
+        auto in = image("float", 3, 2);
         for (int i = 0; i < 6; ++i) setValue(in.get(), i, value);
-        auto out = record("u8bit", 3, 2);
+        auto out = image("u8bit", 3, 2);
         std::memset(out->orvptr, 77, 6);
         float lo = -1, hi = -2;
         int status = 1;
@@ -126,20 +106,20 @@ TEST(Vidscale, ConstantImagesAreReportedAndLeftAlone) {
 TEST(Vidscale, ValuesBeyondAMillionKeepTheMillionBound) {
     // A constant 5e6 is not constant to the stretch: the minimum stays at 1e6
     // and (5e6 - 1e6) * 255 / 4e6 falls just short of 255 in single precision.
-    auto flat = record("float", 3, 1);
+    auto flat = image("float", 3, 1);
     for (int i = 0; i < 3; ++i) setValue(flat.get(), i, 5e6);
-    auto flatOut = record("u8bit", 3, 1);
+    auto flatOut = image("u8bit", 3, 1);
     float lo, hi;
     EXPECT_EQ(Tamovidscale(flat.get(), flatOut.get(), &lo, &hi, 0), 0);
     EXPECT_EQ(lo, 1e6f);
     EXPECT_EQ(hi, 5e6f);
     EXPECT_EQ(bytesOf(flatOut), std::vector<uint8_t>(3, 254));
 
-    auto in = record("32bit", 3, 1);
+    auto in = image("32bit", 3, 1);
     setValue(in.get(), 0, 2000000);
     setValue(in.get(), 1, 3000000);
     setValue(in.get(), 2, 2500000);
-    auto out = record("u8bit", 3, 1);
+    auto out = image("u8bit", 3, 1);
     EXPECT_EQ(Tamovidscale(in.get(), out.get(), &lo, &hi, 0), 0);
     EXPECT_EQ(lo, 1e6f);
     EXPECT_EQ(hi, 3e6f);
@@ -148,10 +128,10 @@ TEST(Vidscale, ValuesBeyondAMillionKeepTheMillionBound) {
     EXPECT_EQ(bytesOf(out)[2], 191);
 
     // Wholly below -1e6 the maximum stays at -1e6.
-    auto low = record("double", 2, 1);
+    auto low = image("double", 2, 1);
     setValue(low.get(), 0, -3e9);
     setValue(low.get(), 1, -2e9);
-    auto lowOut = record("u8bit", 2, 1);
+    auto lowOut = image("u8bit", 2, 1);
     EXPECT_EQ(Tamovidscale(low.get(), lowOut.get(), &lo, &hi, 0), 0);
     EXPECT_EQ(lo, -3e9f);
     EXPECT_EQ(hi, -1e6f);
@@ -163,10 +143,10 @@ TEST(Vidscale, PerFrameScalesEachFrameAndSkipsEmptyOnes) {
     // Frame 0 spans 10..20, frame 1 is constant, frame 2 spans 0..255.
     for (const char *type : {"u8bit", "16bit", "32bit", "32cmp", "double"}) {
         SCOPED_TRACE(type);
-        auto in = record(type, 2, 1, 3);
+        auto in = image(type, 2, 1, 3);
         const double values[6] = {10, 20, 6, 6, 255, 0};
         for (int i = 0; i < 6; ++i) setValue(in.get(), i, values[i]);
-        auto out = record("u8bit", 2, 1, 3);
+        auto out = image("u8bit", 2, 1, 3);
         std::memset(out->orvptr, 77, 6);
         float lo = -1, hi = -1;
         int status = 1;
@@ -180,10 +160,10 @@ TEST(Vidscale, PerFrameScalesEachFrameAndSkipsEmptyOnes) {
 }
 
 TEST(Vidscale, PerFrameFloatAnnouncesItsFrames) {
-    auto in = record("float", 2, 1, 2);
+    auto in = image("float", 2, 1, 2);
     const double values[4] = {1, 2, 5, 5};
     for (int i = 0; i < 4; ++i) setValue(in.get(), i, values[i]);
-    auto out = record("u8bit", 2, 1, 2);
+    auto out = image("u8bit", 2, 1, 2);
     float lo = 0, hi = 0;
     EXPECT_EQ(stdoutOf([&] { Tamovidscale(in.get(), out.get(), &lo, &hi, 1); }),
               "Tamovidscale: image is 3D float, frame-independent scaling\n"
@@ -200,12 +180,12 @@ TEST(Vidscale, PerFrameFloatAnnouncesItsFrames) {
 }
 
 TEST(Vidscale, RefusalsEndTheProcessThroughTheExitHandler) {
-    auto in2d = record("float", 2, 2);
-    auto in3d = record("float", 2, 2, 3);
-    auto out2d = record("u8bit", 2, 2);
-    auto wider = record("u8bit", 3, 2);
-    auto floatOut = record("float", 2, 2);
-    auto interleaved = record("Su8bit3", 2, 2);
+    auto in2d = image("float", 2, 2);
+    auto in3d = image("float", 2, 2, 3);
+    auto out2d = image("u8bit", 2, 2);
+    auto wider = image("u8bit", 3, 2);
+    auto floatOut = image("float", 2, 2);
+    auto interleaved = image("Su8bit3", 2, 2);
     float lo, hi;
     const struct {
         TAMOHDR *in;
@@ -235,7 +215,7 @@ TEST(Vidscale, RefusalsEndTheProcessThroughTheExitHandler) {
             EXPECT_EQ(stdoutOf([&] {
                           try {
                               Tamovidscale(c.in, c.out, &lo, &hi, c.perFrame);
-                          } catch (const Stopped &s) {
+                          } catch (const ExitCalled &s) {
                               status = s.status;
                           }
                       }),
@@ -254,9 +234,9 @@ TEST(Vidscale, RefusalsEndTheProcessThroughTheExitHandler) {
 }
 
 TEST(VidscaleDeathTest, DefaultHandlerEndsTheProcess) {
-    auto in = record("float", 2, 2);
-    auto out = record("u8bit", 2, 2);
-    auto interleaved = record("Su8bit3", 2, 2);
+    auto in = image("float", 2, 2);
+    auto out = image("u8bit", 2, 2);
+    auto interleaved = image("Su8bit3", 2, 2);
     float lo, hi;
     EXPECT_EXIT(Tamovidscale(in.get(), out.get(), &lo, &hi, 1), testing::ExitedWithCode(255), "");
     EXPECT_EXIT(Tamovidscale(in.get(), nullptr, &lo, &hi, 0), testing::ExitedWithCode(255), "");

@@ -1,11 +1,11 @@
-// Private helpers of the file format's reader and writer. Sources in this
-// folder include it as "detail.h"; it brings the library's own helpers along.
+// Private helpers of the file format's reader and writer (private to the
+// library); it brings the library's own helpers along.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "../imagelib/detail.h"
+#include "imagelib_internal.h"
 #include "tamoio.h"
 
 namespace tamo::io {

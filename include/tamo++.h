@@ -1,4 +1,12 @@
-// Private helpers of the image library (never included by public headers).
+// tamo++.h -- C++ helpers for programs that call the Tamo image library:
+// owners that release records and library arrays on every path, element
+// counts and dimension lengths read straight from a record, and one typed
+// dispatch from a data type code to its element type.
+//
+// For C++ callers above the library (the workbench, the tamo tool, tests and
+// benchmarks); the library uses it too. Everything here is inline apart from
+// tamo::typeTableSize, which the library defines. The C API itself is in
+// tamo.h, which this header includes.
 #pragma once
 
 #include <cstdint>
@@ -6,7 +14,7 @@
 #include <memory>
 #include <type_traits>
 
-#include "tamolib.h"
+#include "tamo.h"
 
 // Hot loops are compiled for AVX2 and for plain x86-64; the loader picks one
 // at run time (GCC only).
@@ -36,22 +44,6 @@ struct CFreeDeleter {
 };
 template <class T>
 using CArray = std::unique_ptr<T, CFreeDeleter>;
-
-// Raises TAMODEPTH for the lifetime of a library call.
-class DepthGuard {
-public:
-    DepthGuard() { ++TAMODEPTH; }
-    ~DepthGuard() { --TAMODEPTH; }
-    DepthGuard(const DepthGuard &) = delete;
-    DepthGuard &operator=(const DepthGuard &) = delete;
-};
-
-// Ends the process through the replaceable exit pointer. A host handler may
-// unwind instead (the workbench throws); should a handler simply return, the
-// caller carries on with its failure path. Without a host handler the exit
-// status is never one the shell reads as success (0 becomes 1, and so does a
-// status whose low 8 bits are 0).
-void endProcess(int status);
 
 // ---- Data types --------------------------------------------------------------
 
@@ -134,13 +126,6 @@ bool visitScalar(int32_t code, F &&f) {
 // Number of entries in Tamo_Dtyp (Tamo_Ntyp may be set lower by a caller).
 int typeTableSize();
 
-// A new record (flags 11) of img's type name and bytes per datum with the
-// given dimensions, for a copy of img's elements; null on failure. A record
-// whose bytes per datum contradict the table's size for its type name is
-// refused with Tamoerr 1024 and a report that begins with `caller`: the new
-// record, made by name, would be too small for img's elements.
-TAMOHDR *createLike(TAMOHDR *img, const int *dims, const char *caller);
-
 // ---- Small record helpers ------------------------------------------------------
 
 // True when the header's magic is "TAM" or "ORV" (no report).
@@ -174,11 +159,6 @@ inline int framesOf(const TAMOHDR *img) {
     return img->orvndim >= 3 ? dimLength(img, 2) : 1;
 }
 
-// A valid record of type "32flt".
-inline bool isFloat(const TAMOHDR *img) {
-    return hasValidMagic(img) && img->dtype == TAMO_32FLT;
-}
-
 // Typed view of the pixel array.
 template <class T>
 inline T *pixels(TAMOHDR *img) {
@@ -195,15 +175,6 @@ inline const T *pixels(const TAMOHDR *img) {
 inline int32_t truncToInt32(double v) {
     if (v > -2147483649.0 && v < 2147483648.0) return static_cast<int32_t>(v);
     return INT32_MIN;
-}
-
-// Copies text into a fixed-size field, always NUL-terminated.
-template <std::size_t N>
-inline void setField(char (&field)[N], const char *text) {
-    std::size_t len = 0;
-    while (len < N - 1 && text[len] != '\0') ++len;
-    std::memcpy(field, text, len);
-    std::memset(field + len, 0, N - len);
 }
 
 }  // namespace tamo
