@@ -74,8 +74,8 @@ TEST_F(BinaryCommandTest, ShiftedArithmeticAsksForTheTranslationAndSizesTheResul
             // Into a third slot, into Input 2 and into Input 1.
             for (int out : {5, 2, 1}) {
                 SCOPED_TRACE(testing::Message() << "output " << out);
-                slot(1) = copyImage(a);
-                slot(2) = copyImage(b);
+                put(1, copyImage(a));
+                put(2, copyImage(b));
                 route(1, 2, out);
                 DialogScript script({guitest::fillForm({o.rows, o.cols})});
                 press(button);
@@ -92,8 +92,8 @@ TEST_F(BinaryCommandTest, ShiftedArithmeticAsksForTheTranslationAndSizesTheResul
             }
         }
         // Cancelled: no message, the inputs stay.
-        TAMOHDR *a = slot(1) = operand(4, 3, 0, 5);
-        TAMOHDR *b = slot(2) = operand(4, 3, 0, 7);
+        TAMOHDR *a = put(1, operand(4, 3, 0, 5));
+        TAMOHDR *b = put(2, operand(4, 3, 0, 7));
         route(1, 2, 5);
         DialogScript script({guitest::rejectDialog()});
         press(button);
@@ -124,8 +124,8 @@ TEST_F(BinaryCommandTest, ComplexArithmeticGivesAComplexResultAndRefusesMixedInp
     for (const auto &[button, combine] : commands) {
         for (int out : {5, 2}) {
             SCOPED_TRACE(testing::Message() << button << " into " << out);
-            slot(1) = copyImage(a);
-            slot(2) = copyImage(b);
+            put(1, copyImage(a));
+            put(2, copyImage(b));
             route(1, 2, out);
             DialogScript script;
             press(button);
@@ -147,8 +147,8 @@ TEST_F(BinaryCommandTest, ComplexArithmeticGivesAComplexResultAndRefusesMixedInp
         // A complex and a float operand, either way round: refused.
         for (bool complexFirst : {true, false}) {
             SCOPED_TRACE(testing::Message() << button << (complexFirst ? " complex first" : ""));
-            TAMOHDR *x = slot(1) = complexFirst ? copyImage(a) : operand(4, 3, 0, 5);
-            TAMOHDR *y = slot(2) = complexFirst ? operand(4, 3, 0, 7) : copyImage(b);
+            TAMOHDR *x = put(1, complexFirst ? copyImage(a) : operand(4, 3, 0, 5));
+            TAMOHDR *y = put(2, complexFirst ? operand(4, 3, 0, 7) : copyImage(b));
             route(1, 2, 5);
             // Offsets asked first are answered with 0, 0.
             DialogScript script({[](QWidget *dialog) {
@@ -177,8 +177,8 @@ TEST_F(BinaryCommandTest, CorrelationLimitsItsTemplate) {
         {{8, 8, 3}, "I can't correlate a gray scale image with a color image. Sorry."}};
     for (const auto &[size, text] : refusals) {
         SCOPED_TRACE(text);
-        TAMOHDR *in1 = slot(1) = copyImage(image);
-        TAMOHDR *in2 = slot(2) = operand(size[0], size[1], size[2], 7);
+        TAMOHDR *in1 = put(1, copyImage(image));
+        TAMOHDR *in2 = put(2, operand(size[0], size[1], size[2], 7));
         route(1, 2, 5);
         DialogScript script;
         press("correlateButton");
@@ -196,8 +196,8 @@ TEST_F(BinaryCommandTest, CorrelationLimitsItsTemplate) {
     ASSERT_EQ(flcorrelate(image, templ, expected), 0);
     for (int out : {5, 2}) {
         SCOPED_TRACE(out);
-        slot(1) = copyImage(image);
-        slot(2) = copyImage(templ);
+        put(1, copyImage(image));
+        put(2, copyImage(templ));
         route(1, 2, out);
         DialogScript script;
         press("correlateButton");
@@ -210,9 +210,9 @@ TEST_F(BinaryCommandTest, CorrelationLimitsItsTemplate) {
 }
 
 TEST_F(BinaryCommandTest, NotApplicableButtonOnlyClearsTheOutput) {
-    TAMOHDR *a = slot(1) = operand(4, 3, 0, 5);
-    TAMOHDR *b = slot(2) = operand(6, 6, 0, 7);
-    slot(5) = operand(2, 2, 0, 3);
+    TAMOHDR *a = put(1, operand(4, 3, 0, 5));
+    TAMOHDR *b = put(2, operand(6, 6, 0, 7));
+    put(5, operand(2, 2, 0, 3));
     route(1, 2, 5);
     DialogScript script;
     press("gdirButton");
@@ -237,8 +237,8 @@ TEST_F(BinaryCommandTest, PconAsksForItsScheduleAndRefusesOnesThatNeverEnd) {
     ImageOwner f(copyImage(estimate)), g(copyImage(data));
     ASSERT_EQ(pconsub(f, g, 2.0f, 0.03f, 4.0f, 1.0f, 0.5f, 0.5f), 0);
 
-    slot(1) = copyImage(estimate);
-    slot(2) = copyImage(data);
+    put(1, copyImage(estimate));
+    put(2, copyImage(data));
     route(1, 2, 5);
     {
         // The sigma field cleared takes its default, 2.0.
@@ -283,8 +283,8 @@ TEST_F(BinaryCommandTest, PconAsksForItsScheduleAndRefusesOnesThatNeverEnd) {
     };
     for (const Refusal &r : refusals) {
         SCOPED_TRACE(testing::Message() << r.frames << " " << (r.message ? r.message : "cancel"));
-        TAMOHDR *in1 = slot(1) = r.frames ? makeImage(16, 16, 3, 5.0f) : copyImage(estimate);
-        TAMOHDR *in2 = slot(2) = copyImage(data);
+        TAMOHDR *in1 = put(1, r.frames ? makeImage(16, 16, 3, 5.0f) : copyImage(estimate));
+        TAMOHDR *in2 = put(2, copyImage(data));
         DialogScript script(r.actions);
         press("pconButton");
         const QList<DialogSeen> seen = script.seen();
@@ -310,11 +310,11 @@ TEST_F(BinaryCommandTest, PconAsksForItsScheduleAndRefusesOnesThatNeverEnd) {
 TEST_F(BinaryCommandTest, FatalLibraryConditionStopsOnlyTheCommand) {
     // A constant estimate equal to its data: the update is zero at once and
     // the library gives up ("magf=0 exiting").
-    TAMOHDR *in1 = slot(1) = makeImage(8, 8);
-    TAMOHDR *in2 = slot(2) = makeImage(8, 8);
+    TAMOHDR *in1 = put(1, makeImage(8, 8));
+    TAMOHDR *in2 = put(2, makeImage(8, 8));
     std::fill(floats(in1), floats(in1) + 64, 7.0f);
     std::fill(floats(in2), floats(in2) + 64, 7.0f);
-    TAMOHDR *other = slot(6) = operand(3, 3, 0, 2);
+    TAMOHDR *other = put(6, operand(3, 3, 0, 2));
     route(1, 2, 5);
     DialogScript script({guitest::acceptDialog()});
     testing::internal::CaptureStdout();

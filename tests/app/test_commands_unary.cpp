@@ -178,8 +178,8 @@ TEST_F(UnaryCommandTest, EveryDialogCodeAsksAndComputesInPlaceAndIntoAnotherSlot
         // Into another slot (whose old image goes), then in place.
         for (const auto &[in, out] : {std::pair{1, 4}, std::pair{2, 2}}) {
             SCOPED_TRACE(testing::Message() << "slot " << in << " to slot " << out);
-            slot(in) = copyImage(original);
-            if (out != in) slot(out) = makeImage(3, 3);
+            put(in, copyImage(original));
+            if (out != in) put(out, makeImage(3, 3));
             route(in, out);
             guitest::closeMessageBoxes();
             DialogScript script(c.ask.title ? QList<DialogAction>{guitest::enterValue(c.answer)}
@@ -221,7 +221,7 @@ TEST_F(UnaryCommandTest, EveryDialogCodeAsksAndComputesInPlaceAndIntoAnotherSlot
         // stays; in place the slot keeps a whole record of the input's size.
         for (const auto &[in, out] : {std::pair{1, 5}, std::pair{2, 2}}) {
             SCOPED_TRACE(testing::Message() << "cancel, slot " << in << " to slot " << out);
-            slot(in) = copyImage(original);
+            put(in, copyImage(original));
             route(in, out);
             DialogScript script({guitest::rejectDialog()});
             press(c.button);
@@ -241,8 +241,8 @@ TEST_F(UnaryCommandTest, EveryDialogCodeAsksAndComputesInPlaceAndIntoAnotherSlot
 }
 
 TEST_F(UnaryCommandTest, ModeOneButtonsWithoutAFunctionSaySoAndChangeNothing) {
-    TAMOHDR *input = slot(1) = sample();
-    TAMOHDR *output = slot(4) = makeImage(3, 3);
+    TAMOHDR *input = put(1, sample());
+    TAMOHDR *output = put(4, makeImage(3, 3));
     route(1, 4);
     setMode(1);
     for (const char *button : {"natlogButton", "blurButton", "correlateButton", "addButton",
@@ -268,8 +268,8 @@ TEST_F(UnaryCommandTest, ModeOneButtonsWithoutAFunctionSaySoAndChangeNothing) {
 TEST_F(UnaryCommandTest, CommandsNeedingFloatRefuseOtherTypesNamingThem) {
     for (const char *type : {"32cmp", "u8bit"}) {
         SCOPED_TRACE(type);
-        TAMOHDR *input = slot(1) = makeImage(8, 8, 0, 1.0f, type);
-        TAMOHDR *output = slot(4) = makeImage(3, 3);
+        TAMOHDR *input = put(1, makeImage(8, 8, 0, 1.0f, type));
+        TAMOHDR *output = put(4, makeImage(3, 3));
         route(1, 4);
         DialogScript script({guitest::enterValue(2.0)});
         press("dxButton");
@@ -318,7 +318,7 @@ TEST_F(UnaryCommandTest, ComplexComponentsAndInverseTransformNeedAComplexInput) 
             SCOPED_TRACE(testing::Message() << "slot " << in << " to slot " << out);
             // A float input is refused without touching the enable state;
             // into another slot the prepared zero image stays.
-            TAMOHDR *plain = slot(in) = sample();
+            TAMOHDR *plain = put(in, sample());
             route(in, out);
             {
                 DialogScript script;
@@ -335,8 +335,7 @@ TEST_F(UnaryCommandTest, ComplexComponentsAndInverseTransformNeedAComplexInput) 
             }
             EXPECT_EQ(groups(), "111");
 
-            Tamofree(slot(in), 7);
-            slot(in) = copyImage(complex);
+            put(in, copyImage(complex));
             DialogScript script;
             trigger(c.action);
             EXPECT_TRUE(script.seen().isEmpty()) << script.texts().join(" | ").toStdString();
@@ -357,7 +356,7 @@ TEST_F(UnaryCommandTest, FourierTransformOfSquareAndOtherImagesAndTheRoundTrip) 
     for (int k = 0; k < 64 * 64; ++k) floats(expected)[2 * k] = floats(square)[k];
     ASSERT_EQ(Tamocfft2d(expected, -1), 0);
 
-    slot(1) = copyImage(square);
+    put(1, copyImage(square));
     route(1, 4);
     {
         DialogScript script;
@@ -379,7 +378,7 @@ TEST_F(UnaryCommandTest, FourierTransformOfSquareAndOtherImagesAndTheRoundTrip) 
         slot(6), [&](int k) { return floats(square)[k]; }, 1e-4));
 
     // In place the complex result replaces the input.
-    slot(2) = copyImage(square);
+    put(2, copyImage(square));
     route(2, 2);
     trigger("fftAct");
     EXPECT_TRUE(sameImage(slot(2), expected));
@@ -390,7 +389,7 @@ TEST_F(UnaryCommandTest, FourierTransformOfSquareAndOtherImagesAndTheRoundTrip) 
         {{48, 48}, "FFT:Image dimensions must be a power of 2"}};
     for (const auto &[size, text] : refusals) {
         SCOPED_TRACE(text);
-        TAMOHDR *input = slot(3) = makeImage(size.first, size.second, 0, 1.0f);
+        TAMOHDR *input = put(3, makeImage(size.first, size.second, 0, 1.0f));
         route(3, 7);
         DialogScript script;
         trigger("fftAct");
@@ -412,15 +411,15 @@ namespace {
 TAMOHDR *regions() {
     TAMOHDR *img = makeImage(12, 10);
     std::fill(floats(img), floats(img) + 120, 0.0f);
-    auto put = [&](int r0, int r1, int c0, int c1, float v) {
+    auto fill = [&](int r0, int r1, int c0, int c1, float v) {
         for (int r = r0; r <= r1; ++r)
             for (int c = c0; c <= c1; ++c) Tamofpp(img, r, c, v);
     };
-    put(2, 3, 2, 3, 100);
-    put(2, 3, 8, 9, 5);
-    put(5, 7, 5, 5, 200);
-    put(5, 7, 8, 8, 200);
-    put(8, 8, 5, 8, 200);
+    fill(2, 3, 2, 3, 100);
+    fill(2, 3, 8, 9, 5);
+    fill(5, 7, 5, 5, 200);
+    fill(5, 7, 8, 8, 200);
+    fill(8, 8, 5, 8, 200);
     return img;
 }
 
@@ -435,7 +434,7 @@ TAMOHDR *labels(TAMOHDR *in, TAMOHDR *like, float t, float lo, float hi, int *co
 
 TEST_F(UnaryCommandTest, ConnectedComponentsAsksForItsBandAndCountsLabels) {
     ImageOwner input(regions());
-    slot(1) = copyImage(input);
+    put(1, copyImage(input));
     route(1, 4);
 
     // The form with its defaults, accepted as it stands.
@@ -524,7 +523,7 @@ TEST_F(UnaryCommandTest, ConnectedComponentsWarnsOnColourAndRefusesHugeImages) {
     ImageOwner plane(regions());
     ImageOwner colour(makeImage(12, 10, 3));
     for (int k = 0; k < 360; ++k) floats(colour)[k] = floats(plane)[k % 120];
-    slot(1) = copyImage(colour);
+    put(1, copyImage(colour));
     route(1, 4);
     QStringList noticesAtForm;
     DialogScript script({[&](QWidget *form) {
@@ -543,7 +542,7 @@ TEST_F(UnaryCommandTest, ConnectedComponentsWarnsOnColourAndRefusesHugeImages) {
     // Above ten million pixels nothing is asked or computed.
     guitest::closeMessageBoxes();
     int dims[3] = {2, 3163, 3163};
-    TAMOHDR *huge = slot(2) = Tamocreate("float", dims, 11, 0);
+    TAMOHDR *huge = put(2, Tamocreate("float", dims, 11, 0));
     route(2, 5);
     DialogScript none;
     press("cclButton");
@@ -571,7 +570,7 @@ TEST_F(UnaryCommandTest, ColourMapsOfPlanesFramesAndLabels) {
     };
     ImageOwner plane(sample());
     ImageOwner expected(mapped(plane, 3));
-    slot(1) = copyImage(plane);
+    put(1, copyImage(plane));
     route(1, 4);
     {
         DialogScript script({guitest::enterValue(3)});
@@ -594,7 +593,7 @@ TEST_F(UnaryCommandTest, ColourMapsOfPlanesFramesAndLabels) {
     ImageOwner colour(sample(3));
     ImageOwner frame(Tamoslice(colour, "f", 1));
     expected.reset(mapped(frame, 2));
-    slot(2) = copyImage(colour);
+    put(2, copyImage(colour));
     route(2, 2);
     {
         DialogScript script({guitest::enterValue(2), guitest::enterValue(1)});
@@ -645,7 +644,7 @@ TEST_F(UnaryCommandTest, ColourMapsOfPlanesFramesAndLabels) {
         return out;
     };
     expected.reset(random(labelled, 5));
-    slot(3) = copyImage(labelled);
+    put(3, copyImage(labelled));
     route(3, 7);
     {
         DialogScript script({guitest::enterValue(6)});
@@ -656,7 +655,7 @@ TEST_F(UnaryCommandTest, ColourMapsOfPlanesFramesAndLabels) {
 
     // After a labelling run: that run's label count.
     ImageOwner input(regions());
-    slot(1) = copyImage(input);
+    put(1, copyImage(input));
     route(1, 4);
     {
         DialogScript script({guitest::acceptDialog()});
@@ -685,7 +684,7 @@ TEST_F(UnaryCommandTest, HogDescriptorsAndTheirPictures) {
         ImageOwner expected(Tamocreate("float", std::array<int, 4>{3, 2, 2, 9}.data(), 11, 0));
         ASSERT_EQ(HoGdescriptor(input, expected), 0);
         for (const auto &[in, out] : {std::pair{1, 4}, std::pair{2, 2}}) {
-            slot(in) = copyImage(input);
+            put(in, copyImage(input));
             route(in, out);
             testing::internal::CaptureStdout();
             press("dxButton");
@@ -698,8 +697,8 @@ TEST_F(UnaryCommandTest, HogDescriptorsAndTheirPictures) {
     }
 
     // Smaller than one cell: refused, nothing changed.
-    TAMOHDR *small = slot(3) = makeImage(7, 9);
-    TAMOHDR *kept = slot(5) = makeImage(2, 2);
+    TAMOHDR *small = put(3, makeImage(7, 9));
+    TAMOHDR *kept = put(5, makeImage(2, 2));
     route(3, 5);
     {
         DialogScript script;
@@ -729,7 +728,7 @@ TEST_F(UnaryCommandTest, HogDescriptorsAndTheirPictures) {
     std::fill(floats(picture), floats(picture) + 27 * 18, 0.0f);
     ShowHoG(descriptor, picture);
     for (const auto &[in, out] : {std::pair{1, 4}, std::pair{2, 2}}) {
-        slot(in) = copyImage(descriptor);
+        put(in, copyImage(descriptor));
         route(in, out);
         DialogScript script;
         press("dyButton");
@@ -746,7 +745,7 @@ TEST_F(UnaryCommandTest, CropTakesTheRectangleOfTheLastTwoClicks) {
         SCOPED_TRACE(frames);
         ImageOwner input(makeImage(16, 40, frames, 1.0f));
         for (const auto &[in, out] : {std::pair{1, 4}, std::pair{2, 2}}) {
-            slot(in) = copyImage(input);
+            put(in, copyImage(input));
             route(in, out);
             tool->clickX1 = 10;
             tool->clickY1 = 20;
@@ -773,8 +772,8 @@ TEST_F(UnaryCommandTest, CropTakesTheRectangleOfTheLastTwoClicks) {
     }
 
     // No width, no height, or a corner outside the input: refused.
-    TAMOHDR *input = slot(1) = makeImage(16, 40);
-    TAMOHDR *kept = slot(4) = makeImage(2, 2);
+    TAMOHDR *input = put(1, makeImage(16, 40));
+    TAMOHDR *kept = put(4, makeImage(2, 2));
     route(1, 4);
     const int clicks[][4] = {{4, 20, 4, 30},   {4, 20, 10, 20}, {10, 20, 10, 20},
                              {10, 20, 30, 30}, {10, 20, 4, 45}, {-2, 3, 5, 8}};
@@ -796,8 +795,8 @@ TEST_F(UnaryCommandTest, CropTakesTheRectangleOfTheLastTwoClicks) {
 
 TEST_F(UnaryCommandTest, ResizeAsksForTheSizeAndTheMode) {
     setMode(1);
-    TAMOHDR *input = slot(1) = makeImage(4, 3, 0, 2.0f);
-    TAMOHDR *kept = slot(4) = makeImage(2, 2);
+    TAMOHDR *input = put(1, makeImage(4, 3, 0, 2.0f));
+    TAMOHDR *kept = put(4, makeImage(2, 2));
     route(1, 4);
 
     // Cancelled, or a mode other than 0, 1, 2: nothing happens.
@@ -839,7 +838,7 @@ TEST_F(UnaryCommandTest, ResizeAsksForTheSizeAndTheMode) {
         ImageOwner expected(makeImage(c.cols, c.rows, c.frames, 0.0f, c.type));
         ASSERT_EQ(Tamozoomupdown(source, expected, c.mode), 0);
         for (const auto &[in, out] : {std::pair{2, 5}, std::pair{3, 3}}) {
-            slot(in) = copyImage(source);
+            put(in, copyImage(source));
             route(in, out);
             DialogScript script({guitest::fillForm(c.answer)});
             press("inverseButton");

@@ -13,7 +13,7 @@
 #include "tamotoolchildwindow.h"
 
 TEST_F(PanelTest, ControlPanelDrawsItsWholeCatalogue) {
-    slot(0) = guitest::makeImage(8, 8);
+    put(0, guitest::makeImage(8, 8));
     QMetaObject::invokeMethod(panel, "updateAccessability");
     panel->resize(panel->minimumSizeHint().expandedTo(QSize(900, 560)));
     guitest::waitUntil([] { return false; }, 100);
@@ -35,7 +35,7 @@ TEST_F(PanelTest, LabelledRegionsInRandomColoursInAnImageWindow) {
     // Discs of different brightness on a dark background: CCL labels each,
     // CMap 6 gives every label its own colour, View shows the result.
     const int cols = 320, rows = 240;
-    TAMOHDR *discs = slot(0) = guitest::makeImage(cols, rows);
+    TAMOHDR *discs = put(0, guitest::makeImage(cols, rows));
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < cols; ++x) Tamofpp(discs, y, x, 0.0);
     for (int i = 0; i < 24; ++i) {

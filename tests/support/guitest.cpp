@@ -465,6 +465,12 @@ TAMOHDR *&PanelTest::slot(int index) {
     return tool->images[index];
 }
 
+TAMOHDR *PanelTest::put(int index, TAMOHDR *img) {
+    if (slot(index)) Tamofree(slot(index), 7);
+    slot(index) = img;
+    return img;
+}
+
 void PanelTest::select(const char *group, int index) {
     auto *button = find<QRadioButton>(QString("%1_%2").arg(group).arg(index).toUtf8().constData());
     if (button) button->click();

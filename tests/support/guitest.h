@@ -170,6 +170,8 @@ protected:
     void TearDown() override;
 
     TAMOHDR *&slot(int index);
+    // Stores img in slot `index`, releasing the record the slot held; returns img.
+    TAMOHDR *put(int index, TAMOHDR *img);
     // Checks the radio button `index` of a group ("input1", "input2",
     // "output") with a click, as the user would.
     void select(const char *group, int index);
