@@ -850,3 +850,17 @@ TEST_F(UnaryCommandTest, ResizeAsksForTheSizeAndTheMode) {
         }
     }
 }
+
+TEST_F(UnaryCommandTest, ColourToGreyReportsTheOperatorsRefusal) {
+    setMode(1);
+    // A line of six values gives a one-dimensional output, not a plane.
+    int line[2] = {1, 6};
+    TAMOHDR *input = put(1, Tamocreate("float", line, 11, 0));
+    route(1, 4);
+    DialogScript script;
+    press("dxdyButton");
+    EXPECT_EQ(script.texts(), QStringList({"Output image must be 2d."}));
+    EXPECT_EQ(slot(1), input);
+    EXPECT_EQ(slot(8), nullptr);
+    EXPECT_EQ(groups(), "111");
+}
