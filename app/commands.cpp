@@ -1,84 +1,519 @@
-// Image-operation commands of the control panel.
+// Image-operation commands of the control panel. Each slot picks its course
+// by the command mode; every course runs inside the command boundary
+// (runCommand), takes its records from the buffer functions, asks and
+// computes through the dispatcher and re-applies the enable rules at its end.
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "computations.h"
+#include "notices.h"
+#include "tamoop.h"
+#include "tamotool.h"
 #include "tamotoolmainwindow.h"
 
+using computations::Record;
+
+namespace {
+
+constexpr int kWorkSlot = 8;
+
+TAMOHDR *imageAt(int index) {
+    if (!gTamotool || index < 0 || index > kWorkSlot) return nullptr;
+    return gTamotool->images[index];
+}
+
+// Reads a field of the segmentation form: an empty field gives `fallback`;
+// false when the text is no finite number.
+bool readParameter(const QString &text, float fallback, float *value) {
+    const QString t = text.trimmed();
+    if (t.isEmpty()) {
+        *value = fallback;
+        return true;
+    }
+    bool ok = false;
+    *value = t.toFloat(&ok);
+    return ok && std::isfinite(*value);
+}
+
+// A three-dimensional "float" record of like's columns and rows with exactly
+// three frames: what the colour pictures are written into.
+bool isColourPictureFor(const TAMOHDR *out, const TAMOHDR *like) {
+    return computations::isFloat(out) && out->orvndim == 3 && computations::framesOf(out) == 3 &&
+           computations::columnsOf(out) == computations::columnsOf(like) &&
+           computations::rowsOf(out) == computations::rowsOf(like);
+}
+
+}  // namespace
+
+// ---- Courses shared by several commands --------------------------------------------------
+
+void TamotoolMainWindow::dispatchUnary(int code, TAMOHDR *in, TAMOHDR *&out, int result,
+                                       int outIndex) {
+    TAMOHDR *prepared = out;
+    op->unary(code, in, out);
+    // The operator released the prepared record and made another one.
+    if (out != prepared && gTamotool) gTamotool->images[result == 1 ? kWorkSlot : outIndex] = out;
+}
+
+void TamotoolMainWindow::replaceUnaryOutput(TAMOHDR *&out, TAMOHDR *fresh, int result,
+                                            int outIndex) {
+    storeInSlot(result == 1 ? kWorkSlot : outIndex, fresh);
+    out = fresh;
+}
+
+void TamotoolMainWindow::runUnary(const QString &name, int code, _OP_TYPE type, bool keepBinary) {
+    runCommand(name, [&] {
+        if (!op->acceptsInput(name, TamoOp::inputNeed(code), imageAt(getRadioButtonStatus(INPUT1))))
+            return;
+        TAMOHDR *in = nullptr, *out = nullptr;
+        int outIndex = -1;
+        const int result = getUnaryBuffers(in, out, outIndex, type);
+        if (result < 0) {
+            updateAccessability();
+            return;
+        }
+        if (keepBinary) {
+            changeUnaryAccess(false);
+            changeDisplayAccess(false);
+        } else {
+            disableButtons();
+        }
+        dispatchUnary(code, in, out, result, outIndex);
+        // Every result is a record of its own, so it moves into the slot:
+        // a "float" copy would only cost time.
+        completeUnaryMove(result, outIndex);
+        updateAccessability();
+    });
+}
+
+void TamotoolMainWindow::runComplexPart(const QString &name, int code, _OP_TYPE type,
+                                        const char *refusal) {
+    runCommand(name, [&] {
+        TAMOHDR *in = nullptr, *out = nullptr;
+        int outIndex = -1;
+        const int result = getUnaryBuffers(in, out, outIndex, type);
+        if (result < 0) {
+            updateAccessability();
+            return;
+        }
+        if (!computations::isComplex(in)) {
+            if (result == 1) storeInSlot(kWorkSlot, nullptr);
+            showModalMessage(refusal);
+            updateAccessability();
+            return;
+        }
+        disableButtons();
+        dispatchUnary(code, in, out, result, outIndex);
+        completeUnaryMove(result, outIndex);
+        updateAccessability();
+    });
+}
+
+void TamotoolMainWindow::runBinary(const QString &name, int code) {
+    runCommand(name, [&] {
+        if (code == 24) disableButtons();
+        TAMOHDR *in1 = nullptr, *in2 = nullptr, *out = nullptr;
+        int outIndex = -1;
+        const int result = getBinaryBuffers(in1, in2, out, outIndex);
+        if (result < 0) {
+            updateAccessability();
+            return;
+        }
+        disableButtons();
+        op->binary(code, in1, in2, out, outIndex);
+        completeBinaryBuffers(result, out, outIndex);
+        updateAccessability();
+    });
+}
+
+// ---- Commands with a course of their own ---------------------------------------------------
+
+void TamotoolMainWindow::hogCommand() {
+    runCommand("HoG", [&] {
+        TAMOHDR *input = imageAt(getRadioButtonStatus(INPUT1));
+        const int o = getRadioButtonStatus(OUTPUT);
+        if (!input || o < 0) return updateAccessability();
+        if (!op->acceptsInput("HoG", TamoOp::InputNeed::Real, input)) return;
+        if (computations::columnsOf(input) < 8 || computations::rowsOf(input) < 8) {
+            showModalMessage("HoG needs an image of at least 8 x 8 pixels.");
+            return;
+        }
+        Record result;
+        const int rc = TamoOp::compute([&] { return computations::hogDescriptor(input, result); });
+        if (rc == computations::kNoRecord) return TamoOp::reportFailure(rc);
+        std::printf("HoG returned %d\n", rc);
+        std::fflush(stdout);
+        // The former image (possibly the input) goes only now.
+        storeInSlot(o, result.release());
+        updateAccessability();
+        TamoOp::reportFailure(rc);
+    });
+}
+
+void TamotoolMainWindow::showHoGCommand() {
+    runCommand("ShowHoG", [&] {
+        changeUnaryAccess(false);
+        changeDisplayAccess(false);
+        TAMOHDR *input = imageAt(getRadioButtonStatus(INPUT1));
+        const int o = getRadioButtonStatus(OUTPUT);
+        if (!input || o < 0) return updateAccessability();
+        if (input->orvndim != 3 || computations::framesOf(input) != 9) {
+            showModalMessage("To view a HoG, input must have 9 frames");
+            return updateAccessability();
+        }
+        if (!op->acceptsInput("ShowHoG", TamoOp::InputNeed::Real, input))
+            return updateAccessability();
+        Record result;
+        const int rc = TamoOp::compute([&] { return computations::hogPicture(input, result); });
+        if (rc != computations::kNoRecord) storeInSlot(o, result.release());
+        updateAccessability();
+        TamoOp::reportFailure(rc);
+    });
+}
+
+void TamotoolMainWindow::cropCommand() {
+    runCommand("Crop", [&] {
+        TAMOHDR *input = imageAt(getRadioButtonStatus(INPUT1));
+        const int o = getRadioButtonStatus(OUTPUT);
+        if (!input || o < 0 || !gTamotool) return updateAccessability();
+        if (!op->acceptsInput("Crop", TamoOp::InputNeed::Real, input)) return;
+        const long long x1 = gTamotool->clickX1, x2 = gTamotool->clickX2;
+        const long long y1 = gTamotool->clickY1, y2 = gTamotool->clickY2;
+        if (x1 == x2 || y1 == y2) {
+            showModalMessage("Crop: the two clicked points must differ in row and in column.");
+            return;
+        }
+        // The clicks may come from a window showing a larger image.
+        if (std::min(x1, x2) < 0 || std::max(x1, x2) >= computations::columnsOf(input) ||
+            std::min(y1, y2) < 0 || std::max(y1, y2) >= computations::rowsOf(input)) {
+            showModalMessage("Crop: a clicked point lies outside the Input 1 image.");
+            return;
+        }
+        const int c0 = int(std::min(x1, x2)), w = int(std::llabs(x1 - x2));
+        const int r0 = int(std::min(y1, y2)), h = int(std::llabs(y1 - y2));
+        Record result;
+        const int rc =
+            TamoOp::compute([&] { return computations::crop(input, c0, r0, w, h, result); });
+        if (rc == 0) storeInSlot(o, result.release());
+        updateAccessability();
+        TamoOp::reportFailure(rc);
+    });
+}
+
+void TamotoolMainWindow::resizeCommand() {
+    runCommand("Resize", [&] {
+        QStringList v;
+        if (!op->askForm(tr("rows and cols of target imge."),
+                         {tr("rows "), tr("columns "), tr("Intermp mode ")}, {"", "", ""}, &v))
+            return;
+        const int rows = v[0].toInt(), cols = v[1].toInt();
+        const int mode = v[2].isEmpty() ? 0 : v[2].toInt();
+        if (mode < 0 || mode > 2) {
+            showModalMessage("Interpolation mode must be 0, 1, or 2");
+            return;
+        }
+        if (rows < 1 || cols < 1) {
+            showModalMessage("Resize: rows and columns must be at least 1.");
+            return;
+        }
+        TAMOHDR *input = imageAt(getRadioButtonStatus(INPUT1));
+        const int o = getRadioButtonStatus(OUTPUT);
+        if (!input || o < 0) return updateAccessability();
+        disableButtons();
+        Record result;
+        const int rc =
+            TamoOp::compute([&] { return computations::resize(input, rows, cols, mode, result); });
+        if (rc != computations::kNoRecord) storeInSlot(o, result.release());
+        updateAccessability();
+        TamoOp::reportFailure(rc);
+    });
+}
+
+void TamotoolMainWindow::markMaxCommand() {
+    runCommand("MarkMax", [&] {
+        if (!op->acceptsInput("MarkMax", TamoOp::inputNeed(16),
+                              imageAt(getRadioButtonStatus(INPUT1))))
+            return;
+        TAMOHDR *in = nullptr, *out = nullptr;
+        int outIndex = -1;
+        const int result = getUnaryBuffers(in, out, outIndex, OP_FLOAT);
+        if (result < 0) return updateAccessability();
+        const int frames = computations::framesOf(out);
+        if (out->orvndim != 3 || (frames != 3 && frames != 4)) {
+            Record picture = computations::threeFrameFloat(in);
+            if (!picture) {
+                if (result == 1) storeInSlot(kWorkSlot, nullptr);
+                updateAccessability();
+                return TamoOp::reportFailure(computations::kNoRecord);
+            }
+            replaceUnaryOutput(out, picture.release(), result, outIndex);
+        }
+        disableButtons();
+        dispatchUnary(16, in, out, result, outIndex);
+        completeUnaryMove(result, outIndex);
+        updateAccessability();
+    });
+}
+
+void TamotoolMainWindow::pseudoCommand() {
+    const bool spread = modeFlag != 0;  // "2D 2 3D": the plane into three frames
+    const QString name = spread ? "2D 2 3D" : "CMap";
+    runCommand(name, [&] {
+        if (!op->acceptsInput(name, TamoOp::inputNeed(18), imageAt(getRadioButtonStatus(INPUT1))))
+            return;
+        disableButtons();
+        TAMOHDR *in = nullptr, *out = nullptr;
+        int outIndex = -1;
+        const int result = getUnaryBuffers(in, out, outIndex, OP_FLOAT);
+        if (result < 0) return updateAccessability();
+        // Three frames exactly: the colour operators write frames 0..2 of a
+        // record of the picture's own size.
+        if (!isColourPictureFor(out, in)) {
+            Record picture = computations::threeFrameFloat(in);
+            if (!picture) {
+                if (result == 1) storeInSlot(kWorkSlot, nullptr);
+                updateAccessability();
+                return TamoOp::reportFailure(computations::kNoRecord);
+            }
+            replaceUnaryOutput(out, picture.release(), result, outIndex);
+        }
+        if (spread)
+            TamoOp::reportFailure(
+                TamoOp::compute([&] { return computations::copyIntoThreeFrames(in, out); }));
+        else
+            dispatchUnary(18, in, out, result, outIndex);
+        completeUnaryMove(result, outIndex);
+        updateAccessability();
+    });
+}
+
+void TamotoolMainWindow::pconCommand() {
+    runCommand("pcon", [&] {
+        TAMOHDR *in1 = nullptr, *in2 = nullptr, *out = nullptr;
+        int outIndex = -1;
+        const int result = getBinaryBuffers(in1, in2, out, outIndex);
+        if (result < 0) return updateAccessability();
+        // The estimate changes in place and the Output slot keeps the zero
+        // image; a record meant for an input's slot is not stored, so the
+        // segmentation's result is not thrown away.
+        auto finish = [&] {
+            if (result == 3 && out == pendingOutput) {
+                Tamofree(out, 7);
+                pendingOutput = nullptr;
+            }
+            updateAccessability();
+        };
+        if (in1->orvndim == 3) {
+            showModalMessage("This function cannot run on color images.");
+            return finish();
+        }
+        if (!computations::isFloat(in1) || !computations::isFloat(in2)) {
+            const bool first = !computations::isFloat(in1);
+            showModalMessage(QString("pcon needs \"float\" images; Input %1 holds \"%2\".")
+                                 .arg(first ? 1 : 2)
+                                 .arg(QString::fromLatin1(first ? in1->orvdt : in2->orvdt)));
+            return finish();
+        }
+        const QStringList labels = {"sigma [2.0]", "r [.03]",   "b [4]",
+                                    "t1 [1.0]",    "t2 [.005]", "dlt [.99]"};
+        QStringList v;
+        if (!op->askForm(tr("MFA parameters: if not filled in,\n default will be used"), labels,
+                         {"2.0", ".03", "4.0", "1.0", "0.005", ".99"}, &v))
+            return finish();
+        computations::PconParameters p;
+        float *const fields[] = {&p.sigma, &p.r, &p.b, &p.t1, &p.t2, &p.dlt};
+        const float defaults[] = {2.0f, 0.03f, 4.0f, 1.0f, 0.005f, 0.99f};
+        for (int i = 0; i < 6; ++i) {
+            if (!readParameter(v[i], defaults[i], fields[i])) {
+                showModalMessage(QString("pcon: \"%1\" is not a number.").arg(v[i].trimmed()));
+                return finish();
+            }
+        }
+        // Otherwise the temperature schedule would never end.
+        if (!(p.dlt < 1.0f)) {
+            showModalMessage("pcon: dlt must be less than 1.");
+            return finish();
+        }
+        if (!(p.t2 > 0.0f)) {
+            showModalMessage("pcon: t2 must be greater than 0.");
+            return finish();
+        }
+        disableButtons();
+        const int rc = TamoOp::compute([&] { return computations::pcon(in1, in2, p); });
+        finish();
+        TamoOp::reportFailure(rc);
+    });
+}
+
+// ---- The command slots ---------------------------------------------------------------
+
 void TamotoolMainWindow::dx() {
-    commandNotAvailable("DX");
+    if (modeFlag)
+        hogCommand();
+    else
+        runUnary("DX", 1, OP_FLOAT);
 }
+
 void TamotoolMainWindow::dy() {
-    commandNotAvailable("DY");
+    if (modeFlag)
+        showHoGCommand();
+    else
+        runUnary("DY", 3, OP_FLOAT, true);
 }
+
 void TamotoolMainWindow::dxx() {
-    commandNotAvailable("DXX");
+    if (modeFlag)
+        runUnary("gMag", 23, OP_FLOAT);
+    else
+        runUnary("DXX", 2, OP_FLOAT);
 }
+
 void TamotoolMainWindow::dyy() {
-    commandNotAvailable("DYY");
+    if (modeFlag)
+        runUnary("gDir", 24, OP_FLOAT);
+    else
+        runUnary("DYY", 4, OP_FLOAT);
 }
+
 void TamotoolMainWindow::dxdy() {
-    commandNotAvailable("DXY");
+    if (modeFlag)
+        runUnary("Clr2Gray", 20, OP_FLOAT2D);
+    else
+        runUnary("DXY", 5, OP_FLOAT);
 }
+
 void TamotoolMainWindow::curvature() {
-    commandNotAvailable("Curv");
+    if (modeFlag)
+        runUnary("HarrisOp", 7, OP_FLOAT);
+    else
+        runUnary("Curv", 6, OP_FLOAT);
 }
+
 void TamotoolMainWindow::exponent() {
-    commandNotAvailable("Exp");
+    if (modeFlag)
+        cropCommand();
+    else
+        runUnary("Exp", 8, OP_FLOAT);
 }
-void TamotoolMainWindow::correlate() {
-    commandNotAvailable("Correlate");
-}
-void TamotoolMainWindow::gdir() {
-    commandNotAvailable("N/A");
-}
+
 void TamotoolMainWindow::inverse() {
-    commandNotAvailable("Inv");
+    if (modeFlag)
+        resizeCommand();
+    else
+        runUnary("Inv", 10, OP_FLOAT);
 }
-void TamotoolMainWindow::natlog() {
-    commandNotAvailable("Ln");
-}
+
 void TamotoolMainWindow::laplacian() {
-    commandNotAvailable("Lap");
+    if (modeFlag)
+        runUnary("Qvar", 12, OP_FLOAT);
+    else
+        runUnary("Lap", 11, OP_FLOAT);
 }
-void TamotoolMainWindow::histeq() {
-    commandNotAvailable("Histeq");
+
+void TamotoolMainWindow::natlog() {
+    if (modeFlag)
+        badMsg(1);
+    else
+        runUnary("Ln", 17, OP_FLOAT);
 }
-void TamotoolMainWindow::pseudo() {
-    commandNotAvailable("CMap");
-}
+
 void TamotoolMainWindow::blur() {
-    commandNotAvailable("Blur");
+    if (modeFlag)
+        badMsg(1);
+    else
+        runUnary("Blur", 19, OP_FLOAT);
 }
+
 void TamotoolMainWindow::ccl() {
-    commandNotAvailable("CCL");
+    if (modeFlag)
+        runUnary("ABS", 14, OP_FLOAT);
+    else
+        runUnary("CCL", 13, OP_FLOAT);
 }
+
+void TamotoolMainWindow::histeq() {
+    if (modeFlag)
+        markMaxCommand();
+    else
+        runUnary("Histeq", 15, OP_FLOAT);
+}
+
+void TamotoolMainWindow::pseudo() {
+    pseudoCommand();
+}
+
 void TamotoolMainWindow::c2mag() {
-    commandNotAvailable("ComlexMag");
+    runComplexPart("ComlexMag", 29, OP_FLOAT, "Input Image is not complex");
 }
+
 void TamotoolMainWindow::c2phase() {
-    commandNotAvailable("ComlexPhase");
+    runComplexPart("ComlexPhase", 30, OP_FLOAT, "Image is not complex");
 }
+
 void TamotoolMainWindow::c2real() {
-    commandNotAvailable("Real");
+    runComplexPart("Real", 31, OP_FLOAT, "Image is not complex");
 }
+
 void TamotoolMainWindow::c2imag() {
-    commandNotAvailable("Imaginary");
+    runComplexPart("Imaginary", 32, OP_FLOAT, "Image is not complex");
 }
+
 void TamotoolMainWindow::fft() {
-    commandNotAvailable("FFT");
+    runUnary("FFT", 33, OP_COMPLEX);
 }
+
 void TamotoolMainWindow::ifft() {
-    commandNotAvailable("IFFT");
+    runComplexPart("IFFT", 34, OP_COMPLEX, "Image is not complex");
 }
+
 void TamotoolMainWindow::add() {
-    commandNotAvailable("Add");
+    if (modeFlag)
+        badMsg(1);
+    else
+        runBinary("Add", 22);
 }
+
 void TamotoolMainWindow::sub() {
-    commandNotAvailable("Sub");
+    if (modeFlag)
+        badMsg(1);
+    else
+        runBinary("Sub", 25);
 }
+
 void TamotoolMainWindow::mul() {
-    commandNotAvailable("Mul");
+    if (modeFlag)
+        badMsg(1);
+    else
+        runBinary("Mul", 26);
 }
+
 void TamotoolMainWindow::div() {
-    commandNotAvailable("Div");
+    if (modeFlag)
+        badMsg(1);
+    else
+        runBinary("Div", 27);
 }
+
+void TamotoolMainWindow::correlate() {
+    if (modeFlag)
+        badMsg(1);
+    else
+        runBinary("Correlate", 9);
+}
+
+void TamotoolMainWindow::gdir() {
+    // "N/A" in both modes: in mode 0 it only gives the Output slot the zero
+    // image of the binary buffers.
+    if (!modeFlag) runBinary("N/A", 24);
+}
+
 void TamotoolMainWindow::pcon() {
-    commandNotAvailable("pcon");
+    if (modeFlag)
+        badMsg(1);
+    else
+        pconCommand();
 }

@@ -250,6 +250,17 @@ void TamotoolMainWindow::completeUnaryMove(int result, int outIndex) {
     storeInSlot(outIndex, work);
 }
 
+void TamotoolMainWindow::replaceBinaryOutput(TAMOHDR *&out, TAMOHDR *fresh, int outIndex) {
+    if (out && out == pendingOutput) {
+        // Held by no slot yet: completeBinaryBuffers stores the new record.
+        Tamofree(out, 7);
+        pendingOutput = fresh;
+    } else {
+        storeInSlot(outIndex, fresh);
+    }
+    out = fresh;
+}
+
 void TamotoolMainWindow::completeBinaryBuffers(int result, TAMOHDR *out, int outIndex) {
     if (result != 3 || !out) return;
     storeInSlot(outIndex, out);
@@ -269,6 +280,8 @@ bool TamotoolMainWindow::runCommand(const QString &name, const std::function<voi
         reason = QString("the library ended the operation (status %1)").arg(fatal.status());
     } catch (const std::bad_alloc &) {
         reason = "there is not enough memory";
+    } catch (const std::exception &error) {
+        reason = QString::fromLocal8Bit(error.what());
     }
 
     // Inputs stay as they are; the Output slot holds either its old record or

@@ -182,6 +182,24 @@ private:
     // Tells the user that a command arrives with a later version and
     // re-applies the enable rules.
     void commandNotAvailable(const QString &name);
+    // Puts fresh, a binary operation's own result record, in the place of
+    // out (the record getBinaryBuffers prepared for Output slot outIndex),
+    // releasing out; out becomes fresh.
+    void replaceBinaryOutput(TAMOHDR *&out, TAMOHDR *fresh, int outIndex);
+
+    // The command slots' courses (commands.cpp).
+    void runUnary(const QString &name, int code, _OP_TYPE type, bool keepBinary = false);
+    void runComplexPart(const QString &name, int code, _OP_TYPE type, const char *refusal);
+    void runBinary(const QString &name, int code);
+    void dispatchUnary(int code, TAMOHDR *in, TAMOHDR *&out, int result, int outIndex);
+    void replaceUnaryOutput(TAMOHDR *&out, TAMOHDR *fresh, int result, int outIndex);
+    void hogCommand();
+    void showHoGCommand();
+    void cropCommand();
+    void resizeCommand();
+    void markMaxCommand();
+    void pseudoCommand();
+    void pconCommand();
 
     QRadioButton *input1Buttons[8];
     QRadioButton *input2Buttons[8];

@@ -5,21 +5,11 @@
 #include "guitest.h"
 #include "tamotoolchildwindow.h"
 
+using guitest::allZero;
 using guitest::makeImage;
+using guitest::shape;
 
 namespace {
-
-// Dimension lengths as a list, e.g. {4, 3}.
-std::vector<int> shape(TAMOHDR *img) {
-    std::vector<int> lengths;
-    for (int k = 0; k < img->orvndim; ++k) lengths.push_back(img->orvdim[k].dlen);
-    return lengths;
-}
-
-bool allZero(TAMOHDR *img) {
-    const float *values = reinterpret_cast<const float *>(img->orvptr);
-    return std::all_of(values, values + Tamodimen(img, -1), [](float v) { return v == 0.0f; });
-}
 
 // Refuses blocks of a record header's size and more, so that Tamocreate
 // fails while small requests still succeed.

@@ -9,40 +9,7 @@
 
 using guitest::makeImage;
 
-class EnableTest : public PanelTest {
-protected:
-    // One character per group (display, unary, binary): '1' all on, '0' all
-    // off, 'x' when the group's controls disagree.
-    QString groups() {
-        const QStringList display = {"cut",
-                                     "copy",
-                                     "delete",
-                                     "view",
-                                     "increaseBrightness",
-                                     "decreaseBrightness",
-                                     "increaseWarm",
-                                     "decreaseWarm",
-                                     "increaseCool",
-                                     "decreaseCool"};
-        const QStringList unary = {"dx",        "dy",        "dxx",      "dyy",     "dxdy",
-                                   "ccl",       "curvature", "exponent", "inverse", "natlog",
-                                   "laplacian", "histeq",    "pseudo",   "c2mag",   "c2phase",
-                                   "c2real",    "c2imag",    "fft",      "ifft"};
-        const QStringList binary = {"add", "sub", "mul", "div", "pcon"};
-        auto state = [this](const QStringList &actions, const char *box) {
-            QList<bool> on;
-            for (const QString &name : actions)
-                on << find<QAction>((name + "Act").toUtf8().constData())->isEnabled();
-            if (box) {
-                for (QPushButton *button : find<QGroupBox>(box)->findChildren<QPushButton *>())
-                    on << button->isEnabled();
-            }
-            return on.count(true) == on.size() ? '1' : on.count(false) == on.size() ? '0' : 'x';
-        };
-        return QString(state(display, nullptr)) + state(unary, "unaryBox") +
-               state(binary, "binaryBox");
-    }
-};
+using EnableTest = PanelTest;
 
 TEST_F(EnableTest, RadioClicksReapplyTheRules) {
     slot(0) = makeImage(4, 4);

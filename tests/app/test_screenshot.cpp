@@ -1,14 +1,19 @@
-// A picture of the control panel as the offscreen platform draws it. With
-// TAMO_SCREENSHOT set to a file name the picture is also saved there (the
-// README's screenshot is made this way).
+// Pictures of the control panel and of a command's result as the offscreen
+// platform draws them. With TAMO_SCREENSHOT set to a file name the panel is
+// also saved there; with TAMO_SCREENSHOT_RESULT, the image window showing a
+// pseudo-coloured labelling made through the panel's buttons (the README's
+// pictures are made this way).
 #include <QImage>
+#include <QLabel>
 #include <QPixmap>
+#include <QScrollArea>
 #include <QSet>
 
 #include "guitest.h"
+#include "tamotoolchildwindow.h"
 
 TEST_F(PanelTest, ControlPanelDrawsItsWholeCatalogue) {
-    slot(0) = guitest::makeImage(8, 8);
+    put(0, guitest::makeImage(8, 8));
     QMetaObject::invokeMethod(panel, "updateAccessability");
     panel->resize(panel->minimumSizeHint().expandedTo(QSize(900, 560)));
     guitest::waitUntil([] { return false; }, 100);
@@ -23,5 +28,54 @@ TEST_F(PanelTest, ControlPanelDrawsItsWholeCatalogue) {
     EXPECT_GT(colours.size(), 10);
 
     const QString target = qEnvironmentVariable("TAMO_SCREENSHOT");
+    if (!target.isEmpty()) EXPECT_TRUE(picture.save(target));
+}
+
+TEST_F(PanelTest, LabelledRegionsInRandomColoursInAnImageWindow) {
+    // Discs of different brightness on a dark background: CCL labels each,
+    // CMap 6 gives every label its own colour, View shows the result.
+    const int cols = 320, rows = 240;
+    TAMOHDR *discs = put(0, guitest::makeImage(cols, rows));
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < cols; ++x) Tamofpp(discs, y, x, 0.0);
+    for (int i = 0; i < 24; ++i) {
+        const int cx = 25 + (i % 6) * 54, cy = 30 + (i / 6) * 60, radius = 10 + (i * 7) % 15;
+        for (int y = cy - radius; y <= cy + radius; ++y)
+            for (int x = cx - radius; x <= cx + radius; ++x)
+                if (x >= 0 && y >= 0 && x < cols && y < rows &&
+                    (x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius)
+                    Tamofpp(discs, y, x, 60.0 + 8 * i);
+    }
+    select("output", 1);
+    testing::internal::CaptureStdout();
+    {
+        guitest::DialogScript script({guitest::acceptDialog()});
+        press("cclButton");
+    }
+    select("input1", 1);
+    select("output", 2);
+    {
+        guitest::DialogScript script({guitest::enterValue(6)});
+        press("pseudoButton");
+    }
+    QMetaObject::invokeMethod(panel, "view");
+    testing::internal::GetCapturedStdout();
+    guitest::closeMessageBoxes();
+    TamotoolChildWindow *window = panel->childWindows[2];
+    ASSERT_NE(window, nullptr);
+    guitest::settle(100);
+    const QSize label = window->findChild<QLabel *>("imageLabel")->size();
+    const QWidget *view = window->findChild<QScrollArea *>("scrollArea")->viewport();
+    window->hide();
+    window->resize(label + window->size() - view->size());
+    guitest::settle(100);
+
+    const QImage picture = window->grab().toImage();
+    ASSERT_FALSE(picture.isNull());
+    QSet<QRgb> colours;
+    for (int y = 0; y < picture.height(); y += 2)
+        for (int x = 0; x < picture.width(); x += 2) colours.insert(picture.pixel(x, y));
+    EXPECT_GT(colours.size(), 20);
+    const QString target = qEnvironmentVariable("TAMO_SCREENSHOT_RESULT");
     if (!target.isEmpty()) EXPECT_TRUE(picture.save(target));
 }

@@ -1,8 +1,11 @@
 #include "guitest.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFormLayout>
+#include <QGroupBox>
 #include <QImage>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -11,9 +14,14 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 
 #include "tamotoolchildwindow.h"
 
@@ -39,12 +47,40 @@ void record(QWidget *widget, DialogSeen &seen) {
     seen.seen = true;
     seen.className = widget->metaObject()->className();
     seen.title = widget->windowTitle();
+    seen.modal = widget->isModal();
     if (auto *box = qobject_cast<QMessageBox *>(widget)) {
         seen.text = box->text();
     } else if (auto *input = qobject_cast<QInputDialog *>(widget)) {
         seen.text = input->labelText();
-    } else if (auto *label = widget->findChild<QLabel *>()) {
-        seen.text = label->text();
+        seen.inputMode = input->inputMode();
+        if (input->inputMode() == QInputDialog::IntInput) {
+            seen.value = input->intValue();
+            seen.minimum = input->intMinimum();
+            seen.maximum = input->intMaximum();
+            seen.step = input->intStep();
+        } else if (input->inputMode() == QInputDialog::DoubleInput) {
+            seen.value = input->doubleValue();
+            seen.minimum = input->doubleMinimum();
+            seen.maximum = input->doubleMaximum();
+            seen.decimals = input->doubleDecimals();
+        }
+    } else {
+        // A form: a caption label and rows of a label and a line edit.
+        auto *form = widget->findChild<QFormLayout *>();
+        QList<QWidget *> rowLabels;
+        for (QLineEdit *edit : widget->findChildren<QLineEdit *>()) {
+            QWidget *label = form ? form->labelForField(edit) : nullptr;
+            auto *text = qobject_cast<QLabel *>(label);
+            seen.labels << (text ? text->text() : QString());
+            seen.fields << edit->text();
+            rowLabels << label;
+        }
+        for (QLabel *label : widget->findChildren<QLabel *>()) {
+            if (!rowLabels.contains(label)) {
+                seen.text = label->text();
+                break;
+            }
+        }
     }
 }
 
@@ -94,12 +130,16 @@ std::shared_ptr<DialogSeen> answerNextDialog(DialogAction action, int timeoutMs)
     return seen;
 }
 
-struct DialogCloser::State {
+struct DialogScript::State {
     QTimer *timer = nullptr;
-    QStringList closed;
+    QList<DialogAction> actions;
+    QList<DialogSeen> seen;
+    QPointer<QWidget> last;  // the dialog answered last
+    QElapsedTimer sinceLast;
 };
 
-DialogCloser::DialogCloser() : state_(std::make_shared<State>()) {
+DialogScript::DialogScript(QList<DialogAction> actions) : state_(std::make_shared<State>()) {
+    state_->actions = std::move(actions);
     state_->timer = new QTimer(qApp);
     state_->timer->setInterval(10);
     std::weak_ptr<State> weak = state_;
@@ -107,20 +147,40 @@ DialogCloser::DialogCloser() : state_(std::make_shared<State>()) {
         auto state = weak.lock();
         QWidget *modal = QApplication::activeModalWidget();
         if (!state || !modal || !modal->isVisible()) return;
+        if (modal == state->last.data()) {
+            // Left open by its action and nothing came on top of it.
+            if (state->sinceLast.elapsed() > 300) closeDialog(modal);
+            return;
+        }
+        state->last = modal;
+        state->sinceLast.start();
         DialogSeen seen;
         record(modal, seen);
-        state->closed << (seen.text.isEmpty() ? seen.title : seen.text);
-        closeDialog(modal);
+        state->seen << seen;
+        const DialogAction action =
+            state->actions.isEmpty() ? DialogAction() : state->actions.takeFirst();
+        if (action) {
+            action(modal);
+        } else {
+            closeDialog(modal);
+        }
     });
     state_->timer->start();
 }
 
-DialogCloser::~DialogCloser() {
+DialogScript::~DialogScript() {
     delete state_->timer;
 }
 
-QStringList DialogCloser::closed() const {
-    return state_->closed;
+QList<DialogSeen> DialogScript::seen() const {
+    return state_->seen;
+}
+
+QStringList DialogScript::texts() const {
+    QStringList list;
+    for (const DialogSeen &seen : state_->seen)
+        list << (seen.text.isEmpty() ? seen.title : seen.text);
+    return list;
 }
 
 void cancelPendingAnswers() {
@@ -189,12 +249,22 @@ DialogAction fillForm(const QStringList &texts) {
     };
 }
 
-QStringList shownNoticeTexts() {
-    QStringList texts;
+QList<DialogSeen> shownNotices() {
+    QList<DialogSeen> notices;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
         auto *box = qobject_cast<QMessageBox *>(widget);
-        if (box && box->isVisible() && !box->isModal()) texts << box->text();
+        if (box && box->isVisible() && !box->isModal()) {
+            DialogSeen seen;
+            record(box, seen);
+            notices << seen;
+        }
     }
+    return notices;
+}
+
+QStringList shownNoticeTexts() {
+    QStringList texts;
+    for (const DialogSeen &notice : shownNotices()) texts << notice.text;
     return texts;
 }
 
@@ -246,6 +316,10 @@ bool waitUntil(const std::function<bool()> &cond, int timeoutMs) {
     return cond();
 }
 
+void settle(int ms) {
+    waitUntil([] { return false; }, ms);
+}
+
 void installModalWatchdog(int ms) {
     auto *timer = new QTimer(qApp);
     auto since = std::make_shared<QElapsedTimer>();
@@ -293,6 +367,83 @@ TAMOHDR *makeImage(int cols, int rows, int frames, float first, const char *type
     return img;
 }
 
+TAMOHDR *copyImage(const TAMOHDR *img) {
+    TAMOHDR *copy = blankLike(img, img->orvdt);
+    if (copy)
+        std::memcpy(copy->orvptr, img->orvptr,
+                    std::size_t(img->orvbpd) * Tamodimen(const_cast<TAMOHDR *>(img), -1));
+    return copy;
+}
+
+TAMOHDR *blankLike(const TAMOHDR *img, const char *type) {
+    int dims[4] = {img->orvndim, 0, 0, 0};
+    for (int k = 0; k < img->orvndim; ++k) dims[k + 1] = img->orvdim[k].dlen;
+    return Tamocreate(type, dims, 11, 0);
+}
+
+std::vector<int> shape(const TAMOHDR *img) {
+    std::vector<int> lengths;
+    for (int k = 0; k < img->orvndim; ++k) lengths.push_back(img->orvdim[k].dlen);
+    return lengths;
+}
+
+bool allZero(const TAMOHDR *img) {
+    const std::size_t bytes = std::size_t(img->orvbpd) * Tamodimen(const_cast<TAMOHDR *>(img), -1);
+    return std::all_of(img->orvptr, img->orvptr + bytes, [](char b) { return b == 0; });
+}
+
+namespace {
+
+std::string describe(const TAMOHDR *img) {
+    std::string text = img->orvdt;
+    for (int length : shape(img)) text += " " + std::to_string(length);
+    return text;
+}
+
+}  // namespace
+
+testing::AssertionResult sameImage(const TAMOHDR *actual, const TAMOHDR *expected) {
+    if (!actual || !expected) {
+        return testing::AssertionFailure() << (actual ? "expected" : "actual") << " record is null";
+    }
+    if (describe(actual) != describe(expected)) {
+        return testing::AssertionFailure()
+               << "record is " << describe(actual) << ", expected " << describe(expected);
+    }
+    const int n = Tamodimen(const_cast<TAMOHDR *>(actual), -1);
+    const int size = actual->orvbpd;
+    for (int k = 0; k < n; ++k) {
+        if (std::memcmp(actual->orvptr + std::size_t(k) * size,
+                        expected->orvptr + std::size_t(k) * size, size) != 0) {
+            testing::AssertionResult failure = testing::AssertionFailure();
+            failure << "element " << k << " differs";
+            if (actual->dtype == TAMO_32FLT) {
+                failure << ": " << reinterpret_cast<const float *>(actual->orvptr)[k] << " vs "
+                        << reinterpret_cast<const float *>(expected->orvptr)[k];
+            }
+            return failure;
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult floatsNear(const TAMOHDR *actual,
+                                    const std::function<double(int)> &expected, double tolerance) {
+    if (!actual) return testing::AssertionFailure() << "record is null";
+    if (actual->dtype != TAMO_32FLT)
+        return testing::AssertionFailure() << "record is " << actual->orvdt;
+    const float *values = reinterpret_cast<const float *>(actual->orvptr);
+    const int n = Tamodimen(const_cast<TAMOHDR *>(actual), -1);
+    for (int k = 0; k < n; ++k) {
+        const double want = expected(k);
+        if (!(std::fabs(values[k] - want) <= tolerance * std::max(1.0, std::fabs(want)))) {
+            return testing::AssertionFailure()
+                   << "element " << k << " is " << values[k] << ", expected " << want;
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
 }  // namespace guitest
 
 void PanelTest::SetUp() {
@@ -314,7 +465,61 @@ TAMOHDR *&PanelTest::slot(int index) {
     return tool->images[index];
 }
 
+TAMOHDR *PanelTest::put(int index, TAMOHDR *img) {
+    if (slot(index)) Tamofree(slot(index), 7);
+    slot(index) = img;
+    return img;
+}
+
 void PanelTest::select(const char *group, int index) {
     auto *button = find<QRadioButton>(QString("%1_%2").arg(group).arg(index).toUtf8().constData());
     if (button) button->click();
+}
+
+void PanelTest::press(const char *name) {
+    auto *button = find<QPushButton>(name);
+    if (!button) return;
+    EXPECT_TRUE(button->isEnabled()) << name << " is disabled";
+    button->click();
+}
+
+void PanelTest::trigger(const char *name) {
+    auto *action = find<QAction>(name);
+    if (!action) return;
+    EXPECT_TRUE(action->isEnabled()) << name << " is disabled";
+    action->trigger();
+}
+
+void PanelTest::setMode(int mode) {
+    if (panel->modeFlag != mode) find<QAction>("modeAct")->trigger();
+    EXPECT_EQ(panel->modeFlag, mode);
+}
+
+QString PanelTest::groups() {
+    const QStringList display = {"cut",
+                                 "copy",
+                                 "delete",
+                                 "view",
+                                 "increaseBrightness",
+                                 "decreaseBrightness",
+                                 "increaseWarm",
+                                 "decreaseWarm",
+                                 "increaseCool",
+                                 "decreaseCool"};
+    const QStringList unary = {"dx",        "dy",        "dxx",      "dyy",     "dxdy",
+                               "ccl",       "curvature", "exponent", "inverse", "natlog",
+                               "laplacian", "histeq",    "pseudo",   "c2mag",   "c2phase",
+                               "c2real",    "c2imag",    "fft",      "ifft"};
+    const QStringList binary = {"add", "sub", "mul", "div", "pcon"};
+    auto state = [this](const QStringList &actions, const char *box) {
+        QList<bool> on;
+        for (const QString &name : actions)
+            on << find<QAction>((name + "Act").toUtf8().constData())->isEnabled();
+        if (box) {
+            for (QPushButton *button : find<QGroupBox>(box)->findChildren<QPushButton *>())
+                on << button->isEnabled();
+        }
+        return on.count(true) == on.size() ? '1' : on.count(false) == on.size() ? '0' : 'x';
+    };
+    return QString(state(display, nullptr)) + state(unary, "unaryBox") + state(binary, "binaryBox");
 }

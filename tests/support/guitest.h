@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <vector>
 
 #include "tamolib.h"
 #include "tamotool.h"
@@ -40,7 +41,15 @@ struct DialogSeen {
     bool seen = false;
     QString className;  // e.g. "QMessageBox", "QInputDialog"
     QString title;
-    QString text;  // a message box's text or an input dialog's label
+    QString text;  // a message box's text, an input dialog's label or a form's caption
+    bool modal = false;
+    // An input dialog's set-up: QInputDialog::InputMode (-1 for other
+    // dialogs), start value, limits, decimals (double) or step (int).
+    int inputMode = -1;
+    double value = 0, minimum = 0, maximum = 0;
+    int decimals = 0, step = 0;
+    // A form's rows: the label and the initial text of each line edit.
+    QStringList labels, fields;
 };
 
 using DialogAction = std::function<void(QWidget *)>;
@@ -52,20 +61,32 @@ using DialogAction = std::function<void(QWidget *)>;
 // timeoutMs the poller gives up and seen stays false.
 std::shared_ptr<DialogSeen> answerNextDialog(DialogAction action = {}, int timeoutMs = 5000);
 
-// While it lives, rejects every modal dialog that opens (for code that may
-// ask several questions whose answers do not matter to the test).
-class DialogCloser {
+// While it lives, answers the modal dialogs that open one after the other
+// with `actions` in order, and rejects every dialog beyond them. A dialog
+// that an action leaves open (a form refusing its values) counts as a new
+// dialog once another one has been answered on top of it.
+class DialogScript {
 public:
-    DialogCloser();
-    ~DialogCloser();
-    DialogCloser(const DialogCloser &) = delete;
-    DialogCloser &operator=(const DialogCloser &) = delete;
-    // Titles or texts of the dialogs closed so far.
-    QStringList closed() const;
+    explicit DialogScript(QList<DialogAction> actions = {});
+    ~DialogScript();
+    DialogScript(const DialogScript &) = delete;
+    DialogScript &operator=(const DialogScript &) = delete;
+    // Every dialog answered so far, in order.
+    QList<DialogSeen> seen() const;
+    // Their texts (titles where a dialog has no text).
+    QStringList texts() const;
 
 private:
     struct State;
     std::shared_ptr<State> state_;
+};
+
+// While it lives, rejects every modal dialog that opens (for code that may
+// ask several questions whose answers do not matter to the test).
+class DialogCloser : public DialogScript {
+public:
+    // Titles or texts of the dialogs closed so far.
+    QStringList closed() const { return texts(); }
 };
 
 // Stops every poller that has not found its dialog yet.
@@ -78,7 +99,8 @@ DialogAction clickMessageButton(int standardButton);  // a QMessageBox::Standard
 DialogAction enterValue(const QVariant &value);       // QInputDialog: int, double or text
 DialogAction fillForm(const QStringList &texts);      // line edits in order, then accept
 
-// Texts of the visible message boxes that are not modal (timed notices).
+// The visible message boxes that are not modal (timed notices), and their texts.
+QList<DialogSeen> shownNotices();
 QStringList shownNoticeTexts();
 // Closes every visible message box.
 void closeMessageBoxes();
@@ -100,10 +122,43 @@ void installModalWatchdog(int ms);
 // makes it (not registered in the window table).
 TamotoolChildWindow *openWindow(TamotoolMainWindow *panel, int slot);
 
+// Processes events for ms milliseconds (lets timers and notices run).
+void settle(int ms);
+
 // A new zero-filled "float" record of cols x rows (x frames when frames > 0)
 // whose pixel k holds first + k.
 TAMOHDR *makeImage(int cols, int rows, int frames = 0, float first = 0.0f,
                    const char *type = "float");
+// A new record like img: same type and dimensions, same pixels.
+TAMOHDR *copyImage(const TAMOHDR *img);
+// A new zero-filled record of img's dimensions and the given type.
+TAMOHDR *blankLike(const TAMOHDR *img, const char *type = "float");
+// Dimension lengths, e.g. {4, 3} for 4 columns and 3 rows.
+std::vector<int> shape(const TAMOHDR *img);
+// Whether every element is zero.
+bool allZero(const TAMOHDR *img);
+// Same type name, dimensions and pixel bytes (NaN patterns included).
+testing::AssertionResult sameImage(const TAMOHDR *actual, const TAMOHDR *expected);
+// Same dimensions and each element of a "float" record within tolerance of
+// the expected value (a function of the element's index).
+testing::AssertionResult floatsNear(const TAMOHDR *actual,
+                                    const std::function<double(int)> &expected,
+                                    double tolerance = 1e-5);
+
+// Owns a record for the length of a test.
+struct ImageOwner {
+    explicit ImageOwner(TAMOHDR *img = nullptr) : img(img) {}
+    ~ImageOwner() { reset(); }
+    ImageOwner(const ImageOwner &) = delete;
+    ImageOwner &operator=(const ImageOwner &) = delete;
+    void reset(TAMOHDR *next = nullptr) {
+        if (img) Tamofree(img, 7);
+        img = next;
+    }
+    TAMOHDR *get() const { return img; }
+    operator TAMOHDR *() const { return img; }
+    TAMOHDR *img;
+};
 
 }  // namespace guitest
 
@@ -115,11 +170,24 @@ protected:
     void TearDown() override;
 
     TAMOHDR *&slot(int index);
+    // Stores img in slot `index`, releasing the record the slot held; returns img.
+    TAMOHDR *put(int index, TAMOHDR *img);
     // Checks the radio button `index` of a group ("input1", "input2",
     // "output") with a click, as the user would.
     void select(const char *group, int index);
     template <class T>
     T *find(const char *name) const;
+    // Clicks a command button by object name ("dxButton"); fails the test
+    // when the button is disabled (a click would then do nothing).
+    void press(const char *button);
+    // Triggers an action by object name ("fftAct"); fails the test when the
+    // action is disabled.
+    void trigger(const char *action);
+    // Switches the command mode to `mode` (0 or 1) through the Mode action.
+    void setMode(int mode);
+    // The enable state of the three control groups (display, unary, binary),
+    // one character each: '1' all on, '0' all off, 'x' when they disagree.
+    QString groups();
 
     Tamotool *tool = nullptr;
     TamotoolMainWindow *panel = nullptr;
