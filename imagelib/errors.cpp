@@ -20,6 +20,7 @@ void *(*Tamo_alcptr)(size_t, size_t) = calloc;
 void *(*Tamo_realcptr)(void *, size_t) = realloc;
 void (*Tamo_freeptr)(void *) = free;
 void (*Tamo_exitptr)(int) = exit;
+int (*Tamo_progressptr)(int64_t, int64_t) = nullptr;
 
 }  // extern "C"
 

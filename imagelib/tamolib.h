@@ -154,6 +154,17 @@ extern void (*Tamo_freeptr)(void *);
  * that does not return to the library, e.g. one that throws or longjmps. */
 extern void (*Tamo_exitptr)(int);
 
+/* Progress of long operations. When set, a long operator calls it a bounded
+ * number of times per run with the work done so far and the total (in units
+ * of the operator's choosing); a non-zero return asks the operation to stop,
+ * and the operator then returns TAMO_CANCELLED with its output untouched or
+ * released. Default: null (no calls, no cost). The pointer is read from the
+ * thread that called the operator. */
+extern int (*Tamo_progressptr)(int64_t done, int64_t total);
+
+/* Returned by an operator stopped through Tamo_progressptr. */
+#define TAMO_CANCELLED (-100)
+
 /* ---- Record life cycle ---------------------------------------------------- */
 
 /* Creates a record of type `type` (name or alias). dims[0] is the number of
