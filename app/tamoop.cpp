@@ -285,7 +285,10 @@ void TamoOp::unary(int code, TAMOHDR *&in, TAMOHDR *&out) {
             if (!askDouble(code, &value)) return;
             const int rc =
                 compute([&] { return computations::unaryOperation(code, in, out, value); });
-            reportFailure(rc);
+            // flln's -2 says that some values were not positive; their
+            // logarithm is written as 0 and the image is complete, so Ln
+            // reports nothing for it.
+            if (!(code == 17 && rc == -2)) reportFailure(rc);
             return;
         }
     }

@@ -136,9 +136,8 @@ TEST_F(UnaryCommandTest, EveryDialogCodeAsksAndComputesInPlaceAndIntoAnotherSlot
         {"inverseButton", 0, none, 0, pointwise([](float v, float max, double) { return max - v; }),
          false},
         {"natlogButton", 0, none, 0,
-         pointwise([](float v, float, double) { return v > 0 ? std::log(v) : 0.0f; }), false, 0,
-         // Non-positive values give 0 and count as a failure of the operator.
-         "Function returned an error code."},
+         // Non-positive values give 0; the image is complete, so no message.
+         pointwise([](float v, float, double) { return v > 0 ? std::log(v) : 0.0f; }), false},
         {"cclButton", 1, none, 0, pointwise([](float v, float, double) { return std::fabs(v); }),
          false},
         {"histeqButton", 0, none, 0,
