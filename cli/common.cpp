@@ -22,6 +22,7 @@
 #include "atomicfile.h"
 #include "cli.h"
 #include "pictures.h"
+#include "records.h"
 
 namespace cli {
 
@@ -231,9 +232,12 @@ tamo::RecordPtr readImage(const std::string &path, const char *rasterType) {
     if (path == "-" || isOwnFormatName(path)) {
         FILE *fp = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
         if (!fp) throw Failure("cannot open " + quoted(path) + ": " + errnoText());
+        Tamoerr = 0;
         tamo::RecordPtr img(TamoRdImg(fp, 0));
         if (fp != stdin) std::fclose(fp);
-        if (!img) throw Failure("cannot read " + quoted(path) + " as a Tamo image");
+        if (!img)
+            throw Failure("cannot read " + quoted(path) + " as a Tamo image: " +
+                          frontend::readFailureReason(Tamoerr).toStdString());
         return img;
     }
     const TAMODTYPE *type = Tamotype(rasterType);
