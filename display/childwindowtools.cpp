@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QBuffer>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
@@ -12,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QScrollArea>
 #include <QSaveFile>
 #include <QSlider>
 #include <QStringList>
@@ -167,6 +167,10 @@ bool TamotoolChildWindow::pixelUnder(const QMouseEvent *event, int slot, int &co
     const QPointF screen = event->screenPos();
     const QPoint global(static_cast<int>(std::lround(screen.x())),
                         static_cast<int>(std::lround(screen.y())));
+    // Only the picture's visible part counts: a press on the dock or the tool
+    // bar is not one on the picture behind it.
+    const QWidget *viewport = scrollArea->viewport();
+    if (!viewport->rect().contains(viewport->mapFromGlobal(global))) return false;
     const QPoint at = imageLabel->mapFromGlobal(global);
     const double scale = getScaleFromZoom(zoomSlider->value());
     column = static_cast<int>(at.x() / scale);
