@@ -1,35 +1,395 @@
-// The image window's mouse tools and save commands. Until they arrive, the
-// tool bar's profile, histogram and save actions say so, and a Shift press
-// removes a drawn overlay.
+// The image window's mouse tools (click readout and memory, profile,
+// histogram, overlay drawing) and its two save commands.
+#include <QAction>
+#include <QBuffer>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
+#include <QScrollArea>
+#include <QSaveFile>
+#include <QSlider>
+#include <QStringList>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "notices.h"
+#include "plotmainwindow.h"
+#include "tamo++.h"
+#include "tamotool.h"
 #include "tamotoolchildwindow.h"
+#include "tamotoolmainwindow.h"
+
+namespace {
+
+using tamo::columnsOf;
+using tamo::framesOf;
+using tamo::rowsOf;
+
+const char kWriteFailed[] = "output of file to disk failed";
+const int kHistogramBins = 52;
+
+// Own-format names of SaveWorkingImage, compared exactly; any other suffix
+// (".tamo" among them) is a picture format for the toolkit.
+bool isOwnFormatSuffix(const QString &suffix) {
+    for (const char *own : {"TAMO", "Tamo", "ORV", "orv", "tam", "Tam"})
+        if (suffix == QLatin1String(own)) return true;
+    return false;
+}
+
+// Why a picture of `frames` frames cannot be saved as data type `type`;
+// empty when it can.
+QString typeRefusal(const QString &type, int frames) {
+    const QByteArray name = type.toUtf8();
+    const TAMODTYPE *known = name.size() <= 15 ? Tamotype(name.constData()) : nullptr;
+    if (!known) {
+        QStringList names;
+        for (int i = 0; i < std::min(Tamo_Ntyp, tamo::typeTableSize()); ++i)
+            names << QString::fromLatin1(Tamo_Dtyp[i].name);
+        return QString("\"%1\" is not a data type. Valid types: %2.").arg(type, names.join(", "));
+    }
+    // An interleaved type holds its channels as the frames of a pixel.
+    int channels = 0;
+    tamo::visitScalar(known->code,
+                      [&](auto, tamo::ElemLayout layout) { channels = layout.channels; });
+    if (channels == 0 || (channels > 1 && channels != frames))
+        return QString("A picture of %1 frames cannot be saved as %2.").arg(frames).arg(type);
+    return QString();
+}
+
+struct FileCloser {
+    void operator()(FILE *fp) const { std::fclose(fp); }
+};
+
+// Writes img in the own format through a temporary file that replaces `name`
+// only once it is complete. False, with the reason on standard error, when
+// it cannot.
+bool writeOwnFormat(TAMOHDR *img, const QString &name) {
+    // Small images are stored uncompressed, as the library's named-file
+    // writer does.
+    if (tamo::elementCount(img) < 512) img->orvcomp = 0;
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "SaveWorkingImage: %s\n", qUtf8Printable(file.errorString()));
+        return false;
+    }
+    const int fd = ::dup(file.handle());
+    std::unique_ptr<FILE, FileCloser> stream(fd >= 0 ? ::fdopen(fd, "wb") : nullptr);
+    if (!stream) {
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    const bool written = TamoWrImg(img, stream.get(), 0) == -1;
+    // Buffered bytes that cannot be flushed are a failed write as well.
+    errno = 0;
+    const bool closed = std::fclose(stream.release()) == 0;
+    if (!closed) std::fprintf(stderr, "SaveWorkingImage: %s\n", std::strerror(errno));
+    if (!written || !closed) {
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        std::fprintf(stderr, "SaveWorkingImage: %s\n", qUtf8Printable(file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+// Writes image in the picture format its name's suffix names, replacing the
+// file only once the picture is complete. False when the toolkit has no
+// writer for the suffix or the file cannot be written.
+bool writePicture(const QImage &image, const QString &name) {
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, QFileInfo(name).suffix().toLower().toLatin1());
+    if (!writer.write(image)) {
+        std::fprintf(stderr, "SaveWorkingImage: %s\n", qUtf8Printable(writer.errorString()));
+        return false;
+    }
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly) || file.write(encoded) != encoded.size() ||
+        !file.commit()) {
+        std::fprintf(stderr, "SaveWorkingImage: %s\n", qUtf8Printable(file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---- Displayed values -----------------------------------------------------------------
+
+double TamotoolChildWindow::displayed(double v, int offset, float hi, float lo) {
+    const double t = TamoBound(0, v + offset, 255);
+    return TamoBound(0, (t - lo) * 255 / static_cast<double>(hi - lo), 255);
+}
+
+double TamotoolChildWindow::displayedChannel(int c, int row, int column, float hi, float lo) const {
+    const QSlider *offsets[3] = {redSlider, greenSlider, blueSlider};
+    const double v = Tamofgp3d(workImage, channelFrame(c), row, column);
+    return displayed(v, offsets[c]->value(), hi, lo);
+}
+
+// ---- Tool switches ----------------------------------------------------------------------
 
 void TamotoolChildWindow::profile() {
-    notAvailable("The profile tool");
+    profileOn = !profileOn;
+    profileAct->setIconText(profileOn ? "Profiler ON" : "Profiler OFF");
 }
 
 void TamotoolChildWindow::histogram() {
-    notAvailable("The histogram tool");
+    histogramOn = !histogramOn;
+    histogramAct->setIconText(histogramOn ? "Histogram ON" : "Histogram OFF");
 }
 
-void TamotoolChildWindow::save() {
-    notAvailable("Save");
+// ---- Mouse ------------------------------------------------------------------------------
+
+int TamotoolChildWindow::registeredSlot() const {
+    return controlPanel
+               ? controlPanel->getIndexFromChildPtr(const_cast<TamotoolChildWindow *>(this))
+               : -1;
 }
 
-void TamotoolChildWindow::saveBuffer() {
-    notAvailable("SaveWorkingImage");
+bool TamotoolChildWindow::pixelUnder(const QMouseEvent *event, int slot, int &column,
+                                     int &row) const {
+    const QPointF screen = event->screenPos();
+    const QPoint global(static_cast<int>(std::lround(screen.x())),
+                        static_cast<int>(std::lround(screen.y())));
+    // Only the picture's visible part counts: a press on the dock or the tool
+    // bar is not one on the picture behind it.
+    const QWidget *viewport = scrollArea->viewport();
+    if (!viewport->rect().contains(viewport->mapFromGlobal(global))) return false;
+    const QPoint at = imageLabel->mapFromGlobal(global);
+    const double scale = getScaleFromZoom(zoomSlider->value());
+    column = static_cast<int>(at.x() / scale);
+    row = static_cast<int>(at.y() / scale);
+    TAMOHDR *buffer = gTamotool && slot >= 0 && slot < 8 ? gTamotool->images[slot] : nullptr;
+    if (!buffer || !workImage || columnsOf(buffer) != columnsOf(workImage) ||
+        rowsOf(buffer) != rowsOf(workImage))
+        return false;
+    return column >= 0 && column < columnsOf(buffer) && row >= 0 && row < rowsOf(buffer);
 }
 
 void TamotoolChildWindow::mousePressEvent(QMouseEvent *event) {
     if (event->modifiers() & Qt::ShiftModifier) RemoveOverlay();
-    QMainWindow::mousePressEvent(event);
+    // A stroke of the profile tool starts a new trail; the histogram tool
+    // alone gathers strokes.
+    if (profileOn) {
+        trailX.clear();
+        trailY.clear();
+    }
 }
 
 void TamotoolChildWindow::mouseMoveEvent(QMouseEvent *event) {
-    QMainWindow::mouseMoveEvent(event);
+    if (!profileOn && !histogramOn && !drawOverlayOn) return;
+    const int slot = registeredSlot();
+    int column, row;
+    if (slot < 0 || !pixelUnder(event, slot, column, row)) return;
+
+    // The trail shows in red on the pixel under the mouse.
+    if (column < picture->width() && row < picture->height()) {
+        beginDrawing();
+        picture->setPixel(column, row, 0xFFFF0000u);
+        showPicture();
+    }
+    trailX.append(column);
+    trailY.append(row);
+    if (drawOverlayOn && workImage->orvndim == 3 && framesOf(workImage) >= 4)
+        Tamofpp3d(workImage, 3, row, column, 255);
 }
 
 void TamotoolChildWindow::mouseReleaseEvent(QMouseEvent *event) {
-    QMainWindow::mouseReleaseEvent(event);
+    const int slot = registeredSlot();
+    if (slot < 0) return;
+    std::printf("%f ", getScaleFromZoom(zoomSlider->value()));
+    std::fflush(stdout);
+    int column, row;
+    if (!pixelUnder(event, slot, column, row)) return;
+
+    gTamotool->clickX1 = gTamotool->clickX2;
+    gTamotool->clickY1 = gTamotool->clickY2;
+    gTamotool->clickX2 = column;
+    gTamotool->clickY2 = row;
+
+    if ((profileOn || histogramOn) && !trailX.isEmpty() && !trailY.isEmpty()) {
+        if (profileOn) plotProfile();
+        if (histogramOn) plotHistogram();
+    }
+    readOut(gTamotool->images[slot], row, column);
+}
+
+void TamotoolChildWindow::plotProfile() {
+    float hi, lo;
+    contrastBounds(hi, lo);
+    QVector<double> curves[3];
+    const int n = std::min(trailX.size(), trailY.size());
+    for (int k = 0; k < n; ++k)
+        for (int c = 0; c < 3; ++c)
+            curves[c].append((dataMax - dataMin) *
+                             displayedChannel(c, trailY[k], trailX[k], hi, lo) / 255);
+    auto *plot = new MainWindow(this);
+    plot->plotData(curves[0], curves[1], curves[2], PLOT_PROFILE);
+    plot->show();
+}
+
+void TamotoolChildWindow::plotHistogram() {
+    float hi, lo;
+    contrastBounds(hi, lo);
+    QVector<double> bins[3];
+    for (QVector<double> &channel : bins) channel.fill(0.0, kHistogramBins);
+    const int n = std::min(trailX.size(), trailY.size());
+    for (int k = 0; k < n; ++k)
+        for (int c = 0; c < 3; ++c) {
+            const int bin = static_cast<int>(displayedChannel(c, trailY[k], trailX[k], hi, lo) / 5);
+            bins[c][std::clamp(bin, 0, kHistogramBins - 1)] += 1;
+        }
+    auto *plot = new MainWindow(this);
+    plot->plotData(bins[0], bins[1], bins[2], PLOT_HISTOGRAM);
+    plot->show();
+}
+
+void TamotoolChildWindow::readOut(TAMOHDR *buffer, int row, int column) {
+    float hi, lo;
+    contrastBounds(hi, lo);
+    const float span = dataMax - dataMin;
+    const int bufferFrames = framesOf(buffer);
+    if (buffer->orvndim == 3 && (bufferFrames == 3 || bufferFrames == 4)) {
+        float shown[3];
+        for (int c = 0; c < 3; ++c)
+            shown[c] =
+                static_cast<float>(displayedChannel(c, row, column, hi, lo)) * span / 255 + dataMin;
+        const float modified =
+            std::sqrt((shown[0] * shown[0] + shown[1] * shown[1] + shown[2] * shown[2]) / 3);
+        controlPanel->addConsoleOutput(QString::asprintf(
+            "\nModified: [%d , %d] \t  [Bright = %6.3f]\t  [R = %6.2f , G = %6.2f , B = %6.2f]",
+            row, column, modified, shown[0], shown[1], shown[2]));
+
+        float original[3];
+        for (int c = 0; c < 3; ++c)
+            original[c] = static_cast<float>(Tamofgp3d(buffer, c, row, column));
+        const float overlay =
+            framesOf(workImage) == 4 ? static_cast<float>(Tamofgp3d(workImage, 3, row, column)) : 0;
+        const float bright = std::sqrt(
+            (original[0] * original[0] + original[1] * original[1] + original[2] * original[2]) /
+            3);
+        controlPanel->addConsoleOutput(QString::asprintf(
+            "\nOriginal: [%d , %d] \t  [Bright = %6.3f]\t  [R = %6.2f , G = %6.2f , B = %6.2f "
+            "o=%6.2f]",
+            row, column, bright, original[0], original[1], original[2], overlay));
+        return;
+    }
+
+    // One plane: frame 0 under the Bright offset.
+    const double v = Tamofgp3d(workImage, 0, row, column);
+    const float d = static_cast<float>(displayed(v, brightSlider->value(), hi, lo));
+    const float modified = dataMin + d * span / 255;
+    const float original = static_cast<float>(Tamofgp(buffer, row, column));
+    controlPanel->addConsoleOutput(QString("\nModified: [%1 , %2] \t  [Bright = %3]")
+                                       .arg(row)
+                                       .arg(column)
+                                       .arg(modified, 0, 'g', 6));
+    controlPanel->addConsoleOutput(QString("\nOriginal: [%1 , %2] \t  [Bright = %3]")
+                                       .arg(row)
+                                       .arg(column)
+                                       .arg(original, 0, 'g', 6));
+}
+
+// ---- Save -------------------------------------------------------------------------------
+
+void TamotoolChildWindow::save() {
+    const int slot = registeredSlot();
+    TAMOHDR *buffer = gTamotool && slot >= 0 ? gTamotool->images[slot] : nullptr;
+    if (!buffer || !workImage || columnsOf(buffer) != columnsOf(workImage) ||
+        rowsOf(buffer) != rowsOf(workImage))
+        return;
+    float hi, lo;
+    contrastBounds(hi, lo);
+    const float span = dataMax - dataMin;
+    const int cols = columnsOf(buffer);
+    const int rows = rowsOf(buffer);
+
+    if (workImage->orvndim == 3) {
+        // Frames 0..2 as shown in colour, each under its RGB slider offset.
+        const int offsets[3] = {redSlider->value(), greenSlider->value(), blueSlider->value()};
+        const int frames = std::min({3, framesOf(buffer), framesOf(workImage)});
+        for (int c = 0; c < frames; ++c)
+            for (int j = 0; j < rows; ++j)
+                for (int i = 0; i < cols; ++i) {
+                    const float d = static_cast<float>(
+                        displayed(Tamofgp3d(workImage, c, j, i), offsets[c], hi, lo));
+                    Tamofpp3d(buffer, c, j, i, span * d / 255 + dataMin);
+                }
+        return;
+    }
+    // One plane under the Bright offset; the stretch is not held to 0..255
+    // here, so values beyond the window keep their distance from it.
+    const int bright = brightSlider->value();
+    for (int j = 0; j < rows; ++j)
+        for (int i = 0; i < cols; ++i) {
+            const double t = TamoBound(0, Tamofgp3d(workImage, 0, j, i) + bright, 255);
+            Tamofpp3d(buffer, 0, j, i, (t - lo) * 255 / (hi - lo) * span / 255 + dataMin);
+        }
+}
+
+QImage TamotoolChildWindow::shownImage() const {
+    if (!workImage) return *picture;
+    return picture->copy(0, 0, std::min(columnsOf(workImage), picture->width()),
+                         std::min(rowsOf(workImage), picture->height()));
+}
+
+void TamotoolChildWindow::saveBuffer() {
+    const QString name = QFileDialog::getSaveFileName(
+        this, tr("SaveAs File"), QDir::homePath(),
+        tr("Images (*.png *.xpm *.jpg *.TAMO *.Tamo *.Tam *.tam *.orv *.ORV)"));
+    if (name.isEmpty()) return;
+    const QImage image = shownImage();
+
+    if (!isOwnFormatSuffix(QFileInfo(name).suffix())) {
+        if (!writePicture(image, name)) showModalMessage(kWriteFailed);
+        return;
+    }
+
+    bool ok = false;
+    QString type = QInputDialog::getText(this, tr("QInputDialog::getText()"), tr("TAMO data type:"),
+                                         QLineEdit::Normal, "float", &ok);
+    if (!ok) return;
+    if (type.isEmpty()) type = "float";
+    // Red, green and blue of what is shown, and the overlay marks of a
+    // fourth working frame; a grey window gives three frames as well.
+    const bool hasWork3d = workImage && workImage->orvndim == 3;
+    const int frames = hasWork3d ? std::max(3, framesOf(workImage)) : 3;
+    const QString refusal = typeRefusal(type, frames);
+    if (!refusal.isEmpty()) {
+        showModalMessage(refusal);
+        return;
+    }
+    const int dims[4] = {3, image.width(), image.height(), frames};
+    tamo::RecordPtr out(Tamocreate(type.toUtf8().constData(), dims, TAMO_CREATE_ZEROED, 0));
+    if (!out) {
+        showModalMessage(kWriteFailed);
+        return;
+    }
+    const bool overlay = hasWork3d && framesOf(workImage) == 4;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            Tamofpp3d(out.get(), 0, y, x, qRed(pixel));
+            Tamofpp3d(out.get(), 1, y, x, qGreen(pixel));
+            Tamofpp3d(out.get(), 2, y, x, qBlue(pixel));
+            if (overlay) Tamofpp3d(out.get(), 3, y, x, Tamofgp3d(workImage, 3, y, x));
+        }
+    }
+    if (!writeOwnFormat(out.get(), name)) showModalMessage(kWriteFailed);
 }

@@ -339,13 +339,18 @@ void TamotoolChildWindow::getRGB(int &red, int &green, int &blue) {
     blue = brightSlider->value() + coolSlider->value();
 }
 
+void TamotoolChildWindow::contrastBounds(float &hi, float &lo) const {
+    const int level = levelSlider->value();
+    hi = static_cast<float>(level + windowSlider->value());
+    lo = static_cast<float>(level);
+    if (hi - lo == 0.0f) hi = static_cast<float>(static_cast<double>(hi) + 0.0001);
+}
+
 void TamotoolChildWindow::changeRGB(int red, int green, int blue) {
     const int level = levelSlider->value();
     const int windowWidth = windowSlider->value();
-    float hi = static_cast<float>(level + windowWidth);
-    const float lo = static_cast<float>(level);
-    // A zero window becomes a threshold at the level.
-    if (hi - lo == 0.0f) hi = static_cast<float>(static_cast<double>(hi) + 0.0001);
+    float hi, lo;
+    contrastBounds(hi, lo);
     lastOffsets[0] = red;
     lastOffsets[1] = green;
     lastOffsets[2] = blue;
@@ -427,19 +432,18 @@ void TamotoolChildWindow::NewImage() {
 
         if (framesOf(workImage) == 4 && overlayCheck->isChecked()) {
             // Marks of frame 3 in red over what is shown (dark red over
-            // bright pixels); the rest of the picture stays as it is.
+            // bright pixels); the rest of the picture stays as it is. Marks
+            // are kept at the image pixel they were drawn on, so they stay in
+            // place at any zoom.
             const float *marks = data + 3 * plane;
-            for (int i = 0; i < rows; ++i) {
-                for (int j = 0; j < cols; ++j) {
+            for (int i = 0; i < std::min(rows, height); ++i) {
+                for (int j = 0; j < std::min(cols, width); ++j) {
                     const long long k = static_cast<long long>(i) * cols + j;
                     if (marks[k] == 0.0f) continue;
-                    const int x = static_cast<int>(j / scale);
-                    const int y = static_cast<int>(i / scale);
-                    if (x >= width || y >= height) continue;
                     const int e = tamo::truncToInt32(red[k]);
                     const uint32_t mark =
                         e <= 128 ? 0xFFFF0000u : 0xFF000000u | ((255u - e) & 0xFFu) << 16;
-                    reinterpret_cast<uint32_t *>(picture->scanLine(y))[x] = mark;
+                    reinterpret_cast<uint32_t *>(picture->scanLine(i))[j] = mark;
                 }
             }
         } else {
@@ -701,8 +705,4 @@ void TamotoolChildWindow::addLayoutElements() {
 
 void TamotoolChildWindow::closeEvent(QCloseEvent *event) {
     event->accept();
-}
-
-void TamotoolChildWindow::notAvailable(const QString &name) {
-    showTimedNote(name + " is not available yet.", 3000);
 }

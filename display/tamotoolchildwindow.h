@@ -139,8 +139,30 @@ private:
     // Frame of workImage feeding channel c: c itself, or 0 for a record of
     // fewer than three frames.
     int channelFrame(int c) const;
-    // A timed notice for the tools that arrive in a later version.
-    void notAvailable(const QString &name);
+    // Contrast stretch of the Level and Window sliders: displayed values run
+    // from lo (0) to hi (255); a zero window becomes a threshold at the level.
+    void contrastBounds(float &hi, float &lo) const;
+    // Displayed value 0..255 (not truncated) of working value v under channel
+    // offset `offset` and the stretch lo..hi.
+    static double displayed(double v, int offset, float hi, float lo);
+    // Displayed value of channel c (0 red, 1 green, 2 blue) at (row, column):
+    // its working frame under the channel's RGB slider offset.
+    double displayedChannel(int c, int row, int column, float hi, float lo) const;
+
+    // The user slot this window is registered for in the control panel's
+    // table, -1 when it is not.
+    int registeredSlot() const;
+    // The picture pixel under the mouse of `event`: true when it lies in the
+    // image of user slot `slot`.
+    bool pixelUnder(const QMouseEvent *event, int slot, int &column, int &row) const;
+    // Plot windows of the trail's displayed values and of their histogram.
+    void plotProfile();
+    void plotHistogram();
+    // The values at (row, column) of the buffer and as displayed, to the
+    // control panel's console.
+    void readOut(TAMOHDR *buffer, int row, int column);
+    // The picture shown, at the image's own size (the picture may be wider).
+    QImage shownImage() const;
 
     // Parameters and picture state of the last redraw, so that a redraw
     // asked again with the same values onto an unchanged picture is skipped
