@@ -73,6 +73,11 @@ protected:
         file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
         return file.fileName();
     }
+    // The record in the input file the runner left in `folder`.
+    static tamo::RecordPtr sentFile(const QString &folder) {
+        return testsupport::readOwnFormat(
+            QFile::encodeName(folder + "/ImgViewTempInput.Tamo").toStdString());
+    }
     QString console() const { return find<QPlainTextEdit>("console")->toPlainText(); }
     bool rerunEnabled() const { return find<QAction>("rerunAct")->isEnabled(); }
 
@@ -103,14 +108,9 @@ TEST_F(ScriptTest, TheResultComesBackUnconvertedWhereverTheScriptLives) {
         trigger("runScriptAct");
 
         EXPECT_EQ(answers.messages, QStringList());
-        ASSERT_NE(slot(2), nullptr);
         EXPECT_TRUE(sameImage(slot(2), slot(1)));
-        EXPECT_NE(slot(2), slot(1));
         EXPECT_EQ(tool->imageNames[2], QString("ReturnedFromScript"));
-        EXPECT_TRUE(sameImage(testsupport::readOwnFormat(
-                                  QFile::encodeName(path + "/ImgViewTempInput.Tamo").toStdString())
-                                  .get(),
-                              slot(1)));
+        EXPECT_TRUE(sameImage(sentFile(path).get(), slot(1)));
         EXPECT_FALSE(QFile::exists(path + "/ImgViewTempOutput.Tamo"));
         EXPECT_TRUE(console().endsWith("\nScript started...Script completed\n"));
         EXPECT_TRUE(rerunEnabled());
@@ -135,8 +135,9 @@ TEST_F(ScriptTest, WithoutAUsableResultEverySlotStays) {
         {"input not writable", "touch ran\n", "ImgViewTempInput.Tamo",
          "Cannot write the script's input file ", false, true},
     };
-    TAMOHDR *kept1 = put(1, makeImage(3, 3)), *kept2 = put(2, makeImage(2, 2, 0, 7.0f));
-    guitest::ImageOwner truth1(guitest::copyImage(kept1)), truth2(guitest::copyImage(kept2));
+    guitest::ImageOwner truth1(makeImage(3, 3)), truth2(makeImage(2, 2, 0, 7.0f));
+    put(1, guitest::copyImage(truth1));
+    put(2, guitest::copyImage(truth2));
     select("output", 1);
     select("input2", 2);
     for (const Case &c : cases) {
@@ -151,8 +152,6 @@ TEST_F(ScriptTest, WithoutAUsableResultEverySlotStays) {
         EXPECT_EQ(QFile::exists(folder + "/ran"), c.ran);
         EXPECT_FALSE(QFile::exists(folder + "/ImgViewTempOutput.Tamo"));
         EXPECT_EQ(rerunEnabled(), c.rerun);
-        EXPECT_EQ(slot(1), kept1);
-        EXPECT_EQ(slot(2), kept2);
         EXPECT_TRUE(sameImage(slot(1), truth1));
         EXPECT_TRUE(sameImage(slot(2), truth2));
     }
@@ -193,7 +192,6 @@ TEST_F(ScriptTest, ReRunSendsTheCurrentOutputToTheLastScript) {
     const QString folder = dir.filePath("rerun");
     const QString path =
         script(folder,
-               "echo run >> runs\n"
                "if [ -f prepared.Tamo ]; then mv prepared.Tamo ImgViewTempOutput.Tamo\n"
                "else cp ImgViewTempInput.Tamo ImgViewTempOutput.Tamo; fi\n");
     guitest::ImageOwner sent(makeImage(4, 3, 0, 1.0f, "32flt")),
@@ -209,8 +207,7 @@ TEST_F(ScriptTest, ReRunSendsTheCurrentOutputToTheLastScript) {
         EXPECT_EQ(answers.messages, QStringList());
     }
     EXPECT_TRUE(sameImage(slot(3), prepared));
-    const std::string input = QFile::encodeName(folder + "/ImgViewTempInput.Tamo").toStdString();
-    EXPECT_TRUE(sameImage(testsupport::readOwnFormat(input).get(), sent));
+    EXPECT_TRUE(sameImage(sentFile(folder).get(), sent));
 
     {
         Responder answers("");
@@ -218,11 +215,8 @@ TEST_F(ScriptTest, ReRunSendsTheCurrentOutputToTheLastScript) {
         EXPECT_EQ(answers.fileDialogs, 0);
         EXPECT_EQ(answers.messages, QStringList());
     }
-    EXPECT_TRUE(sameImage(testsupport::readOwnFormat(input).get(), prepared));
+    EXPECT_TRUE(sameImage(sentFile(folder).get(), prepared));
     EXPECT_TRUE(sameImage(slot(3), prepared));
-    QFile runs(folder + "/runs");
-    ASSERT_TRUE(runs.open(QIODevice::ReadOnly));
-    EXPECT_EQ(runs.readAll(), QByteArray("run\nrun\n"));
 
     // After a ReRun, Run Script asks for a script again.
     Responder answers("");
