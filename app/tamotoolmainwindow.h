@@ -105,6 +105,13 @@ public:
     char scriptInputPath[256];
     char scriptDir[256];
     char scriptPath[256];
+    // The same four paths at full length (local 8-bit encoding), which the
+    // script runner uses; the arrays above hold them only when they fit in
+    // 255 bytes and are empty otherwise.
+    QByteArray fullScriptOutputPath;
+    QByteArray fullScriptInputPath;
+    QByteArray fullScriptDir;
+    QByteArray fullScriptPath;
     bool rerunFlag;
     int32_t modeFlag;
 
