@@ -122,6 +122,7 @@ int run(const std::function<int()> &computation) {
     QTimer delay;
     delay.setSingleShot(true);
     QObject::connect(&delay, &QTimer::timeout, &loop, [&] {
+        if (finished) return;  // ended in the same round of events
         dialog = std::make_unique<QProgressDialog>(commandName, QObject::tr("Cancel"), 0, 0,
                                                    commandParent);
         dialog->setWindowTitle(commandName);
