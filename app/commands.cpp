@@ -53,10 +53,17 @@ bool isColourPictureFor(const TAMOHDR *out, const TAMOHDR *like) {
 
 void TamotoolMainWindow::dispatchUnary(int code, TAMOHDR *in, TAMOHDR *&out, int result,
                                        int outIndex) {
-    TAMOHDR *prepared = out;
+    // Colour to grey may release the prepared record and make another one;
+    // the slot follows it even when the command stops right after that.
+    struct FollowReplacement {
+        TAMOHDR *const prepared;
+        TAMOHDR *&out;
+        const int slot;
+        ~FollowReplacement() {
+            if (out != prepared && gTamotool) gTamotool->images[slot] = out;
+        }
+    } follow{out, out, result == 1 ? kWorkSlot : outIndex};
     op->unary(code, in, out);
-    // The operator released the prepared record and made another one.
-    if (out != prepared && gTamotool) gTamotool->images[result == 1 ? kWorkSlot : outIndex] = out;
 }
 
 void TamotoolMainWindow::replaceUnaryOutput(TAMOHDR *&out, TAMOHDR *fresh, int result,
@@ -302,8 +309,8 @@ void TamotoolMainWindow::pconCommand() {
         // segmentation's result is not thrown away.
         auto finish = [&] {
             if (result == 3 && out == pendingOutput) {
-                Tamofree(out, 7);
                 pendingOutput = nullptr;
+                releaseRecord(out);
             }
             updateAccessability();
         };
@@ -343,7 +350,23 @@ void TamotoolMainWindow::pconCommand() {
             return finish();
         }
         disableButtons();
-        const int rc = TamoOp::compute([&] { return computations::pcon(in1, in2, p); });
+        // The segmentation changes the estimate and the data's border in
+        // place; it works on copies, which go back into the inputs' own
+        // records only when it succeeds, so that a cancelled or failed run
+        // leaves both as they were. One record as both inputs stays one.
+        Record estimate = computations::copyOf(in1);
+        Record data = in2 == in1 ? nullptr : computations::copyOf(in2);
+        if (!estimate || (in2 != in1 && !data)) {
+            finish();
+            return TamoOp::reportFailure(computations::kNoRecord);
+        }
+        TAMOHDR *const dataRecord = data ? data.get() : estimate.get();
+        const int rc =
+            TamoOp::compute([&] { return computations::pcon(estimate.get(), dataRecord, p); });
+        if (rc == 0) {
+            computations::copyPixels(estimate.get(), in1);
+            if (data) computations::copyPixels(data.get(), in2);
+        }
         finish();
         TamoOp::reportFailure(rc);
     });

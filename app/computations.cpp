@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "records.h"
+#include "tamo++.h"
 #include "tamoops.h"
 
 namespace computations {
@@ -115,6 +117,17 @@ int rowsOf(const TAMOHDR *img) {
 
 int framesOf(const TAMOHDR *img) {
     return img->orvndim >= 3 ? img->orvdim[2].dlen : 1;
+}
+
+Record copyOf(const TAMOHDR *img) {
+    Record copy(frontend::createLike(const_cast<TAMOHDR *>(img), img->orvdt).release());
+    if (copy) copyPixels(img, copy.get());
+    return copy;
+}
+
+void copyPixels(const TAMOHDR *from, TAMOHDR *to) {
+    std::memcpy(to->orvptr, from->orvptr,
+                static_cast<std::size_t>(tamo::elementCount(from)) * from->orvbpd);
 }
 
 Record threeFrameFloat(const TAMOHDR *like) {

@@ -35,6 +35,13 @@ int columnsOf(const TAMOHDR *img);
 int rowsOf(const TAMOHDR *img);
 int framesOf(const TAMOHDR *img);
 
+// A new record of img's type and dimensions holding the same pixels, or null
+// after the library's report.
+Record copyOf(const TAMOHDR *img);
+// Copies the pixels of from into to, a record of the same type and
+// dimensions (one made by copyOf).
+void copyPixels(const TAMOHDR *from, TAMOHDR *to);
+
 // A new zero-filled "float" record of like's columns and rows with three
 // frames (a colour picture), or null after the library's report.
 Record threeFrameFloat(const TAMOHDR *like);

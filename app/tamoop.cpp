@@ -1,6 +1,5 @@
 #include "tamoop.h"
 
-#include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QEventLoop>
@@ -15,6 +14,7 @@
 #include <cstdio>
 
 #include "computations.h"
+#include "longwork.h"
 #include "notices.h"
 #include "tamoops.h"
 #include "tamotool.h"
@@ -88,12 +88,7 @@ TamotoolMainWindow *TamoOp::panel() const {
 // ---- Helpers shared with the command slots -------------------------------------------
 
 int TamoOp::compute(const std::function<int()> &computation) {
-    // Restored on every way out, the fatal paths of the library included.
-    struct BusyCursor {
-        BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-        ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    } busy;
-    return computation();
+    return longwork::run(computation);
 }
 
 void TamoOp::reportFailure(int rc) {

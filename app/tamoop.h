@@ -51,7 +51,9 @@ public:
     // data type and returns false.
     bool acceptsInput(const QString &command, InputNeed need, const TAMOHDR *in);
 
-    // Runs a computation with the busy cursor shown; returns its result.
+    // Runs a computation on the worker thread of the running command
+    // (longwork::run); returns its result. Throws longwork::Cancelled when
+    // the user cancelled it, and what the computation threw.
     static int compute(const std::function<int()> &computation);
 
     // Tells the user about a non-zero result that has no message of its own.

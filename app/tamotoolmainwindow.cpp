@@ -16,10 +16,12 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <new>
 
-#include "tamo++.h"
+#include "longwork.h"
 #include "notices.h"
+#include "tamo++.h"
 #include "records.h"
 #include "tamoop.h"
 #include "tamoops.h"
@@ -58,7 +60,9 @@ TamotoolMainWindow::TamotoolMainWindow()
       scriptPath{},
       rerunFlag(false),
       modeFlag(0),
-      pendingOutput(nullptr) {
+      pendingOutput(nullptr),
+      commandRunning(false),
+      slotsBefore{} {
     createLayout();
     createActions();
     createMenus();
@@ -165,8 +169,23 @@ int TamotoolMainWindow::getRadioButtonStatus(_RADIO_GROUP group) {
 void TamotoolMainWindow::storeInSlot(int index, TAMOHDR *img) {
     if (!gTamotool || index < 0 || index > kWorkSlot) return;
     TAMOHDR *&slot = slotRef(index);
-    if (slot && slot != img) Tamofree(slot, 7);
+    if (slot && slot != img) releaseRecord(slot);
     slot = img;
+}
+
+void TamotoolMainWindow::releaseRecord(TAMOHDR *img) {
+    if (!img) return;
+    if (commandRunning)
+        retired.append(img);
+    else
+        Tamofree(img, 7);
+}
+
+bool TamotoolMainWindow::isHeld(const TAMOHDR *img) const {
+    if (img == clipboardImage || img == pendingOutput) return true;
+    for (int i = 0; i <= kWorkSlot; ++i)
+        if (slotImage(i) == img) return true;
+    return false;
 }
 
 int TamotoolMainWindow::getUnaryBuffers(TAMOHDR *&in, TAMOHDR *&out, int &outIndex, _OP_TYPE type) {
@@ -253,8 +272,8 @@ void TamotoolMainWindow::completeUnaryMove(int result, int outIndex) {
 void TamotoolMainWindow::replaceBinaryOutput(TAMOHDR *&out, TAMOHDR *fresh, int outIndex) {
     if (out && out == pendingOutput) {
         // Held by no slot yet: completeBinaryBuffers stores the new record.
-        Tamofree(out, 7);
         pendingOutput = fresh;
+        releaseRecord(out);
     } else {
         storeInSlot(outIndex, fresh);
     }
@@ -270,32 +289,71 @@ void TamotoolMainWindow::completeBinaryBuffers(int result, TAMOHDR *out, int out
 // ---- The command boundary ------------------------------------------------------------
 
 bool TamotoolMainWindow::runCommand(const QString &name, const std::function<void()> &body) {
+    // One command at a time: one started meanwhile (from a timer, say, while
+    // the first waits for its computation) is refused.
+    if (commandRunning) return false;
+    commandRunning = true;
+    for (int i = 0; i <= kWorkSlot; ++i) slotsBefore[i] = slotImage(i);
+    retired.clear();
+    const longwork::CommandScope scope(name, this);
+
     QString reason;
     try {
         body();
         // A finished command has stored or released its own output.
         pendingOutput = nullptr;
+        endCommand();
         return true;
+    } catch (const longwork::Cancelled &) {
+        rollBackCommand();
+        updateAccessability();
+        addConsoleOutput("\n" + name + " cancelled");
+        return false;
     } catch (const TamoFatal &fatal) {
         reason = QString("the library ended the operation (status %1)").arg(fatal.status());
     } catch (const std::bad_alloc &) {
         reason = "there is not enough memory";
     } catch (const std::exception &error) {
         reason = QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        reason = "an unexpected error";
     }
 
     // Inputs stay as they are; the Output slot holds either its old record or
     // the whole zero-filled one prepared for the result.
     storeInSlot(kWorkSlot, nullptr);
-    if (pendingOutput) {
-        bool held = pendingOutput == clipboardImage;
-        for (int i = 0; i <= kWorkSlot; ++i) held = held || slotImage(i) == pendingOutput;
-        if (!held) Tamofree(pendingOutput, 7);
-        pendingOutput = nullptr;
-    }
+    TAMOHDR *unstored = pendingOutput;
+    pendingOutput = nullptr;
+    releaseRecord(unstored);
+    endCommand();
     updateAccessability();
     showModalMessage(QString("%1 stopped: %2.").arg(name, reason));
     return false;
+}
+
+void TamotoolMainWindow::endCommand() {
+    commandRunning = false;
+    QList<TAMOHDR *> dropped;
+    dropped.swap(retired);
+    std::sort(dropped.begin(), dropped.end());
+    dropped.erase(std::unique(dropped.begin(), dropped.end()), dropped.end());
+    for (TAMOHDR *img : dropped)
+        if (!isHeld(img)) Tamofree(img, 7);
+}
+
+void TamotoolMainWindow::rollBackCommand() {
+    QList<TAMOHDR *> made = retired;
+    made.append(pendingOutput);
+    pendingOutput = nullptr;
+    if (gTamotool) {
+        for (int i = 0; i <= kWorkSlot; ++i) {
+            made.append(slotRef(i));
+            slotRef(i) = slotsBefore[i];
+        }
+    }
+    retired = made;
+    // Whatever the slots no longer hold came from the command.
+    endCommand();
 }
 
 // ---- Enable rules --------------------------------------------------------------------

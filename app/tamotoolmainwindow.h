@@ -70,11 +70,17 @@ public:
     // releasing the slot's former image; result 0: nothing to do.
     void completeBinaryBuffers(int result, TAMOHDR *out, int outIndex);
 
-    // The command boundary: runs body; when the image library ends it (or
-    // memory runs out) the work slot and any record held by no slot are
-    // released, every slot keeps a whole record, the enable rules are
-    // re-applied and the user is told which command stopped. Returns true
-    // when body ran to its end.
+    // The command boundary: runs body, whose computations (TamoOp::compute)
+    // run on a worker thread under a progress dialog named `name`. Records
+    // that the command takes out of the slots are released only when it
+    // ends. When the user cancels the computation, every slot gets back the
+    // record it held before the command (same record, same pixels) and what
+    // the command made is released. When the image library ends the command
+    // (or memory runs out, or anything else is thrown, on either thread) the
+    // work slot and any record held by no slot are released, every slot
+    // keeps a whole record and the user is told which command stopped. Both
+    // re-apply the enable rules. Returns true when body ran to its end; false
+    // as well, doing nothing, while another command is running.
     bool runCommand(const QString &name, const std::function<void()> &body);
 
     void changeDisplayAccess(bool enabled);
@@ -184,6 +190,18 @@ private:
 
     // Stores img in user slot `index`, releasing what the slot held before.
     void storeInSlot(int index, TAMOHDR *img);
+    // Releases img, a record just taken out of a slot or made by the
+    // running command; during a command only once the command has ended.
+    void releaseRecord(TAMOHDR *img);
+    // Whether a slot, the clipboard or the pending output holds img.
+    bool isHeld(const TAMOHDR *img) const;
+    // Ends the running command: releases the records it took out of the
+    // slots that no slot holds any more.
+    void endCommand();
+    // Ends the running command as if it had not run: every slot gets back
+    // what it held when the command began, and what the command made is
+    // released.
+    void rollBackCommand();
     // Deletes the image window registered for user slot `index`, if any.
     void destroyChildWindow(int index);
     // Tells the user that a command arrives with a later version and
@@ -215,6 +233,12 @@ private:
 
     // A binary command's output while the Output slot still holds an input.
     TAMOHDR *pendingOutput;
+
+    // The running command: the slots as it found them, and the records it
+    // took out of them (or made and dropped) whose release waits for its end.
+    bool commandRunning;
+    TAMOHDR *slotsBefore[9];
+    QList<TAMOHDR *> retired;
 
     QMenu *fileMenu;
     QMenu *editMenu;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "progress.h"
 
 namespace {
 
@@ -59,6 +60,8 @@ int runCommand(const cli::Command &command, const std::vector<std::string> &args
     const char *name = command.name;
     try {
         cli::Options opts = cli::parseOptions(command, args);
+        // Gone (and erased) before any message below is printed.
+        cli::ProgressBar progress(name);
         int status = command.run(opts);
         std::fflush(stdout);
         return status;

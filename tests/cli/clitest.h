@@ -7,11 +7,15 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -90,6 +94,79 @@ inline Result run(const std::vector<std::string> &args, const std::string &input
     }
     r.out = readFile(out);
     r.err = readFile(err);
+    return r;
+}
+
+// Runs the tool with `args` with its standard error on a pseudo-terminal
+// (standard input empty, standard output to a file) and collects what the
+// terminal received in `err`. With `interruptOn` given, sends SIGINT (as
+// Ctrl-C does) once the terminal has shown that text. A run still going
+// after two minutes is killed.
+inline Result runOnTerminal(const std::vector<std::string> &args,
+                            const std::string &interruptOn = {}) {
+    TempDir io;
+    const std::string out = io.file("stdout");
+    std::vector<std::string> argv{TAMO_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char *> cargv;
+    for (auto &a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+
+    Result r;
+    int master = -1, terminal = -1;
+    if (openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0) return r;
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        int fdIn = open("/dev/null", O_RDONLY);
+        int fdOut = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fdIn < 0 || fdOut < 0) _exit(127);
+        dup2(fdIn, 0);
+        dup2(fdOut, 1);
+        dup2(terminal, 2);
+        close(master);
+        close(terminal);
+        // As in an interactive shell, whatever ran the tests.
+        signal(SIGINT, SIG_DFL);
+        execv(cargv[0], cargv.data());
+        _exit(127);
+    }
+    // The terminal stays open here until the end: once no one has it open,
+    // the last things written to it may be lost.
+    auto drain = [&](int waitMs) {
+        pollfd ready{master, POLLIN, 0};
+        while (poll(&ready, 1, waitMs) > 0) {
+            char buffer[4096];
+            const ssize_t got = read(master, buffer, sizeof buffer);
+            if (got <= 0) return;
+            r.err.append(buffer, static_cast<std::size_t>(got));
+            waitMs = 0;
+        }
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    bool interrupted = false;
+    while (pid > 0) {
+        drain(50);
+        if (!interrupted && !interruptOn.empty() && r.err.find(interruptOn) != std::string::npos) {
+            kill(pid, SIGINT);
+            interrupted = true;
+        }
+        int wstatus = 0;
+        if (waitpid(pid, &wstatus, WNOHANG) == pid) {
+            drain(50);
+            if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
+            if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &wstatus, 0);
+            break;
+        }
+    }
+    close(terminal);
+    close(master);
+    r.out = readFile(out);
     return r;
 }
 

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -84,6 +85,14 @@ void record(QWidget *widget, DialogSeen &seen) {
     }
 }
 
+// The modal widget a dialog answerer should act on: progress dialogs come
+// and go with the computation and are left to ProgressWatch.
+QWidget *modalToAnswer() {
+    QWidget *modal = QApplication::activeModalWidget();
+    if (qobject_cast<QProgressDialog *>(modal)) return nullptr;
+    return modal;
+}
+
 void closeDialog(QWidget *widget) {
     if (auto *dialog = qobject_cast<QDialog *>(widget)) {
         dialog->reject();
@@ -101,7 +110,7 @@ std::shared_ptr<DialogSeen> answerNextDialog(DialogAction action, int timeoutMs)
     clock->start();
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [=]() {
-        QWidget *modal = QApplication::activeModalWidget();
+        QWidget *modal = modalToAnswer();
         if (modal && modal->isVisible()) {
             // One dialog per answer: stop before acting, since the action
             // may open the next dialog.
@@ -145,7 +154,7 @@ DialogScript::DialogScript(QList<DialogAction> actions) : state_(std::make_share
     std::weak_ptr<State> weak = state_;
     QObject::connect(state_->timer, &QTimer::timeout, [weak]() {
         auto state = weak.lock();
-        QWidget *modal = QApplication::activeModalWidget();
+        QWidget *modal = modalToAnswer();
         if (!state || !modal || !modal->isVisible()) return;
         if (modal == state->last.data()) {
             // Left open by its action and nothing came on top of it.
@@ -181,6 +190,58 @@ QStringList DialogScript::texts() const {
     for (const DialogSeen &seen : state_->seen)
         list << (seen.text.isEmpty() ? seen.title : seen.text);
     return list;
+}
+
+struct ProgressWatch::State {
+    QTimer *timer = nullptr;
+    std::function<bool(QProgressDialog *)> onPoll;
+    QPointer<QProgressDialog> last;
+    ProgressSeen seen;
+};
+
+ProgressWatch::ProgressWatch(std::function<bool(QProgressDialog *)> onPoll)
+    : state_(std::make_shared<State>()) {
+    state_->onPoll = std::move(onPoll);
+    state_->timer = new QTimer(qApp);
+    state_->timer->setInterval(10);
+    std::weak_ptr<State> weak = state_;
+    QObject::connect(state_->timer, &QTimer::timeout, [weak]() {
+        auto state = weak.lock();
+        if (!state) return;
+        QProgressDialog *dialog = nullptr;
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *candidate = qobject_cast<QProgressDialog *>(widget);
+            if (candidate && candidate->isVisible()) dialog = candidate;
+        }
+        if (!dialog) return;
+        ProgressSeen &seen = state->seen;
+        if (dialog != state->last.data()) {
+            state->last = dialog;
+            ++seen.shown;
+            seen.label = dialog->labelText();
+            seen.applicationModal = dialog->windowModality() == Qt::ApplicationModal;
+        }
+        seen.maximum = dialog->maximum();
+        seen.value = dialog->value();
+        if (seen.cancelled || !state->onPoll || !state->onPoll(dialog)) return;
+        auto *cancel = dialog->findChild<QPushButton *>();
+        if (!cancel) {
+            ADD_FAILURE() << "the progress dialog has no Cancel button";
+            return;
+        }
+        seen.cancelled = true;
+        seen.sinceCancel.start();
+        cancel->click();
+    });
+    state_->timer->start();
+}
+
+ProgressWatch::~ProgressWatch() {
+    delete state_->timer;
+}
+
+const ProgressSeen &ProgressWatch::seen() const {
+    return state_->seen;
 }
 
 void cancelPendingAnswers() {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QKeySequence>
 #include <QPoint>
 #include <QSize>
@@ -20,6 +21,7 @@
 #include "tamotool.h"
 #include "tamotoolmainwindow.h"
 
+class QProgressDialog;
 class QWidget;
 class TamotoolChildWindow;
 
@@ -87,6 +89,33 @@ class DialogCloser : public DialogScript {
 public:
     // Titles or texts of the dialogs closed so far.
     QStringList closed() const { return texts(); }
+};
+
+// What a ProgressWatch saw of the progress dialogs that showed.
+struct ProgressSeen {
+    int shown = 0;  // progress dialogs seen
+    QString label;
+    bool applicationModal = false;
+    int maximum = -1, value = -1;  // the bar when last looked at
+    bool cancelled = false;        // Cancel was clicked
+    QElapsedTimer sinceCancel;     // started when it was
+};
+
+// While it lives, watches the progress dialogs (QProgressDialog) of long
+// computations, which the dialog answerers above leave alone. `onPoll`,
+// when given, runs every 10 ms while such a dialog shows; when it returns
+// true, the dialog's Cancel button is clicked (once).
+class ProgressWatch {
+public:
+    explicit ProgressWatch(std::function<bool(QProgressDialog *)> onPoll = {});
+    ~ProgressWatch();
+    ProgressWatch(const ProgressWatch &) = delete;
+    ProgressWatch &operator=(const ProgressWatch &) = delete;
+    const ProgressSeen &seen() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
 };
 
 // Stops every poller that has not found its dialog yet.
