@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "tamolib.h"
+#include "imagelib_internal.h"
 
 namespace tamo {
 
@@ -16,13 +16,25 @@ struct Derivative {
 
 // Receives the filtered rows: row() says where row r of frame f of
 // derivative d goes; done() is called once all derivatives of that row are
-// there.
+// there. Rows may be filtered by several threads at once, each passing its
+// own lane number; lanes() is asked once, on the calling thread, before any
+// row, and returns how many lanes the sink can serve (1: one thread only).
 class DerivativeRowSink {
 public:
     virtual ~DerivativeRowSink() = default;
-    virtual float *row(int d, int frame, int r) = 0;
-    virtual void done(int frame, int r) = 0;
+    virtual int lanes(int wanted, const TAMOHDR *in) = 0;
+    virtual float *row(int d, int frame, int r, int lane) = 0;
+    virtual void done(int frame, int r, int lane) = 0;
 };
+
+// True when the pixel arrays of a and b share any byte.
+inline bool pixelsOverlap(const TAMOHDR *a, const TAMOHDR *b) {
+    if (!a->orvptr || !b->orvptr) return false;
+    const char *pa = static_cast<const char *>(a->orvptr);
+    const char *pb = static_cast<const char *>(b->orvptr);
+    const long long na = elementCount(a) * a->orvbpd, nb = elementCount(b) * b->orvbpd;
+    return pa < pb + nb && pb < pa + na;
+}
 
 // Runs flDoG's checks for (order, direction, sigma) on `in` and, when `out`
 // is not null, on `out`, printing flDoG's messages (and ending the process
