@@ -18,6 +18,7 @@
 
 #include "operators_internal.h"
 #include "gaussian_rows.h"
+#include "parallel.h"
 #include "tamoops.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "imagelib_internal.h"
+#include "tamolib.h"
 
 namespace tamo {
 
@@ -26,15 +26,6 @@ public:
     virtual float *row(int d, int frame, int r, int lane) = 0;
     virtual void done(int frame, int r, int lane) = 0;
 };
-
-// True when the pixel arrays of a and b share any byte.
-inline bool pixelsOverlap(const TAMOHDR *a, const TAMOHDR *b) {
-    if (!a->orvptr || !b->orvptr) return false;
-    const char *pa = static_cast<const char *>(a->orvptr);
-    const char *pb = static_cast<const char *>(b->orvptr);
-    const long long na = elementCount(a) * a->orvbpd, nb = elementCount(b) * b->orvbpd;
-    return pa < pb + nb && pb < pa + na;
-}
 
 // Runs flDoG's checks for (order, direction, sigma) on `in` and, when `out`
 // is not null, on `out`, printing flDoG's messages (and ending the process

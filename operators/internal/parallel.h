@@ -111,6 +111,15 @@ bool runPieces(long long items, int threads, Progress &progress, int64_t base, i
         items, threads, progress, [&](long long hi) { return base + hi * unit; }, body);
 }
 
+// True when the pixel arrays of a and b share any byte.
+inline bool pixelsOverlap(const TAMOHDR *a, const TAMOHDR *b) {
+    if (!a->orvptr || !b->orvptr) return false;
+    const char *pa = static_cast<const char *>(a->orvptr);
+    const char *pb = static_cast<const char *>(b->orvptr);
+    const long long na = elementCount(a) * a->orvbpd, nb = elementCount(b) * b->orvbpd;
+    return pa < pb + nb && pb < pa + na;
+}
+
 // A copy of a record's pixel bytes taken while a progress hook is set, so
 // that a cancelled operator can put an output it writes in place back as it
 // was. Without a hook nothing is copied. Should the copy not be had, the run
