@@ -55,7 +55,7 @@ def ours(build_dir, program, pattern, threads):
             [str(binary), f"--benchmark_filter={pattern}", "--benchmark_repetitions=3",
              "--benchmark_report_aggregates_only=true", f"--benchmark_out={path}",
              "--benchmark_out_format=json"],
-            check=True, stdout=subprocess.DEVNULL, env=env)
+            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
         report = json.loads(path.read_text())
     times = {}
     for b in report["benchmarks"]:
