@@ -1,11 +1,15 @@
 #!/usr/bin/python3
-"""Runs our benchmarks and their peers (OpenCV at one thread, NumPy, SciPy) in
-one run and prints the ratios.
+"""Runs our benchmarks and their peers (OpenCV, NumPy, SciPy) in one run and
+prints the ratios.
 
 Usage: python3 bench/peers.py [BUILD_DIR] [FAMILY...]
 
 Each family lives in bench/peers_FAMILY.py and has main(build_dir), which runs
 its C++ benchmark program from BUILD_DIR and the peers on the same sizes.
+The families compare one thread with one thread (TAMO_THREADS=1 for ours,
+OpenCV and OpenBLAS held to one thread), except `threads`, whose threads
+column gives ours at 1 thread and at every thread against the peers at their
+default thread count (SciPy with workers=-1), in elapsed time.
 Install the peers with: scripts/setup bench
 """
 import importlib
@@ -30,6 +34,7 @@ def main(argv):
 
 
 if __name__ == "__main__":
+    os.environ.setdefault("TAMO_THREADS", "1")
     os.environ.setdefault("OMP_NUM_THREADS", "1")
     os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
     sys.exit(main(sys.argv))

@@ -191,6 +191,7 @@ def main(build_dir):
 
 
 if __name__ == "__main__":
+    os.environ.setdefault("TAMO_THREADS", "1")
     os.environ.setdefault("OMP_NUM_THREADS", "1")
     main(sys.argv[1] if len(sys.argv) > 1 else
          str(pathlib.Path(__file__).resolve().parent.parent / "build"))

@@ -82,6 +82,7 @@ def main(build_dir):
 
 
 if __name__ == "__main__":
+    os.environ.setdefault("TAMO_THREADS", "1")
     os.environ.setdefault("OMP_NUM_THREADS", "1")
     here = pathlib.Path(__file__).resolve().parent
     sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else str(here.parent / "build")))

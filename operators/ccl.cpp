@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "imagelib_internal.h"
+#include "parallel.h"
 #include "tamoops.h"
 
 // The join tests vectorise only when comparisons may be assumed not to trap;
@@ -156,11 +157,15 @@ TAMO_TARGET_CLONES void joinCodes(const float *__restrict yr, const float *__res
 }
 
 // The raster scan over rows and columns from 1 (row 0 and column 0 keep -1).
-// Returns false when the label table is full.
-bool scan(const float *y, int *lab, int rows, int cols, const Band &band, Classes &classes) {
+// Returns kScanned, kFull when the label table is full, or kStopped when the
+// progress hook asked to stop (progress counts rows).
+enum ScanResult { kScanned, kFull, kStopped };
+ScanResult scan(const float *y, int *lab, int rows, int cols, const Band &band, Classes &classes,
+                tamo::Progress &progress) {
     std::vector<uint8_t> codes(static_cast<size_t>(cols));
     uint8_t *code = codes.data();
     for (int r = 1; r < rows; ++r) {
+        if (progress.report(r)) return kStopped;
         const float *yr = y + static_cast<long long>(r) * cols;
         int *lr = lab + static_cast<long long>(r) * cols;
         const int *lu = lr - cols;
@@ -179,7 +184,7 @@ bool scan(const float *y, int *lab, int rows, int cols, const Band &band, Classe
                 case 0:
                     if (classes.count() == kMaxLabels) {
                         std::printf("need more labels than we have\n");
-                        return false;
+                        return kFull;
                     }
                     lr[c] = classes.make();
                     break;
@@ -211,7 +216,7 @@ bool scan(const float *y, int *lab, int rows, int cols, const Band &band, Classe
             }
         }
     }
-    return true;
+    return kScanned;
 }
 
 // Every label of a row to its class root (src and dst may be the same row);
@@ -280,9 +285,14 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
     for (int r = 1; r < rows; ++r) lab[static_cast<long long>(r) * cols] = -1;
     lab[0] = 0;
 
+    // Two passes: the scan, then resolving and filling the rows; progress
+    // counts the rows of both.
+    tamo::Progress progress(2LL * rows);
     Classes classes;
     const Band band{t, lo, hi};
-    if (!scan(y, lab, rows, cols, band, classes)) {
+    const ScanResult scanned = scan(y, lab, rows, cols, band, classes, progress);
+    if (scanned == kStopped) return TAMO_CANCELLED;
+    if (scanned == kFull) {
         if (countOut) *countOut = classes.count();
         return 1;
     }
@@ -294,6 +304,10 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
     // of being copied there at the end.
     const bool direct = out->dtype == TAMO_32BIT && out->orvndim == 2 && !(areasPath && *areasPath);
     int *dest = direct ? pixels<int>(out) : lab;
+    // Labels written straight into out are put back should the run be
+    // stopped.
+    tamo::PixelSnapshot before(direct ? out : nullptr, progress);
+    if (before.failed()) progress.disable();
     if (direct) std::memcpy(dest, lab, sizeof(int) * cols);
     auto row = [&](int *base, int r) { return base + static_cast<long long>(r) * cols; };
 
@@ -314,6 +328,10 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
     std::vector<int> filled(static_cast<size_t>(cols));
     if (rows > 1) resolveRow(row(lab, 1), row(dest, 1), cols, root);
     for (int r = 1; r < rows; ++r) {
+        if (progress.report(static_cast<int64_t>(rows) + r)) {
+            before.restore();
+            return TAMO_CANCELLED;
+        }
         if (r + 1 < rows) {
             resolveRow(row(lab, r + 1), row(dest, r + 1), cols, root);
             fillHolesOfRow(row(dest, r), row(dest, r - 1), row(dest, r + 1), cols, filled.data());

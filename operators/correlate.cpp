@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "operators_internal.h"
+#include "parallel.h"
 #include "tamoops.h"
 
 namespace {
@@ -241,29 +242,38 @@ int log2Of(int n) {
 
 // X(i, j) = sum over y < wr, x < wc of K(y, x) * (A(i + y, j + x) - shift)
 // for i < outRows, j < outCols, handed to a sink row segment by row segment:
-// sink(i, j0, n, values).
+// sink(i, j0, n, values, back), the true sums being values + *back where
+// back is not null. Segments are handed over from several threads at once
+// (never the same segment twice), so the sink must only write its own
+// segment. Progress counts output rows; false when the hook asked to stop.
 struct Frame {
     const float *a;
     int rows, cols;
 };
 
 template <class Sink>
-void slidingSumDirect(const Frame &f, const std::vector<double> &k, int wr, int wc, int outRows,
-                      int outCols, Sink &&sink) {
-    std::vector<double> acc(static_cast<size_t>(outCols));
-    for (int i = 0; i < outRows; ++i) {
-        std::fill(acc.begin(), acc.end(), 0.0);
-        for (int y = 0; y < wr; ++y) {
-            const float *line = f.a + static_cast<long long>(i + y) * f.cols;
-            for (int x = 0; x < wc; ++x) {
-                const double w = k[static_cast<size_t>(y) * wc + x];
-                const float *src = line + x;
-                double *dst = acc.data();
-                for (int j = 0; j < outCols; ++j) dst[j] += w * static_cast<double>(src[j]);
-            }
-        }
-        sink(i, 0, outCols, acc.data());
-    }
+bool slidingSumDirect(const Frame &f, const std::vector<double> &k, int wr, int wc, int outRows,
+                      int outCols, tamo::Progress &progress, int64_t base, Sink &&sink) {
+    const int threads =
+        tamo::threadsFor(static_cast<long long>(outRows) * outCols * wr * wc, outRows);
+    std::vector<double> accs(static_cast<size_t>(outCols) * threads);
+    return tamo::runPieces(outRows, threads, progress, base, 1,
+                           [&](long long i0, long long i1, int t) {
+                               double *acc = accs.data() + static_cast<size_t>(outCols) * t;
+                               for (long long i = i0; i < i1; ++i) {
+                                   std::fill(acc, acc + outCols, 0.0);
+                                   for (int y = 0; y < wr; ++y) {
+                                       const float *line = f.a + (i + y) * f.cols;
+                                       for (int x = 0; x < wc; ++x) {
+                                           const double w = k[static_cast<size_t>(y) * wc + x];
+                                           const float *src = line + x;
+                                           for (int j = 0; j < outCols; ++j)
+                                               acc[j] += w * static_cast<double>(src[j]);
+                                       }
+                                   }
+                                   sink(static_cast<int>(i), 0, outCols, acc, nullptr);
+                               }
+                           });
 }
 
 int nextPow2(int n) {
@@ -301,8 +311,9 @@ TilePlan planTiles(int wr, int wc, int outRows, int outCols) {
 }
 
 template <class Sink>
-void slidingSumFft(const Frame &f, const std::vector<double> &k, int wr, int wc, int outRows,
-                   int outCols, double shift, Sink &&sink) {
+bool slidingSumFft(const Frame &f, const std::vector<double> &k, int wr, int wc, int outRows,
+                   int outCols, double shift, const double *back, tamo::Progress &progress,
+                   int64_t base, Sink &&sink) {
     const TilePlan plan = planTiles(wr, wc, outRows, outCols);
     const int th = plan.th, tw = plan.tw;
     // A row stride off the power of two keeps the rows of a column strip
@@ -310,18 +321,18 @@ void slidingSumFft(const Frame &f, const std::vector<double> &k, int wr, int wc,
     const int stride = tw + 8;
     const long long size = static_cast<long long>(th) * stride;
     const Fft2d fft(th, tw, stride);
-    std::vector<double> re(size), im(size), kr(size), ki(size);
-
-    std::fill(re.begin(), re.end(), 0.0);
-    std::fill(im.begin(), im.end(), 0.0);
-    for (int y = 0; y < wr; ++y)
-        for (int x = 0; x < wc; ++x)
-            re[static_cast<long long>(y) * stride + x] = k[static_cast<size_t>(y) * wc + x];
-    fft.forward(re.data(), im.data());
-    const double scale = 1.0 / (static_cast<double>(th) * tw);
-    for (long long i = 0; i < size; ++i) {
-        kr[i] = re[i] * scale;
-        ki[i] = -im[i] * scale;
+    std::vector<double> kr(size), ki(size);
+    {
+        std::vector<double> re(size, 0.0), im(size, 0.0);
+        for (int y = 0; y < wr; ++y)
+            for (int x = 0; x < wc; ++x)
+                re[static_cast<long long>(y) * stride + x] = k[static_cast<size_t>(y) * wc + x];
+        fft.forward(re.data(), im.data());
+        const double scale = 1.0 / (static_cast<double>(th) * tw);
+        for (long long i = 0; i < size; ++i) {
+            kr[i] = re[i] * scale;
+            ki[i] = -im[i] * scale;
+        }
     }
 
     const int stepDown = th - wr + 1, stepAcross = tw - wc + 1;
@@ -346,22 +357,39 @@ void slidingSumFft(const Frame &f, const std::vector<double> &k, int wr, int wc,
         const int rows = std::min(stepDown, outRows - i0);
         const int cols = std::min(stepAcross, outCols - j0);
         for (int i = 0; i < rows; ++i)
-            sink(i0 + i, j0, cols, src + static_cast<long long>(i) * stride);
+            sink(i0 + i, j0, cols, src + static_cast<long long>(i) * stride, back);
     };
 
-    for (size_t t = 0; t < tiles.size(); t += 2) {
-        const bool pair = t + 1 < tiles.size();
-        load(re.data(), tiles[t].first, tiles[t].second);
-        if (pair)
-            load(im.data(), tiles[t + 1].first, tiles[t + 1].second);
-        else
-            std::fill(im.begin(), im.end(), 0.0);
-        fft.forward(re.data(), im.data());
-        multiplySpectrum(re.data(), im.data(), kr.data(), ki.data(), size);
-        fft.inverse(re.data(), im.data(), stepDown);
-        emit(re.data(), tiles[t].first, tiles[t].second);
-        if (pair) emit(im.data(), tiles[t + 1].first, tiles[t + 1].second);
-    }
+    // Tiles go in fixed pairs, so the pairs can be shared out between
+    // threads, each with transform buffers of its own.
+    const long long pairs = static_cast<long long>((tiles.size() + 1) / 2);
+    const int threads = tamo::threadsFor(pairs * size * 16, pairs);
+    std::vector<double> buffers(static_cast<size_t>(2 * size) * threads);
+    // Tiles run down the image in bands: the rows done are those above the
+    // next pair's band.
+    auto rowsDone = [&](long long pairsDone) -> int64_t {
+        const size_t t = static_cast<size_t>(2 * pairsDone);
+        return base + (t < tiles.size() ? tiles[t].first : outRows);
+    };
+    return tamo::runPiecesBy(
+        pairs, threads, progress, rowsDone, [&](long long p0, long long p1, int thread) {
+            double *re = buffers.data() + static_cast<size_t>(2 * size) * thread;
+            double *im = re + size;
+            for (long long p = p0; p < p1; ++p) {
+                const size_t t = static_cast<size_t>(2 * p);
+                const bool pair = t + 1 < tiles.size();
+                load(re, tiles[t].first, tiles[t].second);
+                if (pair)
+                    load(im, tiles[t + 1].first, tiles[t + 1].second);
+                else
+                    std::fill(im, im + size, 0.0);
+                fft.forward(re, im);
+                multiplySpectrum(re, im, kr.data(), ki.data(), size);
+                fft.inverse(re, im, stepDown);
+                emit(re, tiles[t].first, tiles[t].second);
+                if (pair) emit(im, tiles[t + 1].first, tiles[t + 1].second);
+            }
+        });
 }
 
 // Windows up to this many elements are summed directly; beyond, the
@@ -371,27 +399,20 @@ constexpr int kDirectWindow = 36;
 // The transforms work on the image minus `shift` (its mean), which keeps
 // their rounding small against the result; the shift is added back.
 template <class Sink>
-void slidingSum(const Frame &f, const std::vector<double> &k, int wr, int wc, int outRows,
-                int outCols, double shift, Sink &&sink) {
-    if (outRows <= 0 || outCols <= 0) return;
+bool slidingSum(const Frame &f, const std::vector<double> &k, int wr, int wc, int outRows,
+                int outCols, double shift, tamo::Progress &progress, int64_t base, Sink &&sink) {
+    if (outRows <= 0 || outCols <= 0) return true;
     if (wr == 0 || wc == 0) {
         std::vector<double> zeros(static_cast<size_t>(outCols), 0.0);
-        for (int i = 0; i < outRows; ++i) sink(i, 0, outCols, zeros.data());
-        return;
+        for (int i = 0; i < outRows; ++i) sink(i, 0, outCols, zeros.data(), nullptr);
+        return true;
     }
-    if (wr * wc <= kDirectWindow) {
-        slidingSumDirect(f, k, wr, wc, outRows, outCols, sink);
-        return;
-    }
+    if (wr * wc <= kDirectWindow)
+        return slidingSumDirect(f, k, wr, wc, outRows, outCols, progress, base, sink);
     double sumK = 0.0;
     for (double v : k) sumK += v;
     const double back = shift * sumK;
-    std::vector<double> shifted(static_cast<size_t>(outCols));
-    slidingSumFft(f, k, wr, wc, outRows, outCols, shift,
-                  [&](int i, int j0, int count, const double *x) {
-                      for (int j = 0; j < count; ++j) shifted[j] = x[j] + back;
-                      sink(i, j0, count, shifted.data());
-                  });
+    return slidingSumFft(f, k, wr, wc, outRows, outCols, shift, &back, progress, base, sink);
 }
 
 // ---- Local sums -------------------------------------------------------------------
@@ -435,10 +456,10 @@ public:
         cols_ = dimLength(out, 0);
         base_ = pixels<float>(out) + static_cast<long long>(frame) * cols_ * rowsOf(out);
     }
-    void putRun(int r, int c, int n, const double *v) const {
+    void putRun(int r, int c, int n, const float *v) const {
         if (direct_) {
             float *dst = base_ + static_cast<long long>(r) * cols_ + c;
-            for (int t = 0; t < n; ++t) dst[t] = static_cast<float>(v[t]);
+            for (int t = 0; t < n; ++t) dst[t] = v[t];
         } else {
             for (int t = 0; t < n; ++t) put(r, c + t, v[t]);
         }
@@ -497,11 +518,14 @@ bool outputFits(TAMOHDR *out, const Geometry &g, int frames) {
     return frames == 1 || (out->orvndim == 3 && dimLength(out, 2) >= frames);
 }
 
-// Correlates frame `frame` of a with the same frame of b. Grey results
-// (colour false) are normalised by the template's spread, colour results by
-// `frameNorm`, computed here from the frame's deviations from its local means.
-void correlateFrame(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, const Geometry &g, int frame,
-                    bool colour) {
+// Correlates frame `frame` of a with the same frame of b into `results`
+// (outRows x outCols values, in the order the output takes them). Grey
+// results (colour false) are normalised by the template's spread, colour
+// results by `frameNorm`, computed here from the frame's deviations from its
+// local means. Progress counts output rows from `base`; false when the hook
+// asked to stop.
+bool correlateFrame(TAMOHDR *a, TAMOHDR *b, const Geometry &g, int frame, bool colour,
+                    float *results, tamo::Progress &progress, int64_t base) {
     const float *bp = pixels<float>(b) + static_cast<long long>(frame) * g.rb * g.cb;
     const Frame f{pixels<float>(a) + static_cast<long long>(frame) * g.ra * g.ca, g.ra, g.ca};
 
@@ -543,26 +567,44 @@ void correlateFrame(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, const Geometry &g, int
         norm = squares;
     }
 
-    // Results of a row segment, computed in a tight loop and then stored.
-    const OutputWriter writer(out, frame, colour);
-    std::vector<double> result(static_cast<size_t>(std::max(g.outCols, 0)));
     const double scaleK = sumK / g.area;
     const double shift = sums.total() / (static_cast<double>(g.ra) * g.ca);
-    slidingSum(f, k, wr, wc, g.outRows, g.outCols, shift,
-               [&](int i, int j0, int n, const double *x) {
-                   const double *top = sums.row(i) + j0;
-                   const double *bottom = sums.row(i + wr) + j0;
-                   double *res = result.data();
-                   for (int t = 0; t < n; ++t) {
-                       const double window = (bottom[t + wc] - bottom[t]) - (top[t + wc] - top[t]);
-                       res[t] = x[t] - window * scaleK;
-                   }
-                   if (colour)
-                       for (int t = 0; t < n; ++t) res[t] /= norm;
-                   else
-                       for (int t = 0; t < n; ++t) res[t] = (res[t] / divisor) / spread;
-                   writer.putRun(i + g.hr, j0 + g.hc, n, res);
-               });
+    const int outCols = g.outCols;
+    return slidingSum(f, k, wr, wc, g.outRows, g.outCols, shift, progress, base,
+                      [&](int i, int j0, int n, const double *x, const double *back) {
+                          const double *top = sums.row(i) + j0;
+                          const double *bottom = sums.row(i + wr) + j0;
+                          float *dst = results + static_cast<long long>(i) * outCols + j0;
+                          for (int t = 0; t < n; ++t) {
+                              const double sum = back ? x[t] + *back : x[t];
+                              const double window =
+                                  (bottom[t + wc] - bottom[t]) - (top[t + wc] - top[t]);
+                              double v = sum - window * scaleK;
+                              v = colour ? v / norm : (v / divisor) / spread;
+                              dst[t] = static_cast<float>(v);
+                          }
+                      });
+}
+
+// Correlates `frames` frames (1: grey) and only then writes them into O, so
+// that a run stopped through the progress hook leaves O untouched.
+int correlateFrames(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, const Geometry &g, int frames) {
+    if (g.outRows <= 0 || g.outCols <= 0) return 0;
+    const bool colour = frames > 1;
+    const long long plane = static_cast<long long>(g.outRows) * g.outCols;
+    std::vector<float> results(static_cast<size_t>(plane * frames));
+    tamo::Progress progress(static_cast<int64_t>(frames) * g.outRows);
+    for (int frame = 0; frame < frames; ++frame)
+        if (!correlateFrame(a, b, g, frame, colour, results.data() + frame * plane, progress,
+                            static_cast<int64_t>(frame) * g.outRows))
+            return TAMO_CANCELLED;
+    for (int frame = 0; frame < frames; ++frame) {
+        const OutputWriter writer(out, frame, colour);
+        for (int i = 0; i < g.outRows; ++i)
+            writer.putRun(i + g.hr, g.hc, g.outCols,
+                          results.data() + frame * plane + static_cast<long long>(i) * g.outCols);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -577,8 +619,7 @@ int corr1frame(TAMOHDR *A, TAMOHDR *B, TAMOHDR *O) {
         std::printf("corr1frame: output image is smaller than the input\n");
         return -3;
     }
-    correlateFrame(A, B, O, g, 0, false);
-    return 0;
+    return correlateFrames(A, B, O, g, 1);
 }
 
 int flcorrelate(TAMOHDR *A, TAMOHDR *B, TAMOHDR *O) {
@@ -592,8 +633,7 @@ int flcorrelate(TAMOHDR *A, TAMOHDR *B, TAMOHDR *O) {
             std::printf("flcorrelate: output image is smaller than the input\n");
             return -3;
         }
-        correlateFrame(A, B, O, g, 0, false);
-        return 0;
+        return correlateFrames(A, B, O, g, 1);
     }
     if (A->orvndim != 3) return 0;
     if (dimLength(A, 2) < 3 || B->orvndim != 3 || dimLength(B, 2) < 3) {
@@ -605,6 +645,5 @@ int flcorrelate(TAMOHDR *A, TAMOHDR *B, TAMOHDR *O) {
         std::printf("flcorrelate: output image is smaller than the input\n");
         return -3;
     }
-    for (int frame = 0; frame < 3; ++frame) correlateFrame(A, B, O, g, frame, true);
-    return 0;
+    return correlateFrames(A, B, O, g, 3);
 }

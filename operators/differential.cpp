@@ -18,6 +18,7 @@
 
 #include "operators_internal.h"
 #include "gaussian_rows.h"
+#include "parallel.h"
 #include "tamoops.h"
 
 namespace {
@@ -100,30 +101,44 @@ TAMO_TARGET_CLONES void quadraticVariationRow(const float *xx, const float *yy, 
     for (int i = 0; i < n; ++i) out[i] = ((xx[i] * xx[i] + yy[i] * yy[i]) + xy[i] * xy[i]) * s2;
 }
 
-// Derivative rows of one output row, handed to `combine(rows, out, cols)`
-// with rows[d] the row of derivative d.
+// Derivative rows of one output row, handed to
+// `combine(rows, out, cols, scratch)` with rows[d] the row of derivative d
+// and scratch room for two rows. Each lane (thread) has buffers of its own;
+// combine must touch nothing but its arguments.
 template <class Combine>
 class CombiningSink : public tamo::DerivativeRowSink {
 public:
     CombiningSink(TAMOHDR *out, size_t derivatives, Combine combine)
-        : out_(out), rows_(rowsOf(out)), cols_(dimLength(out, 0)), combine_(combine) {
-        for (size_t d = 0; d < derivatives; ++d) {
-            buffers_.emplace_back(cols_, 0.0f);
-            pointers_.push_back(buffers_.back().data());
-        }
+        : out_(out),
+          rows_(rowsOf(out)),
+          cols_(dimLength(out, 0)),
+          derivatives_(derivatives),
+          combine_(combine) {}
+    int lanes(int wanted, const TAMOHDR *in) override {
+        const int n = tamo::pixelsOverlap(in, out_) ? 1 : wanted;
+        const size_t perLane = (derivatives_ + 2) * static_cast<size_t>(cols_);
+        buffers_.assign(perLane * n, 0.0f);
+        pointers_.resize(derivatives_ * n);
+        for (int lane = 0; lane < n; ++lane)
+            for (size_t d = 0; d < derivatives_; ++d)
+                pointers_[lane * derivatives_ + d] = rowOf(d, lane);
+        return n;
     }
-    float *row(int d, int, int) override { return buffers_[d].data(); }
-    void done(int f, int r) override {
+    float *row(int d, int, int, int lane) override { return rowOf(d, lane); }
+    void done(int f, int r, int lane) override {
         float *dst = pixels<float>(out_) + (static_cast<long long>(f) * rows_ + r) * cols_;
-        combine_(pointers_.data(), dst, cols_);
+        combine_(pointers_.data() + lane * derivatives_, dst, cols_, rowOf(derivatives_, lane));
     }
-    int rows() const { return rows_; }
 
 private:
+    float *rowOf(size_t d, int lane) {
+        return buffers_.data() + ((derivatives_ + 2) * lane + d) * static_cast<size_t>(cols_);
+    }
     TAMOHDR *out_;
     int rows_, cols_;
+    size_t derivatives_;
     Combine combine_;
-    std::vector<std::vector<float>> buffers_;
+    std::vector<float> buffers_;
     std::vector<const float *> pointers_;
 };
 
@@ -196,26 +211,26 @@ extern "C" {
 
 int flcurv(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
-    std::vector<float> q, root;
     // Lx, Ly, Lxx, Lyy, Lxy, checked in the order the expression uses them.
     return measure(in, out, sigma, {{1, 1}, {2, 0}, {1, 0}, {2, 2}, {2, 1}},
-                   [&](const float *const *d, float *dst, int n) {
-                       q.resize(n);
-                       root.resize(n);
-                       squaredNormRow(d[2], d[0], q.data(), n);
-                       sqrtRow(q.data(), root.data(), n);
-                       curvatureRow(d[2], d[0], d[1], d[4], d[3], root.data(), dst, n);
+                   [](const float *const *d, float *dst, int n, float *scratch) {
+                       float *q = scratch, *root = scratch + n;
+                       squaredNormRow(d[2], d[0], q, n);
+                       sqrtRow(q, root, n);
+                       curvatureRow(d[2], d[0], d[1], d[4], d[3], root, dst, n);
                    });
 }
 
 int flLaplace(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
     if (sigma < 0)
-        return measure(
-            in, out, -sigma, {{2, 0}, {2, 1}},
-            [](const float *const *d, float *dst, int n) { squaredNormRow(d[0], d[1], dst, n); });
-    return measure(in, out, sigma, {{2, 0}, {2, 1}},
-                   [](const float *const *d, float *dst, int n) { sumRow(d[0], d[1], dst, n); });
+        return measure(in, out, -sigma, {{2, 0}, {2, 1}},
+                       [](const float *const *d, float *dst, int n, float *) {
+                           squaredNormRow(d[0], d[1], dst, n);
+                       });
+    return measure(
+        in, out, sigma, {{2, 0}, {2, 1}},
+        [](const float *const *d, float *dst, int n, float *) { sumRow(d[0], d[1], dst, n); });
 }
 
 int flqvar(TAMOHDR *in, TAMOHDR *out, float sigma) {
@@ -223,7 +238,7 @@ int flqvar(TAMOHDR *in, TAMOHDR *out, float sigma) {
     const float s2 = sigma * sigma;
     return measure(
         in, out, sigma, {{2, 0}, {2, 1}, {2, 2}},
-        [s2](const float *const *d, float *dst, int n) {
+        [s2](const float *const *d, float *dst, int n, float *) {
             quadraticVariationRow(d[0], d[1], d[2], dst, n, s2);
         },
         [](size_t d, int status) {
@@ -236,17 +251,19 @@ int flqvar(TAMOHDR *in, TAMOHDR *out, float sigma) {
 
 int flgmag(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
-    return measure(in, out, sigma, {{1, 0}, {1, 1}}, [](const float *const *d, float *dst, int n) {
-        squaredNormRow(d[0], d[1], dst, n);
-        sqrtRow(dst, dst, n);
-    });
+    return measure(in, out, sigma, {{1, 0}, {1, 1}},
+                   [](const float *const *d, float *dst, int n, float *) {
+                       squaredNormRow(d[0], d[1], dst, n);
+                       sqrtRow(dst, dst, n);
+                   });
 }
 
 int flgdir(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (int rc = checkFloatPair(in, out)) return rc;
-    return measure(in, out, sigma, {{1, 0}, {1, 1}}, [](const float *const *d, float *dst, int n) {
-        for (int i = 0; i < n; ++i) dst[i] = std::atan2(d[1][i], d[0][i]);
-    });
+    return measure(in, out, sigma, {{1, 0}, {1, 1}},
+                   [](const float *const *d, float *dst, int n, float *) {
+                       for (int i = 0; i < n; ++i) dst[i] = std::atan2(d[1][i], d[0][i]);
+                   });
 }
 
 int flHarris(TAMOHDR *in, TAMOHDR *out, float sigma) {

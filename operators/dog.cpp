@@ -17,6 +17,7 @@
 
 #include "operators_internal.h"
 #include "gaussian_rows.h"
+#include "parallel.h"
 #include "tamoops.h"
 
 namespace {
@@ -323,19 +324,24 @@ TAMO_TARGET_CLONES void correlateDirectRow(const float *padded, int paddedCols, 
 
 // Where flDoG's rows go: straight into a "float" output, or through the
 // pixel writer for any other type.
+// Only a "float" output that does not share the input's pixels can take
+// rows from several threads.
 class FrameWriter : public tamo::DerivativeRowSink {
 public:
     FrameWriter(TAMOHDR *out, int cols)
         : out_(out), cols_(cols), direct_(out->dtype == TAMO_32FLT) {
         if (!direct_) scratch_.resize(cols);
     }
-    float *row(int, int f, int r) override {
+    int lanes(int wanted, const TAMOHDR *in) override {
+        return direct_ && !tamo::pixelsOverlap(in, out_) ? wanted : 1;
+    }
+    float *row(int, int f, int r, int) override {
         if (!direct_) return scratch_.data();
         const long long rowStride = out_->orvdln[1];
         const long long frameStride = out_->orvndim >= 3 ? out_->orvdln[2] : 0;
         return pixels<float>(out_) + f * frameStride + r * rowStride;
     }
-    void done(int f, int r) override {
+    void done(int f, int r, int) override {
         if (direct_) return;
         for (int c = 0; c < cols_; ++c) Tamofpp3d(out_, f, r, c, scratch_[c]);
     }
@@ -350,65 +356,96 @@ private:
 // Several separable kernels over one frame. Row factors shared between
 // kernels (the Gaussian, above all) are applied once per source row; each
 // distinct row factor keeps a ring of the last 2K+1 filtered rows, which the
-// column passes read while the rows are still in cache.
-void filterSeparable(const float *frame, int rows, int cols, int k,
-                     const std::vector<SeparableKernel> &kernels, tamo::DerivativeRowSink &sink,
-                     int f) {
-    const int width = 2 * k + 1;
-    std::vector<const Factor *> rowFactors;
-    std::vector<std::vector<int>> ringOf(kernels.size());  // [kernel][term] -> ring index
-    for (size_t d = 0; d < kernels.size(); ++d) {
-        for (const auto &term : kernels[d].terms) {
-            size_t i = 0;
-            while (i < rowFactors.size() && rowFactors[i]->taps != term.row.taps) ++i;
-            if (i == rowFactors.size()) rowFactors.push_back(&term.row);
-            ringOf[d].push_back(static_cast<int>(i));
-        }
-    }
-    std::vector<float> padded(static_cast<size_t>(cols) + 2 * k);
-    // Ring rows are one cache line longer than a multiple of 16 floats, so
-    // the 2K+1 rows read together fall into different cache sets.
-    const size_t stride = (static_cast<size_t>(cols) + 15) / 16 * 16 + 16;
-    std::vector<std::vector<float>> ring(rowFactors.size(),
-                                         std::vector<float>(static_cast<size_t>(width) * stride));
-    std::vector<const float *> window(width);
-    int next = 0;  // next source row to filter into the rings
-    for (int r = 0; r < rows; ++r) {
-        for (const int last = std::min(r + k, rows - 1); next <= last; ++next) {
-            const float *src = frame + static_cast<long long>(next) * cols;
-            std::fill(padded.begin(), padded.begin() + k, src[0]);
-            std::copy(src, src + cols, padded.begin() + k);
-            std::fill(padded.begin() + k + cols, padded.end(), src[cols - 1]);
-            for (size_t i = 0; i < rowFactors.size(); ++i)
-                correlateRow(padded.data(), cols, *rowFactors[i],
-                             ring[i].data() + static_cast<size_t>(next % width) * stride);
-        }
+// column passes read while the rows are still in cache. Bands of output rows
+// can be filtered on different threads, each with a workspace of its own:
+// a band starts by filtering the K source rows above it, so every output row
+// sees the same values whichever band it falls in.
+class SeparableFilter {
+public:
+    SeparableFilter(int cols, int k, const std::vector<SeparableKernel> &kernels, int lanes)
+        : cols_(cols), k_(k), width_(2 * k + 1), kernels_(kernels), ringOf_(kernels.size()) {
         for (size_t d = 0; d < kernels.size(); ++d) {
-            float *dst = sink.row(static_cast<int>(d), f, r);
-            for (size_t t = 0; t < kernels[d].terms.size(); ++t) {
-                const std::vector<float> &rows_ = ring[ringOf[d][t]];
-                for (int j = 0; j < width; ++j) {
-                    const int src = std::clamp(r + j - k, 0, rows - 1);
-                    window[j] = rows_.data() + static_cast<size_t>(src % width) * stride;
-                }
-                correlateColumn(window.data(), cols, kernels[d].terms[t].col, dst, t > 0);
+            for (const auto &term : kernels[d].terms) {
+                size_t i = 0;
+                while (i < rowFactors_.size() && rowFactors_[i]->taps != term.row.taps) ++i;
+                if (i == rowFactors_.size()) rowFactors_.push_back(&term.row);
+                ringOf_[d].push_back(static_cast<int>(i));
             }
         }
-        sink.done(f, r);
+        // Ring rows are one cache line longer than a multiple of 16 floats,
+        // so the 2K+1 rows read together fall into different cache sets.
+        stride_ = (static_cast<size_t>(cols) + 15) / 16 * 16 + 16;
+        for (int lane = 0; lane < lanes; ++lane) {
+            Workspace w;
+            w.padded.resize(static_cast<size_t>(cols) + 2 * k);
+            w.ring.assign(rowFactors_.size(),
+                          std::vector<float>(static_cast<size_t>(width_) * stride_));
+            w.window.resize(width_);
+            work_.push_back(std::move(w));
+        }
     }
-}
+
+    // Output rows r0..r1-1 of frame f on lane `lane`.
+    void rows(const float *frame, int rows, int r0, int r1, tamo::DerivativeRowSink &sink, int f,
+              int lane) {
+        const int cols = cols_, k = k_, width = width_;
+        Workspace &w = work_[static_cast<size_t>(lane)];
+        int next = std::max(0, r0 - k);  // next source row to filter into the rings
+        for (int r = r0; r < r1; ++r) {
+            for (const int last = std::min(r + k, rows - 1); next <= last; ++next) {
+                const float *src = frame + static_cast<long long>(next) * cols;
+                std::fill(w.padded.begin(), w.padded.begin() + k, src[0]);
+                std::copy(src, src + cols, w.padded.begin() + k);
+                std::fill(w.padded.begin() + k + cols, w.padded.end(), src[cols - 1]);
+                for (size_t i = 0; i < rowFactors_.size(); ++i)
+                    correlateRow(w.padded.data(), cols, *rowFactors_[i],
+                                 w.ring[i].data() + static_cast<size_t>(next % width) * stride_);
+            }
+            for (size_t d = 0; d < kernels_.size(); ++d) {
+                float *dst = sink.row(static_cast<int>(d), f, r, lane);
+                for (size_t t = 0; t < kernels_[d].terms.size(); ++t) {
+                    const std::vector<float> &ringRows = w.ring[ringOf_[d][t]];
+                    for (int j = 0; j < width; ++j) {
+                        const int src = std::clamp(r + j - k, 0, rows - 1);
+                        w.window[j] = ringRows.data() + static_cast<size_t>(src % width) * stride_;
+                    }
+                    correlateColumn(w.window.data(), cols, kernels_[d].terms[t].col, dst, t > 0);
+                }
+            }
+            sink.done(f, r, lane);
+        }
+    }
+
+private:
+    struct Workspace {
+        std::vector<float> padded;
+        std::vector<std::vector<float>> ring;
+        std::vector<const float *> window;
+    };
+    int cols_, k_, width_;
+    const std::vector<SeparableKernel> &kernels_;
+    std::vector<const Factor *> rowFactors_;
+    std::vector<std::vector<int>> ringOf_;  // [kernel][term] -> ring index
+    size_t stride_ = 0;
+    std::vector<Workspace> work_;
+};
 
 void filterDirect(TAMOHDR *in, int f, int rows, int cols, int k, const std::vector<float> &kernel,
                   FrameWriter &writer) {
     tamo::RecordPtr padded(padme1(in, k, k, f));
     if (!padded) return;
     const int paddedCols = cols + 2 * k;
-    for (int r = 0; r < rows; ++r) {
-        float *dst = writer.row(0, f, r);
-        correlateDirectRow(pixels<float>(padded.get()) + static_cast<long long>(r) * paddedCols,
-                           paddedCols, cols, k, kernel.data(), dst);
-        writer.done(f, r);
-    }
+    const int lanes = writer.lanes(
+        tamo::threadsFor(static_cast<long long>(rows) * cols * (2 * k + 1) * (2 * k + 1), rows),
+        in);
+    tamo::splitRange(0, rows, lanes, [&](long long r0, long long r1, int lane) {
+        for (long long r = r0; r < r1; ++r) {
+            float *dst = writer.row(0, f, static_cast<int>(r), lane);
+            correlateDirectRow(pixels<float>(padded.get()) + r * paddedCols, paddedCols, cols, k,
+                               kernel.data(), dst);
+            writer.done(f, static_cast<int>(r), lane);
+        }
+    });
 }
 
 }  // namespace
@@ -464,8 +501,9 @@ int flDoG(TAMOHDR *in, TAMOHDR *out, int order, int direction, float sigma) {
         for (int f = 0; f < frames; ++f) {
             for (int r = 0; r < rows; ++r) {
                 const float *src = pixels<float>(in) + f * plane + static_cast<long long>(r) * cols;
-                std::memmove(writer.row(0, f, r), src, static_cast<size_t>(cols) * sizeof(float));
-                writer.done(f, r);
+                std::memmove(writer.row(0, f, r, 0), src,
+                             static_cast<size_t>(cols) * sizeof(float));
+                writer.done(f, r, 0);
             }
         }
         return 0;
@@ -550,8 +588,17 @@ void filterDerivatives(TAMOHDR *in, const std::vector<Derivative> &derivatives, 
     const int rows = rowsOf(in), cols = dimLength(in, 0), frames = framesOf(in);
     if (cols < 1) return;
     const long long plane = static_cast<long long>(rows) * cols;
-    for (int f = 0; f < frames; ++f)
-        filterSeparable(pixels<float>(in) + f * plane, rows, cols, k, kernels, sink, f);
+    long long taps = 0;
+    for (const SeparableKernel &kernel : kernels) taps += 2 * kernel.terms.size();
+    const int lanes = sink.lanes(
+        tamo::threadsFor(static_cast<long long>(rows) * cols * (2 * k + 1) * taps, rows), in);
+    SeparableFilter filter(cols, k, kernels, lanes);
+    for (int f = 0; f < frames; ++f) {
+        const float *frame = pixels<float>(in) + f * plane;
+        tamo::splitRange(0, rows, lanes, [&](long long r0, long long r1, int lane) {
+            filter.rows(frame, rows, static_cast<int>(r0), static_cast<int>(r1), sink, f, lane);
+        });
+    }
 }
 
 }  // namespace tamo

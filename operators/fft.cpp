@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "imagelib_internal.h"
+#include "parallel.h"
 #include "tamoops.h"
 
 namespace {
@@ -169,21 +170,22 @@ __attribute__((target_clones("avx2", "default"))) void blockStages(float *re, fl
 }
 
 // Scratch of one image transform: twiddle factors of every stage (stage n at
-// offset n - 1), the bit-reversal permutation and the block buffer.
+// offset n - 1), the bit-reversal permutation and one block buffer per
+// thread.
 class Plan {
 public:
-    Plan(int n, int dir) : n_(n) {
-        const std::size_t floats =
-            2 * static_cast<std::size_t>(n) + 2 * static_cast<std::size_t>(n) * kColumnBlock;
+    Plan(int n, int dir, int threads) : n_(n) {
+        const std::size_t block = 2 * static_cast<std::size_t>(n) * kColumnBlock;
+        const std::size_t floats = 2 * static_cast<std::size_t>(n) + block * threads;
         const std::size_t bytes =
             floats * sizeof(float) + static_cast<std::size_t>(n) * sizeof(int);
         memory_ = static_cast<char *>(Tamo_alcptr(bytes, 1));
         if (!memory_) return;
         twRe_ = reinterpret_cast<float *>(memory_);
         twIm_ = twRe_ + n;
-        re_ = twIm_ + n;
-        im_ = re_ + static_cast<std::size_t>(n) * kColumnBlock;
-        rev_ = reinterpret_cast<int *>(im_ + static_cast<std::size_t>(n) * kColumnBlock);
+        blocks_ = twIm_ + n;
+        blockFloats_ = block;
+        rev_ = reinterpret_cast<int *>(blocks_ + block * threads);
 
         for (int m = 1; m < n; m *= 2) {
             float sr, si;
@@ -212,8 +214,11 @@ public:
     bool ok() const { return memory_ != nullptr; }
 
     // Transforms kColumnBlock columns starting at column c0 of the interleaved
-    // n x n array; scale multiplies the results (1 or 1/n).
-    void columns(float *data, int c0, float scale) {
+    // n x n array with thread `t`'s block buffer; scale multiplies the
+    // results (1 or 1/n).
+    void columns(float *data, int c0, float scale, int t) {
+        float *re = blocks_ + blockFloats_ * t;
+        float *im = re + static_cast<std::size_t>(n_) * kColumnBlock;
         const std::size_t rowFloats = 2 * static_cast<std::size_t>(n_);
         float *base = data + 2 * static_cast<std::size_t>(c0);
         for (int r = 0; r < n_; ++r) {
@@ -224,18 +229,18 @@ public:
                 for (int line = 0; line < 2 * kColumnBlock; line += 16)
                     __builtin_prefetch(src + kPrefetchRows * rowFloats + line);
             }
-            float *dr = re_ + static_cast<std::size_t>(rev_[r]) * kColumnBlock;
-            float *di = im_ + static_cast<std::size_t>(rev_[r]) * kColumnBlock;
+            float *dr = re + static_cast<std::size_t>(rev_[r]) * kColumnBlock;
+            float *di = im + static_cast<std::size_t>(rev_[r]) * kColumnBlock;
             for (int b = 0; b < kColumnBlock; ++b) {
                 dr[b] = src[2 * b];
                 di[b] = src[2 * b + 1];
             }
         }
-        stages(kColumnBlock);
+        stages(re, im, kColumnBlock);
         for (int r = 0; r < n_; ++r) {
             float *dst = base + r * rowFloats;
-            const float *sr = re_ + static_cast<std::size_t>(r) * kColumnBlock;
-            const float *si = im_ + static_cast<std::size_t>(r) * kColumnBlock;
+            const float *sr = re + static_cast<std::size_t>(r) * kColumnBlock;
+            const float *si = im + static_cast<std::size_t>(r) * kColumnBlock;
             for (int b = 0; b < kColumnBlock; ++b) {
                 dst[2 * b] = sr[b] * scale;
                 dst[2 * b + 1] = si[b] * scale;
@@ -249,7 +254,9 @@ public:
     // bit reversal follows as swaps of whole block lines (done while
     // copying, it would scatter each chunk over lines a power of two apart,
     // which share a cache set).
-    void rows(float *data, int r0, float scale) {
+    void rows(float *data, int r0, float scale, int t) {
+        float *re = blocks_ + blockFloats_ * t;
+        float *im = re + static_cast<std::size_t>(n_) * kColumnBlock;
         const std::size_t rowFloats = 2 * static_cast<std::size_t>(n_);
         float *base = data + static_cast<std::size_t>(r0) * rowFloats;
         for (int k0 = 0; k0 < n_; k0 += kChunk) {
@@ -257,25 +264,25 @@ public:
                 const float *src = base + b * rowFloats + 2 * static_cast<std::size_t>(k0);
                 for (int j = 0; j < kChunk; ++j) {
                     const std::size_t at = static_cast<std::size_t>(k0 + j) * kRowBlock + b;
-                    re_[at] = src[2 * j];
-                    im_[at] = src[2 * j + 1];
+                    re[at] = src[2 * j];
+                    im[at] = src[2 * j + 1];
                 }
             }
         }
         for (int k = 0; k < n_; ++k) {
             if (k < rev_[k]) {
-                swapLines(re_, k, rev_[k]);
-                swapLines(im_, k, rev_[k]);
+                swapLines(re, k, rev_[k]);
+                swapLines(im, k, rev_[k]);
             }
         }
-        stages(kRowBlock);
+        stages(re, im, kRowBlock);
         for (int k0 = 0; k0 < n_; k0 += kChunk) {
             for (int b = 0; b < kRowBlock; ++b) {
                 float *dst = base + b * rowFloats + 2 * static_cast<std::size_t>(k0);
                 for (int j = 0; j < kChunk; ++j) {
                     const std::size_t at = static_cast<std::size_t>(k0 + j) * kRowBlock + b;
-                    dst[2 * j] = re_[at] * scale;
-                    dst[2 * j + 1] = im_[at] * scale;
+                    dst[2 * j] = re[at] * scale;
+                    dst[2 * j + 1] = im[at] * scale;
                 }
             }
         }
@@ -288,11 +295,12 @@ private:
         for (int i = 0; i < kRowBlock; ++i) std::swap(pa[i], pb[i]);
     }
 
-    void stages(int width) { blockStages(re_, im_, n_, width, twRe_, twIm_); }
+    void stages(float *re, float *im, int width) { blockStages(re, im, n_, width, twRe_, twIm_); }
 
     int n_;
     char *memory_ = nullptr;
-    float *twRe_ = nullptr, *twIm_ = nullptr, *re_ = nullptr, *im_ = nullptr;
+    float *twRe_ = nullptr, *twIm_ = nullptr, *blocks_ = nullptr;
+    std::size_t blockFloats_ = 0;
     int *rev_ = nullptr;
 };
 
@@ -471,18 +479,40 @@ int Tamocfft2d(TAMOHDR *img, int dir) {
         transformInPlace(data, n, dir);
         return 0;
     }
-    Plan plan(n, dir);
+    // Row blocks and column blocks are independent of each other, so they
+    // are shared out between threads; each thread has its own block buffer.
+    const int rowBlocks = n / kRowBlock, columnBlocks = n / kColumnBlock;
+    const int threads = tamo::threadsFor(static_cast<long long>(n) * n * 8, columnBlocks);
+    Plan plan(n, dir, threads);
     if (!plan.ok()) {
         transformInPlace(data, n, dir);
         return 0;
     }
+    tamo::Progress progress(rowBlocks + columnBlocks);
+    tamo::PixelSnapshot before(img, progress);
+    if (before.failed()) progress.disable();
     // 1/n is exact for a power of two, so scaling by it equals dividing by n.
     const float scale = dir == 1 ? 1.0f / static_cast<float>(n) : 1.0f;
-    if (dir == -1)
-        for (int r = 0; r < n; r += kRowBlock) plan.rows(data, r, scale);
-    for (int c = 0; c < n; c += kColumnBlock) plan.columns(data, c, scale);
-    if (dir == 1)
-        for (int r = 0; r < n; r += kRowBlock) plan.rows(data, r, scale);
+    auto rowPass = [&](int64_t base) {
+        return tamo::runPieces(rowBlocks, threads, progress, base, 1,
+                               [&](long long lo, long long hi, int t) {
+                                   for (long long b = lo; b < hi; ++b)
+                                       plan.rows(data, static_cast<int>(b) * kRowBlock, scale, t);
+                               });
+    };
+    auto columnPass = [&](int64_t base) {
+        return tamo::runPieces(
+            columnBlocks, threads, progress, base, 1, [&](long long lo, long long hi, int t) {
+                for (long long b = lo; b < hi; ++b)
+                    plan.columns(data, static_cast<int>(b) * kColumnBlock, scale, t);
+            });
+    };
+    const bool finished =
+        dir == -1 ? rowPass(0) && columnPass(rowBlocks) : columnPass(0) && rowPass(columnBlocks);
+    if (!finished) {
+        before.restore();
+        return TAMO_CANCELLED;
+    }
     return 0;
 }
 

@@ -14,6 +14,7 @@
 #endif
 
 #include "imagelib_internal.h"
+#include "parallel.h"
 #include "tamoops.h"
 
 // The selects of quickBins vectorise only when comparisons may be assumed
@@ -226,82 +227,129 @@ inline void windowSpan(int x, int n, int len, int &lo, int &hi) {
     if (lo < 0) lo = 0;
 }
 
+// What became of one row in window mode: the "iv wrong" lines it owes and,
+// should a share leave its range, the column where the run must end.
+struct RowOutcome {
+    int invalid = 0;
+    int stopColumn = -1;
+    bool valueOutOfRange = false;  // the second check failed rather than the first
+    float stopValue = 0.0f;
+};
+
+// Equalises row r of one plane into dst (cols values). Touches nothing but
+// its arguments, so rows can be done on several threads.
+RowOutcome equaliseWindowRow(const float *px, const Plane &p, int n, int r, float *dst) {
+    RowOutcome outcome;
+    float h[258];
+    int r0, r1;
+    windowSpan(r, n, p.rows, r0, r1);
+    for (int c = 0; c < p.cols; ++c) {
+        int c0, c1;
+        windowSpan(c, n, p.cols, c0, c1);
+        float mx = kRangeMax, mn = kRangeMin;
+        for (int y = r0; y <= r1; ++y) {
+            const float *line = px + static_cast<long long>(y) * p.cols;
+            for (int x = c0; x <= c1; ++x) {
+                const float v = line[x];
+                mx = v > mx ? v : mx;
+                mn = v < mn ? v : mn;
+            }
+        }
+        const bool flat = mx == mn;
+        for (float &bin : h) bin = 0.0f;
+        for (int y = r0; y <= r1; ++y) {
+            const float *line = px + static_cast<long long>(y) * p.cols;
+            for (int x = c0; x <= c1; ++x) {
+                int bin = 0;
+                if (!flat) {
+                    const double q = static_cast<double>((line[x] - mn) / (mx - mn)) * 256.0;
+                    // A value equal to the maximum falls into bin 256, counted
+                    // but not used; NaN has no bin at all.
+                    if (!(q >= 0.0 && q < 257.0)) {
+                        ++outcome.invalid;
+                        continue;
+                    }
+                    bin = static_cast<int>(q);
+                }
+                h[bin] += 1.0f;
+            }
+        }
+        float sum = 0.0f;
+        for (int b = 0; b < 256; ++b) sum += h[b];
+
+        const float v = px[static_cast<long long>(r) * p.cols + c];
+        int index = 0;
+        if (!(mx - mn < 0.5f)) {
+            const float t = std::floor((v - mn) * 255.0f / (mx - mn));
+            index = t > 0.0f ? (t < 255.0f ? static_cast<int>(t) : 255) : 0;
+        }
+        // The cumulative share up to the centre's bin, summed in the order
+        // the cumulative distribution would be.
+        float share = 0.0f;
+        if (sum > 0.0f)
+            for (int b = 0; b <= index; ++b) share += h[b] / sum;
+
+        if (share > 255.0f || share < 0.0f) {
+            outcome.stopColumn = c;
+            outcome.stopValue = share;
+            return outcome;
+        }
+        float value = 0.0f;
+        if (!flat) {
+            // Same scale as whole-image mode; rounding may carry the share a
+            // hair above 1.
+            value = 255.0f * share;
+            if (value > 255.0f) value = 255.0f;
+            if (value < 0.0f) value = 0.0f;
+        }
+        if (value > 255.0f || value < 0.0f) {
+            outcome.stopColumn = c;
+            outcome.valueOutOfRange = true;
+            outcome.stopValue = value;
+            return outcome;
+        }
+        dst[c] = value;
+    }
+    return outcome;
+}
+
+// Window mode: rows are equalised (on several threads for large images) into
+// a buffer, and only a run that was not stopped through the progress hook
+// writes the output and the lines the rows owe, in row order.
 int equaliseWindows(const float *data, const Plane &p, const OutputWriter &out, int n) {
     const long long plane = static_cast<long long>(p.rows) * p.cols;
-    float h[258];
+    std::vector<float> values(static_cast<size_t>(plane * p.planes));
+    std::vector<RowOutcome> outcomes(static_cast<size_t>(p.rows) * p.planes);
+    const long long window = static_cast<long long>(2 * n + 1) * (2 * n + 1);
+    const int threads = tamo::threadsFor(plane * window, p.rows);
+    tamo::Progress progress(static_cast<int64_t>(p.planes) * p.rows);
     for (int f = 0; f < p.planes; ++f) {
         const float *px = data + f * plane;
+        const bool finished = tamo::runPieces(
+            p.rows, threads, progress, static_cast<int64_t>(f) * p.rows, 1,
+            [&](long long lo, long long hi, int) {
+                for (long long r = lo; r < hi; ++r)
+                    outcomes[static_cast<size_t>(f * p.rows + r)] = equaliseWindowRow(
+                        px, p, n, static_cast<int>(r), values.data() + f * plane + r * p.cols);
+            });
+        if (!finished) return TAMO_CANCELLED;
+    }
+    for (int f = 0; f < p.planes; ++f) {
         for (int r = 0; r < p.rows; ++r) {
-            int r0, r1;
-            windowSpan(r, n, p.rows, r0, r1);
-            for (int c = 0; c < p.cols; ++c) {
-                int c0, c1;
-                windowSpan(c, n, p.cols, c0, c1);
-                float mx = kRangeMax, mn = kRangeMin;
-                for (int y = r0; y <= r1; ++y) {
-                    const float *line = px + static_cast<long long>(y) * p.cols;
-                    for (int x = c0; x <= c1; ++x) {
-                        const float v = line[x];
-                        mx = v > mx ? v : mx;
-                        mn = v < mn ? v : mn;
-                    }
-                }
-                const bool flat = mx == mn;
-                for (float &bin : h) bin = 0.0f;
-                for (int y = r0; y <= r1; ++y) {
-                    const float *line = px + static_cast<long long>(y) * p.cols;
-                    for (int x = c0; x <= c1; ++x) {
-                        int bin = 0;
-                        if (!flat) {
-                            const double q =
-                                static_cast<double>((line[x] - mn) / (mx - mn)) * 256.0;
-                            // A value equal to the maximum falls into bin 256,
-                            // counted but not used; NaN has no bin at all.
-                            if (!(q >= 0.0 && q < 257.0)) {
-                                std::printf("iv wrong");
-                                continue;
-                            }
-                            bin = static_cast<int>(q);
-                        }
-                        h[bin] += 1.0f;
-                    }
-                }
-                float sum = 0.0f;
-                for (int b = 0; b < 256; ++b) sum += h[b];
-
-                const float v = px[static_cast<long long>(r) * p.cols + c];
-                int index = 0;
-                if (!(mx - mn < 0.5f)) {
-                    const float t = std::floor((v - mn) * 255.0f / (mx - mn));
-                    index = t > 0.0f ? (t < 255.0f ? static_cast<int>(t) : 255) : 0;
-                }
-                // The cumulative share up to the centre's bin, summed in the
-                // order the cumulative distribution would be.
-                float share = 0.0f;
-                if (sum > 0.0f)
-                    for (int b = 0; b <= index; ++b) share += h[b] / sum;
-
-                if (share > 255.0f || share < 0.0f) {
-                    std::printf("! %f  %d  %d \n", share, r, c);
-                    std::fflush(stdout);
-                    tamo::endProcess(-1);
-                    return -4;
-                }
-                float value = 0.0f;
-                if (!flat) {
-                    // Same scale as whole-image mode; rounding may carry the
-                    // share a hair above 1.
-                    value = 255.0f * share;
-                    if (value > 255.0f) value = 255.0f;
-                    if (value < 0.0f) value = 0.0f;
-                }
-                if (value > 255.0f || value < 0.0f) {
-                    std::printf("!! %f  %d  %d \n", value, r, c);
-                    std::fflush(stdout);
-                    tamo::endProcess(-1);
-                    return -4;
-                }
-                out.put(f, r, c, value);
+            const RowOutcome &o = outcomes[static_cast<size_t>(f * p.rows + r)];
+            for (int i = 0; i < o.invalid; ++i) std::printf("iv wrong");
+            const float *row = values.data() + f * plane + static_cast<long long>(r) * p.cols;
+            const int end = o.stopColumn < 0 ? p.cols : o.stopColumn;
+            if (out.direct())
+                std::copy(row, row + end, out.row(f, r));
+            else
+                for (int c = 0; c < end; ++c) out.put(f, r, c, row[c]);
+            if (o.stopColumn >= 0) {
+                std::printf(o.valueOutOfRange ? "!! %f  %d  %d \n" : "! %f  %d  %d \n", o.stopValue,
+                            r, o.stopColumn);
+                std::fflush(stdout);
+                tamo::endProcess(-1);
+                return -4;
             }
         }
     }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "operators_internal.h"
+#include "parallel.h"
 #include "tamoops.h"
 
 // The selects in expUpTo709 vectorise only when comparisons may be assumed
@@ -162,6 +163,15 @@ int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, flo
     auto diffs = [&](int row, int dir) { return ring.data() + ((row % 3) * 4 + dir) * cols; };
     auto line = [&](float *base, int row) { return base + static_cast<long long>(row) * cols; };
 
+    // Progress counts temperature steps. A stopped run puts f and g back as
+    // they came (g's border is replicated below).
+    long long steps = 0;
+    for (double T = t1; T >= t2; T *= dlt) ++steps;
+    tamo::Progress progress(steps);
+    tamo::PixelSnapshot fBefore(f, progress), gBefore(g, progress);
+    if (fBefore.failed() || gBefore.failed()) progress.disable();
+    long long step = 0;
+
     reflect(gp, rows, cols);
     // The estimate's weight is formed in single precision, like the step's
     // product r * sigma below.
@@ -210,6 +220,11 @@ int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, flo
             return -15;
         }
         applyStep(fp, k.data(), count, rs / m * std::sqrt(T));
+        if (progress.report(++step)) {
+            fBefore.restore();
+            gBefore.restore();
+            return TAMO_CANCELLED;
+        }
     }
     return 0;
 }

@@ -13,6 +13,7 @@
 #endif
 
 #include <algorithm>
+#include <initializer_list>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 #endif
 
 #include "operators_internal.h"
+#include "parallel.h"
 #include "tamoops.h"
 
 namespace {
@@ -335,25 +337,51 @@ const char *typeName(const TAMOHDR *img) {
     return tamo::hasValidMagic(img) ? img->orvdt : "(none)";
 }
 
+// Runs body(lo, hi) over the elements [0, n) of records whose elements are
+// each computed from the same element of the inputs, split over threads for
+// large records. Outputs that partly overlap an input (rather than being it)
+// stay on one thread, where the order of the loop decides the result.
+template <class Body>
+void elementwise(long long n, int cost, std::initializer_list<const TAMOHDR *> inputs,
+                 const TAMOHDR *out, Body &&body) {
+    int threads = tamo::threadsFor(n * cost, n / 4096);
+    for (const TAMOHDR *in : inputs)
+        if (in->orvptr != out->orvptr && tamo::pixelsOverlap(in, out)) threads = 1;
+    // Ranges start on multiples of 16 elements, so each vector loop sees the
+    // same alignment it would see on one thread.
+    const long long blocks = (n + 15) / 16;
+    tamo::splitRange(0, blocks, threads,
+                     [&](long long b0, long long b1, int) { body(b0 * 16, std::min(n, b1 * 16)); });
+}
+
 }  // namespace
 
 extern "C" {
 
 int flabsolute(TAMOHDR *in, TAMOHDR *out) {
     if (int rc = checkUnaryFloat(in, out)) return rc;
-    absKernel(pixels<float>(in), pixels<float>(out), tamo::elementCount(in));
+    const float *src = pixels<float>(in);
+    float *dst = pixels<float>(out);
+    elementwise(tamo::elementCount(in), 1, {in}, out,
+                [&](long long lo, long long hi) { absKernel(src + lo, dst + lo, hi - lo); });
     return 0;
 }
 
 int fladds(TAMOHDR *in, TAMOHDR *out, float c) {
     if (int rc = checkUnaryFloat(in, out)) return rc;
-    addsKernel(pixels<float>(in), pixels<float>(out), tamo::elementCount(in), c);
+    const float *src = pixels<float>(in);
+    float *dst = pixels<float>(out);
+    elementwise(tamo::elementCount(in), 1, {in}, out,
+                [&](long long lo, long long hi) { addsKernel(src + lo, dst + lo, hi - lo, c); });
     return 0;
 }
 
 int flmults(TAMOHDR *in, TAMOHDR *out, float c) {
     if (int rc = checkUnaryFloat(in, out)) return rc;
-    multsKernel(pixels<float>(in), pixels<float>(out), tamo::elementCount(in), c);
+    const float *src = pixels<float>(in);
+    float *dst = pixels<float>(out);
+    elementwise(tamo::elementCount(in), 1, {in}, out,
+                [&](long long lo, long long hi) { multsKernel(src + lo, dst + lo, hi - lo, c); });
     return 0;
 }
 
@@ -361,7 +389,11 @@ int fladdv(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out) {
     if (!sameSize(a, b) || !sameSize(a, out)) return -2;
     if (!sameFloatType3(a, b, out)) return -1;
     long long n = tamo::elementCount(a) * (isComplex(a) ? 2 : 1);
-    addvKernel(pixels<float>(a), pixels<float>(b), pixels<float>(out), n);
+    const float *pa = pixels<float>(a), *pb = pixels<float>(b);
+    float *po = pixels<float>(out);
+    elementwise(n, 1, {a, b}, out, [&](long long lo, long long hi) {
+        addvKernel(pa + lo, pb + lo, po + lo, hi - lo);
+    });
     return 0;
 }
 
@@ -371,14 +403,18 @@ int flmultv(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out) {
     const float *pa = pixels<float>(a), *pb = pixels<float>(b);
     float *po = pixels<float>(out);
     if (isFloat(a)) {
-        multvKernel(pa, pb, po, n);
+        elementwise(n, 1, {a, b}, out, [&](long long lo, long long hi) {
+            multvKernel(pa + lo, pb + lo, po + lo, hi - lo);
+        });
         return 0;
     }
-    for (long long i = 0; i < n; ++i) {
-        float ar = pa[2 * i], ai = pa[2 * i + 1], br = pb[2 * i], bi = pb[2 * i + 1];
-        po[2 * i] = ar * br - ai * bi;
-        po[2 * i + 1] = ai * br + ar * bi;
-    }
+    elementwise(n, 2, {a, b}, out, [&](long long lo, long long hi) {
+        for (long long i = lo; i < hi; ++i) {
+            float ar = pa[2 * i], ai = pa[2 * i + 1], br = pb[2 * i], bi = pb[2 * i + 1];
+            po[2 * i] = ar * br - ai * bi;
+            po[2 * i + 1] = ai * br + ar * bi;
+        }
+    });
     return 0;
 }
 
@@ -388,15 +424,19 @@ int fldivv(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out) {
     const float *pa = pixels<float>(a), *pb = pixels<float>(b);
     float *po = pixels<float>(out);
     if (isFloat(a)) {
-        divvKernel(pa, pb, po, n);
+        elementwise(n, 2, {a, b}, out, [&](long long lo, long long hi) {
+            divvKernel(pa + lo, pb + lo, po + lo, hi - lo);
+        });
         return 0;
     }
-    for (long long i = 0; i < n; ++i) {
-        float ar = pa[2 * i], ai = pa[2 * i + 1], br = pb[2 * i], bi = pb[2 * i + 1];
-        float h = bi * bi + br * br;
-        po[2 * i] = (ai * bi + ar * br) / h;
-        po[2 * i + 1] = (ai * br - ar * bi) / h;
-    }
+    elementwise(n, 4, {a, b}, out, [&](long long lo, long long hi) {
+        for (long long i = lo; i < hi; ++i) {
+            float ar = pa[2 * i], ai = pa[2 * i + 1], br = pb[2 * i], bi = pb[2 * i + 1];
+            float h = bi * bi + br * br;
+            po[2 * i] = (ai * bi + ar * br) / h;
+            po[2 * i + 1] = (ai * br - ar * bi) / h;
+        }
+    });
     return 0;
 }
 
@@ -405,27 +445,62 @@ int flatan2(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out) {
     long long n = tamo::elementCount(a) * (isComplex(a) ? 2 : 1);
     const float *pa = pixels<float>(a), *pb = pixels<float>(b);
     float *po = pixels<float>(out);
-    for (long long i = 0; i < n; ++i) po[i] = std::atan2(pa[i], pb[i]);
+    elementwise(n, 16, {a, b}, out, [&](long long lo, long long hi) {
+        for (long long i = lo; i < hi; ++i) po[i] = std::atan2(pa[i], pb[i]);
+    });
     return 0;
 }
 
 int flexp(TAMOHDR *in, TAMOHDR *out, float scale) {
     if (int rc = checkUnaryFloat(in, out)) return rc;
-    expKernel(pixels<float>(in), pixels<float>(out), tamo::elementCount(in), scale);
+    const float *src = pixels<float>(in);
+    float *dst = pixels<float>(out);
+    elementwise(tamo::elementCount(in), 8, {in}, out,
+                [&](long long lo, long long hi) { expKernel(src + lo, dst + lo, hi - lo, scale); });
     return 0;
 }
 
 int flln(TAMOHDR *in, TAMOHDR *out) {
     if (int rc = checkUnaryFloat(in, out)) return rc;
-    const long long refused =
-        lnKernel(pixels<float>(in), pixels<float>(out), tamo::elementCount(in));
+    const float *src = pixels<float>(in);
+    float *dst = pixels<float>(out);
+    // Any range that met a value that is not positive makes the result -2.
+    bool refused = false;
+    elementwise(tamo::elementCount(in), 8, {in}, out, [&](long long lo, long long hi) {
+        if (lnKernel(src + lo, dst + lo, hi - lo) != 0) {
+#pragma omp atomic write
+            refused = true;
+        }
+    });
     return refused ? -2 : 0;
 }
 
 int flsqrt(TAMOHDR *in, TAMOHDR *out) {
     if (int rc = checkUnaryFloat(in, out)) return rc;
     const long long n = tamo::elementCount(in);
-    if (sqrtUntilNegative(pixels<float>(in), pixels<float>(out), n) < n) {
+    const float *src = pixels<float>(in);
+    float *dst = pixels<float>(out);
+    // Values from the first negative one on are not written, so that one is
+    // found first; the roots before it can then be taken in any order.
+    long long firstNegative = n;
+    if (tamo::threadsFor(n, n / 4096) > 1) {
+        long long found = n;
+        elementwise(n, 1, {in}, out, [&](long long lo, long long hi) {
+            for (long long i = lo; i < hi; ++i)
+                if (src[i] < 0.0f) {
+#pragma omp critical(tamo_flsqrt)
+                    found = std::min(found, i);
+                    break;
+                }
+        });
+        firstNegative = found;
+        elementwise(firstNegative, 1, {in}, out, [&](long long lo, long long hi) {
+            sqrtUntilNegative(src + lo, dst + lo, hi - lo);
+        });
+    } else {
+        firstNegative = sqrtUntilNegative(src, dst, n);
+    }
+    if (firstNegative < n) {
         std::fputs("!! flsgrt error : Negative Value for Square Root !!\n", stderr);
         return 1;
     }
@@ -441,7 +516,9 @@ int flinv(TAMOHDR *in, TAMOHDR *out) {
     float top, bottom;
     rangeKernel(src, n, top, bottom);
     std::printf("flinv: max = %f min=%f\n", top, bottom);
-    invKernel(src, pixels<float>(out), n, top);
+    float *dst = pixels<float>(out);
+    elementwise(n, 1, {in}, out,
+                [&](long long lo, long long hi) { invKernel(src + lo, dst + lo, hi - lo, top); });
     return 0;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "imagelib_internal.h"
+#include "parallel.h"
 #include "tamoops.h"
 
 namespace {
@@ -123,102 +124,157 @@ struct Plane {
     T *row(int r) const { return base + static_cast<std::ptrdiff_t>(r) * cols * step; }
 };
 
+// Each kernel prepares its column tables once and then fills any range of
+// output rows, given a scratch row buffer of its own (rows(lo, hi, scratch));
+// a row's values do not depend on which range it falls in.
 template <class Tin, class Tout>
-void bilinearPlane(Plane<const Tin> in, Plane<Tout> out, const Axis &rows, const Axis &cols) {
-    const int outCols = static_cast<int>(cols.taps.size());
-    const int inStep = in.step, outStep = out.step;
-    std::vector<int> lo(outCols), hi(outCols);
-    std::vector<float> frac(outCols), rest(outCols);
-    for (int j = 0; j < outCols; ++j) {
-        lo[j] = cols.taps[j].lo * inStep;
-        hi[j] = cols.taps[j].hi * inStep;
-        frac[j] = cols.taps[j].frac;
-        rest[j] = cols.taps[j].rest;
+class BilinearPlane {
+public:
+    // Floats of scratch a range needs.
+    static int scratchFloats(const Axis &cols) { return 2 * static_cast<int>(cols.taps.size()); }
+
+    BilinearPlane(Plane<const Tin> in, Plane<Tout> out, const Axis &rows, const Axis &cols)
+        : in_(in),
+          out_(out),
+          rows_(rows),
+          outCols_(static_cast<int>(cols.taps.size())),
+          lo_(outCols_),
+          hi_(outCols_),
+          frac_(outCols_),
+          rest_(outCols_) {
+        for (int j = 0; j < outCols_; ++j) {
+            lo_[j] = cols.taps[j].lo * in.step;
+            hi_[j] = cols.taps[j].hi * in.step;
+            frac_[j] = cols.taps[j].frac;
+            rest_[j] = cols.taps[j].rest;
+        }
     }
-    // Each input row is interpolated along the columns once and kept while
-    // output rows still need it: rows are visited in increasing order.
-    std::vector<float> bufA(outCols), bufB(outCols);
-    float *first = bufA.data(), *second = bufB.data();
-    int firstRow = -1, secondRow = -1;
-    auto horizontal = [&](int r, float *dst) {
-        const Tin *line = in.row(r);
-        for (int j = 0; j < outCols; ++j)
-            dst[j] = static_cast<float>(line[lo[j]]) * rest[j] +
-                     static_cast<float>(line[hi[j]]) * frac[j];
-    };
-    for (std::size_t i = 0; i < rows.taps.size(); ++i) {
-        const Taps &t = rows.taps[i];
-        if (firstRow != t.lo) {
-            if (secondRow == t.lo) {
-                std::swap(first, second);
-                std::swap(firstRow, secondRow);
+
+    void rows(long long i0, long long i1, float *scratch) const {
+        const int outCols = outCols_, outStep = out_.step;
+        // Each input row is interpolated along the columns once and kept
+        // while output rows still need it: rows are visited in increasing
+        // order.
+        float *first = scratch, *second = scratch + outCols;
+        int firstRow = -1, secondRow = -1;
+        auto horizontal = [&](int r, float *dst) {
+            const Tin *line = in_.row(r);
+            for (int j = 0; j < outCols; ++j)
+                dst[j] = static_cast<float>(line[lo_[j]]) * rest_[j] +
+                         static_cast<float>(line[hi_[j]]) * frac_[j];
+        };
+        for (long long i = i0; i < i1; ++i) {
+            const Taps &t = rows_.taps[static_cast<std::size_t>(i)];
+            if (firstRow != t.lo) {
+                if (secondRow == t.lo) {
+                    std::swap(first, second);
+                    std::swap(firstRow, secondRow);
+                } else {
+                    horizontal(t.lo, first);
+                    firstRow = t.lo;
+                }
+            }
+            const float *top = first, *bottom = first;
+            if (t.hi != t.lo) {
+                if (secondRow != t.hi) {
+                    horizontal(t.hi, second);
+                    secondRow = t.hi;
+                }
+                bottom = second;
+            }
+            Tout *dst = out_.row(static_cast<int>(i));
+            const float fr = t.frac, rr = t.rest;
+            if (outStep == 1) {
+                for (int j = 0; j < outCols; ++j)
+                    dst[j] = storedValue<Tout>(bottom[j] * fr + top[j] * rr);
             } else {
-                horizontal(t.lo, first);
-                firstRow = t.lo;
+                for (int j = 0; j < outCols; ++j)
+                    dst[j * outStep] = storedValue<Tout>(bottom[j] * fr + top[j] * rr);
             }
-        }
-        const float *top = first, *bottom = first;
-        if (t.hi != t.lo) {
-            if (secondRow != t.hi) {
-                horizontal(t.hi, second);
-                secondRow = t.hi;
-            }
-            bottom = second;
-        }
-        Tout *dst = out.row(static_cast<int>(i));
-        const float fr = t.frac, rr = t.rest;
-        if (outStep == 1) {
-            for (int j = 0; j < outCols; ++j)
-                dst[j] = storedValue<Tout>(bottom[j] * fr + top[j] * rr);
-        } else {
-            for (int j = 0; j < outCols; ++j)
-                dst[j * outStep] = storedValue<Tout>(bottom[j] * fr + top[j] * rr);
         }
     }
-}
+
+private:
+    Plane<const Tin> in_;
+    Plane<Tout> out_;
+    const Axis &rows_;
+    int outCols_;
+    std::vector<int> lo_, hi_;
+    std::vector<float> frac_, rest_;
+};
 
 template <class Tin, class Tout>
-void replicatePlane(Plane<const Tin> in, Plane<Tout> out, const Axis &rows, const Axis &cols) {
-    const int outCols = static_cast<int>(cols.nearest.size());
-    std::vector<int> at(outCols);
-    for (int j = 0; j < outCols; ++j) at[j] = cols.nearest[j] * in.step;
-    for (std::size_t i = 0; i < rows.nearest.size(); ++i) {
-        const Tin *line = in.row(rows.nearest[i]);
-        Tout *dst = out.row(static_cast<int>(i));
-        for (int j = 0; j < outCols; ++j)
-            dst[j * out.step] = storedValue<Tout>(static_cast<double>(line[at[j]]));
+class ReplicatePlane {
+public:
+    ReplicatePlane(Plane<const Tin> in, Plane<Tout> out, const Axis &rows, const Axis &cols)
+        : in_(in), out_(out), rows_(rows), at_(cols.nearest.size()) {
+        for (std::size_t j = 0; j < at_.size(); ++j) at_[j] = cols.nearest[j] * in.step;
     }
-}
+    void rows(long long i0, long long i1, float *) const {
+        const int outCols = static_cast<int>(at_.size());
+        for (long long i = i0; i < i1; ++i) {
+            const Tin *line = in_.row(rows_.nearest[static_cast<std::size_t>(i)]);
+            Tout *dst = out_.row(static_cast<int>(i));
+            for (int j = 0; j < outCols; ++j)
+                dst[j * out_.step] = storedValue<Tout>(static_cast<double>(line[at_[j]]));
+        }
+    }
+
+private:
+    Plane<const Tin> in_;
+    Plane<Tout> out_;
+    const Axis &rows_;
+    std::vector<int> at_;
+};
 
 // The four samples are summed in double precision in reading order; the mean
 // is taken in single precision.
 template <class Tin, class Tout>
-void averagePlane(Plane<const Tin> in, Plane<Tout> out, const Axis &rows, const Axis &cols) {
-    const int outCols = static_cast<int>(cols.pairLo.size());
-    std::vector<int> lo(outCols), hi(outCols);
-    for (int j = 0; j < outCols; ++j) {
-        lo[j] = cols.pairLo[j] * in.step;
-        hi[j] = cols.pairHi[j] * in.step;
-    }
-    for (std::size_t i = 0; i < rows.pairLo.size(); ++i) {
-        const Tin *a = in.row(rows.pairLo[i]);
-        const Tin *b = in.row(rows.pairHi[i]);
-        Tout *dst = out.row(static_cast<int>(i));
-        for (int j = 0; j < outCols; ++j) {
-            const double sum = static_cast<double>(a[lo[j]]) + static_cast<double>(a[hi[j]]) +
-                               static_cast<double>(b[lo[j]]) + static_cast<double>(b[hi[j]]);
-            dst[j * out.step] = storedValue<Tout>(static_cast<float>(sum) / 4.0f);
+class AveragePlane {
+public:
+    AveragePlane(Plane<const Tin> in, Plane<Tout> out, const Axis &rows, const Axis &cols)
+        : in_(in), out_(out), rows_(rows), lo_(cols.pairLo.size()), hi_(cols.pairLo.size()) {
+        for (std::size_t j = 0; j < lo_.size(); ++j) {
+            lo_[j] = cols.pairLo[j] * in.step;
+            hi_[j] = cols.pairHi[j] * in.step;
         }
     }
-}
+    void rows(long long i0, long long i1, float *) const {
+        const int outCols = static_cast<int>(lo_.size());
+        for (long long i = i0; i < i1; ++i) {
+            const Tin *a = in_.row(rows_.pairLo[static_cast<std::size_t>(i)]);
+            const Tin *b = in_.row(rows_.pairHi[static_cast<std::size_t>(i)]);
+            Tout *dst = out_.row(static_cast<int>(i));
+            for (int j = 0; j < outCols; ++j) {
+                const double sum = static_cast<double>(a[lo_[j]]) + static_cast<double>(a[hi_[j]]) +
+                                   static_cast<double>(b[lo_[j]]) + static_cast<double>(b[hi_[j]]);
+                dst[j * out_.step] = storedValue<Tout>(static_cast<float>(sum) / 4.0f);
+            }
+        }
+    }
+
+private:
+    Plane<const Tin> in_;
+    Plane<Tout> out_;
+    const Axis &rows_;
+    std::vector<int> lo_, hi_;
+};
 
 template <class Tout>
-void zeroPlane(Plane<Tout> out, int rows, int cols) {
-    for (int i = 0; i < rows; ++i) {
-        Tout *dst = out.row(i);
-        for (int j = 0; j < cols; ++j) dst[j * out.step] = storedValue<Tout>(0.0);
+class ZeroPlane {
+public:
+    ZeroPlane(Plane<Tout> out, int cols) : out_(out), cols_(cols) {}
+    void rows(long long i0, long long i1, float *) const {
+        for (long long i = i0; i < i1; ++i) {
+            Tout *dst = out_.row(static_cast<int>(i));
+            for (int j = 0; j < cols_; ++j) dst[j * out_.step] = storedValue<Tout>(0.0);
+        }
     }
-}
+
+private:
+    Plane<Tout> out_;
+    int cols_;
+};
 
 // Calls f(TypeTag<T>, step) for records whose elements are planar scalars
 // (step 1) or complex (step 2, real part first). False for interleaved
@@ -234,10 +290,12 @@ bool visitPlanar(const TAMOHDR *img, F &&f) {
     return planar;
 }
 
-// Resamples every plane the path covers by walking the pixel arrays. False
-// when either record has a type the planar kernels do not handle.
+// Resamples every plane the path covers by walking the pixel arrays, output
+// rows shared out between threads. False when either record has a type the
+// planar kernels do not handle; with `stopped` set when the progress hook
+// asked to stop (some planes then partly written).
 bool resamplePlanar(TAMOHDR *in, TAMOHDR *out, int mode, bool framed, const Axis &rows,
-                    const Axis &cols) {
+                    const Axis &cols, tamo::Progress &progress, bool &stopped) {
     const Shape si = shapeOf(in), so = shapeOf(out);
     const int planes = framed ? si.frames : 1;
     bool done = false;
@@ -249,17 +307,28 @@ bool resamplePlanar(TAMOHDR *in, TAMOHDR *out, int mode, bool framed, const Axis
             const std::ptrdiff_t inPlane = static_cast<std::ptrdiff_t>(si.rows) * si.cols * inStep;
             const std::ptrdiff_t outPlane =
                 static_cast<std::ptrdiff_t>(so.rows) * so.cols * outStep;
-            for (int f = 0; f < planes; ++f) {
+            const int threads =
+                tamo::threadsFor(static_cast<long long>(so.rows) * so.cols * 4, so.rows);
+            std::vector<float> scratch(static_cast<std::size_t>(threads) * 2 * so.cols);
+            for (int f = 0; f < planes && !stopped; ++f) {
                 Plane<const Tin> src{tamo::pixels<Tin>(in) + f * inPlane, si.cols, inStep};
                 Plane<Tout> dst{tamo::pixels<Tout>(out) + f * outPlane, so.cols, outStep};
+                auto run = [&](const auto &kernel) {
+                    stopped = !tamo::runPieces(
+                        so.rows, threads, progress, static_cast<int64_t>(f) * so.rows, 1,
+                        [&](long long lo, long long hi, int t) {
+                            kernel.rows(lo, hi,
+                                        scratch.data() + static_cast<std::size_t>(t) * 2 * so.cols);
+                        });
+                };
                 if (mode == 1)
-                    replicatePlane(src, dst, rows, cols);
+                    run(ReplicatePlane<Tin, Tout>(src, dst, rows, cols));
                 else if (mode == 2 && !framed)
-                    averagePlane(src, dst, rows, cols);
+                    run(AveragePlane<Tin, Tout>(src, dst, rows, cols));
                 else if (mode == 0 || framed)
-                    bilinearPlane(src, dst, rows, cols);
+                    run(BilinearPlane<Tin, Tout>(src, dst, rows, cols));
                 else
-                    zeroPlane(dst, so.rows, so.cols);
+                    run(ZeroPlane<Tout>(dst, so.cols));
             }
         });
     });
@@ -277,11 +346,13 @@ bool isNumeric(const TAMOHDR *img) {
     return tamo::visitScalar(img->dtype, [](auto, tamo::ElemLayout) {});
 }
 
-void resampleFramedInterleaved(TAMOHDR *in, TAMOHDR *out, int mode, const Axis &rows,
-                               const Axis &cols) {
+// False when the progress hook asked to stop.
+bool resampleFramedInterleaved(TAMOHDR *in, TAMOHDR *out, int mode, const Axis &rows,
+                               const Axis &cols, tamo::Progress &progress) {
     const Shape si = shapeOf(in), so = shapeOf(out);
     for (int f = 0; f < si.frames; ++f) {
         for (int j = 0; j < so.rows; ++j) {
+            if (progress.report(static_cast<int64_t>(f) * so.rows + j)) return false;
             for (int k = 0; k < so.cols; ++k) {
                 double value;
                 if (mode == 1) {
@@ -293,6 +364,7 @@ void resampleFramedInterleaved(TAMOHDR *in, TAMOHDR *out, int mode, const Axis &
             }
         }
     }
+    return true;
 }
 
 }  // namespace
@@ -390,8 +462,18 @@ int Tamozoomupdown(TAMOHDR *in, TAMOHDR *out, int mode) {
 
     const Axis rows = makeAxis(si.rows, so.rows, framed, mode);
     const Axis cols = makeAxis(si.cols, so.cols, framed, mode);
-    if (!resamplePlanar(in, out, mode, framed, rows, cols))
-        resampleFramedInterleaved(in, out, mode, rows, cols);
+    // Progress counts output rows of every plane; a stopped run puts the
+    // output back as it came.
+    tamo::Progress progress(static_cast<int64_t>(framed ? si.frames : 1) * so.rows);
+    tamo::PixelSnapshot before(out, progress);
+    if (before.failed()) progress.disable();
+    bool stopped = false;
+    if (!resamplePlanar(in, out, mode, framed, rows, cols, progress, stopped))
+        stopped = !resampleFramedInterleaved(in, out, mode, rows, cols, progress);
+    if (stopped) {
+        before.restore();
+        return TAMO_CANCELLED;
+    }
     return 0;
 }
 

@@ -5,7 +5,25 @@
  * Conventions: inputs first, output last; the caller creates the output record
  * with the right type and size unless stated otherwise. Operators return 0 on
  * success and a negative code on failure, after a diagnostic line on standard
- * output. */
+ * output.
+ *
+ * Threads: operators whose cost grows with the image (Gaussian filtering and
+ * the measures built on it, the pointwise and arithmetic operators, the
+ * Fourier transform, correlation, window-mode histogram equalisation,
+ * resampling, display scaling, HoG) split large images over threads. Results
+ * are bit-identical for every thread count. The environment variable
+ * TAMO_THREADS caps the count (1 runs everything on the calling thread; read
+ * at each call); the default is the number of processors. Arguments are
+ * checked, and every message printed, on the calling thread.
+ *
+ * Progress: the long operators (pconsub, flcorrelate and corr1frame,
+ * flHistogramEq in window mode, cclC4_3, Tamocfft2d, Tamozoomupdown) call
+ * Tamo_progressptr, when it is set, at most about 100 times per call and
+ * only from the calling thread. When it returns non-zero they return
+ * TAMO_CANCELLED; what each leaves behind is stated with the operator. While
+ * a hook is set, operators that write in place keep a copy of the pixels
+ * they may change (one record's worth of memory) so that they can put them
+ * back. */
 #ifndef TAMOOPS_H
 #define TAMOOPS_H
 
@@ -217,6 +235,8 @@ int flmarkmax(TAMOHDR *in, TAMOHDR *out, float sigma);
  * out is untouched on every failure. Window mode ends the process (status -1,
  * through Tamo_exitptr) should a cumulative share leave 0..255, which does
  * not happen on real data; if the handler returns, -4. */
+/* Window mode reports progress in rows (over all frames); TAMO_CANCELLED
+ * leaves out untouched and prints nothing of the rows. */
 int flHistogramEq(TAMOHDR *in, TAMOHDR *out, int N);
 
 /* ---- Correlation ---- */
@@ -241,7 +261,9 @@ int flHistogramEq(TAMOHDR *in, TAMOHDR *out, int N);
  * O needs at least A's columns and rows (and three frames in colour).
  * Returns 0, or after a line on stdout: -2 A or B is not "float" ("...: input
  * must be float"); -3 O is missing or too small, or a three-dimensional A or
- * its template has fewer than three frames. O is untouched on failure. */
+ * its template has fewer than three frames. O is untouched on failure.
+ * Progress counts output rows over all frames; TAMO_CANCELLED leaves O
+ * untouched (results are written only once every frame is done). */
 int flcorrelate(TAMOHDR *A, TAMOHDR *B, TAMOHDR *O);
 
 /* The two-dimensional path of flcorrelate on the first planes of A, B and O,
@@ -270,7 +292,9 @@ int corr1frame(TAMOHDR *A, TAMOHDR *B, TAMOHDR *O);
  * Neither image is changed on these failures. Rows or columns of f and g
  * that differ ("bug1") and a K that is zero everywhere ("magf=0 exiting")
  * end the process with status 0 through Tamo_exitptr; should the handler
- * return, the call returns -14 and -15 respectively. */
+ * return, the call returns -14 and -15 respectively.
+ * Progress counts temperature steps; TAMO_CANCELLED puts f and g back as
+ * they came (g's border included). */
 int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, float t2,
             float dlt);
 
@@ -307,7 +331,9 @@ int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, flo
  * cannot be written or its name has 256 bytes or more ("file name %s is
  * invalid for areas file"); -4 when in or out is missing, out has other
  * columns or rows, in holds "struct" data or out cannot receive the labels.
- * out is untouched on every failure. */
+ * out is untouched on every failure.
+ * Progress counts rows over two passes (the scan, then resolving the labels);
+ * TAMO_CANCELLED leaves out untouched and *countOut unset. */
 int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const char *areasPath,
             TAMOHDR *out, float t, float lo, float hi);
 
@@ -318,7 +344,9 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
  * dimension; any other dir leaves the image untouched and returns 0. Only the
  * first frame is transformed.
  * Returns 0 on success, -3 when img is not "32cmp", -1 when it is not square,
- * -2 when the side is not a power of two (each after a line on stderr). */
+ * -2 when the side is not a power of two (each after a line on stderr).
+ * Progress counts blocks of rows and columns (sides of 32 and more);
+ * TAMO_CANCELLED puts the image back as it came. */
 int Tamocfft2d(TAMOHDR *img, int dir);
 
 /* In-place radix-2 transform of N complex values, real part k at re[k*sre],
@@ -466,7 +494,9 @@ void qsort2(float (*items)[2], int lo, int hi);
  * pixels, or a type cannot be resampled (Tamoerr 1024). A 3-D in whose frame count differs from out's, or an in with
  * neither two nor three dimensions, prints a line and ends the process with
  * status -1 through Tamo_exitptr; should the handler return, the call
- * returns -1. */
+ * returns -1.
+ * Progress counts output rows of every plane; TAMO_CANCELLED puts out back
+ * as it came. */
 int Tamozoomupdown(TAMOHDR *in, TAMOHDR *out, int mode);
 
 /* Bilinear value at the fractional position (row, col) of frame `frame` (0 for

@@ -1,10 +1,12 @@
 // Linear min-to-max stretch of any numeric image into an 8-bit picture.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
 
 #include "imagelib_internal.h"
+#include "parallel.h"
 #include "tamoops.h"
 
 namespace {
@@ -29,11 +31,16 @@ struct Range {
 // minimum at 1e6 (and wholly below -1e6 the maximum at -1e6): stored pictures
 // and scripts rely on this mapping. NaN never takes part: both comparisons are
 // false for it.
+//
+// Large images are scanned in consecutive ranges on several threads. The
+// ranges' extremes, folded in range order by the same strict comparisons,
+// give what one scan gives: the first value reaching the extreme wins, which
+// matters only for -0 and +0.
 template <class T>
-Range findRange(const T *data, long long count, int stride) {
+Range findRangeOf(const T *data, long long begin, long long end, int stride) {
     float lo = 1000000.0f;
     float hi = -1000000.0f;
-    for (long long i = 0; i < count; ++i) {
+    for (long long i = begin; i < end; ++i) {
         const float v = static_cast<float>(data[i * stride]);
         hi = v > hi ? v : hi;
         lo = v < lo ? v : lo;
@@ -42,13 +49,34 @@ Range findRange(const T *data, long long count, int stride) {
 }
 
 template <class T>
+Range findRange(const T *data, long long count, int stride) {
+    const int threads = tamo::threadsFor(count, count / 4096);
+    if (threads <= 1) return findRangeOf(data, 0, count, stride);
+    Range parts[64];
+    const int n = std::min(threads, 64);
+    tamo::splitRange(0, n, n, [&](long long p0, long long p1, int) {
+        for (long long p = p0; p < p1; ++p)
+            parts[p] = findRangeOf(data, count * p / n, count * (p + 1) / n, stride);
+    });
+    Range all{1000000.0f, -1000000.0f};
+    for (int p = 0; p < n; ++p) {
+        all.max = parts[p].max > all.max ? parts[p].max : all.max;
+        all.min = parts[p].min < all.min ? parts[p].min : all.min;
+    }
+    return all;
+}
+
+template <class T>
 void stretch(const T *data, long long count, int stride, Range range, uint8_t *out) {
     const float scale = 255.0f / (range.max - range.min);
-    for (long long i = 0; i < count; ++i) {
-        const float x = (static_cast<float>(data[i * stride]) - range.min) * scale;
-        // x lies in [0, 256) for every comparable value; NaN gives 0.
-        out[i] = x == x ? static_cast<uint8_t>(static_cast<int>(x) & 0xFF) : 0;
-    }
+    tamo::splitRange(
+        0, count, tamo::threadsFor(count, count / 4096), [&](long long lo, long long hi, int) {
+            for (long long i = lo; i < hi; ++i) {
+                const float x = (static_cast<float>(data[i * stride]) - range.min) * scale;
+                // x lies in [0, 256) for every comparable value; NaN gives 0.
+                out[i] = x == x ? static_cast<uint8_t>(static_cast<int>(x) & 0xFF) : 0;
+            }
+        });
 }
 
 const char kSameBrightness[] = "Cannot vidscale, all pixels are the same brightness";

@@ -16,12 +16,15 @@ struct Derivative {
 
 // Receives the filtered rows: row() says where row r of frame f of
 // derivative d goes; done() is called once all derivatives of that row are
-// there.
+// there. Rows may be filtered by several threads at once, each passing its
+// own lane number; lanes() is asked once, on the calling thread, before any
+// row, and returns how many lanes the sink can serve (1: one thread only).
 class DerivativeRowSink {
 public:
     virtual ~DerivativeRowSink() = default;
-    virtual float *row(int d, int frame, int r) = 0;
-    virtual void done(int frame, int r) = 0;
+    virtual int lanes(int wanted, const TAMOHDR *in) = 0;
+    virtual float *row(int d, int frame, int r, int lane) = 0;
+    virtual void done(int frame, int r, int lane) = 0;
 };
 
 // Runs flDoG's checks for (order, direction, sigma) on `in` and, when `out`

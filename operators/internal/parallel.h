@@ -1,0 +1,155 @@
+// Threads and progress for the long operators (private to the library).
+//
+// Work is split into ranges of independent items (rows, tiles, column
+// blocks); each item is computed exactly as on one thread, so results do not
+// depend on the thread count. Progress and cancellation run on the calling
+// thread only, between parallel pieces: the hook is never called from a
+// worker thread, and the library's error state is never touched there.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "imagelib_internal.h"
+
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
+namespace tamo {
+
+// Threads the library may use: TAMO_THREADS when it holds a positive count,
+// else the number of processors.
+int threadLimit();
+
+// Work (in element operations, roughly) below which splitting costs more
+// than it saves.
+constexpr long long kParallelWork = 1LL << 17;
+
+// Threads for `work` operations split into at most `items` parts.
+inline int threadsFor(long long work, long long items) {
+    if (work < kParallelWork || items < 2) return 1;
+    return static_cast<int>(std::min<long long>(threadLimit(), items));
+}
+
+// Reports progress through Tamo_progressptr, at most about kCalls times per
+// run, and remembers a request to stop. Inactive (no calls at all) when no
+// hook is set.
+class Progress {
+public:
+    static constexpr int kCalls = 100;
+
+    explicit Progress(int64_t total) : hook_(Tamo_progressptr), total_(total > 0 ? total : 1) {}
+    bool active() const { return hook_ != nullptr; }
+    bool cancelled() const { return cancelled_; }
+    // No further calls (a run that could not be undone if stopped).
+    void disable() { hook_ = nullptr; }
+    // Work done so far; true when the caller should stop.
+    bool report(int64_t done) {
+        if (!hook_ || cancelled_) return cancelled_;
+        const int64_t step = std::min<int64_t>(done, total_) * kCalls / total_;
+        if (step <= last_) return false;
+        last_ = step;
+        if (hook_(std::min<int64_t>(done, total_), total_) != 0) cancelled_ = true;
+        return cancelled_;
+    }
+    // Pieces into which a stage of `items` items is cut so that each report
+    // can move the bar: about kCalls / 2 per stage when a hook is set, else 1.
+    long long piecesFor(long long items) const {
+        return active() ? std::max<long long>(1, std::min<long long>(items, kCalls / 2)) : 1;
+    }
+
+private:
+    int (*hook_)(int64_t, int64_t);
+    int64_t total_;
+    int64_t last_ = -1;
+    bool cancelled_ = false;
+};
+
+// Calls body(lo, hi, thread) over [begin, end) split into `threads`
+// contiguous ranges, one per thread (thread 0 being the caller). The body
+// must not throw, allocate through the library or report errors.
+template <class Body>
+void splitRange(long long begin, long long end, int threads, Body &&body) {
+    const long long n = end - begin;
+    if (n <= 0) return;
+    const int t = static_cast<int>(std::min<long long>(std::max(threads, 1), n));
+#ifdef _OPENMP
+    if (t > 1) {
+#pragma omp parallel num_threads(t)
+        {
+            const int id = omp_get_thread_num(), nt = omp_get_num_threads();
+            const long long lo = begin + n * id / nt, hi = begin + n * (id + 1) / nt;
+            if (lo < hi) body(lo, hi, id);
+        }
+        return;
+    }
+#endif
+    body(begin, end, 0);
+}
+
+// Runs body over [0, items) with `threads` threads in pieces, reporting
+// doneOf(items done) after each piece. False when the hook asked to stop (the
+// remaining pieces are not run).
+template <class DoneOf, class Body>
+bool runPiecesBy(long long items, int threads, Progress &progress, DoneOf &&doneOf, Body &&body) {
+    const long long pieces = progress.piecesFor(items);
+    for (long long p = 0; p < pieces; ++p) {
+        const long long lo = items * p / pieces, hi = items * (p + 1) / pieces;
+        splitRange(lo, hi, threads, body);
+        if (progress.report(doneOf(hi))) return false;
+    }
+    return true;
+}
+
+// runPiecesBy reporting base + unit * (items done).
+template <class Body>
+bool runPieces(long long items, int threads, Progress &progress, int64_t base, int64_t unit,
+               Body &&body) {
+    return runPiecesBy(
+        items, threads, progress, [&](long long hi) { return base + hi * unit; }, body);
+}
+
+// True when the pixel arrays of a and b share any byte.
+inline bool pixelsOverlap(const TAMOHDR *a, const TAMOHDR *b) {
+    if (!a->orvptr || !b->orvptr) return false;
+    const char *pa = static_cast<const char *>(a->orvptr);
+    const char *pb = static_cast<const char *>(b->orvptr);
+    const long long na = elementCount(a) * a->orvbpd, nb = elementCount(b) * b->orvbpd;
+    return pa < pb + nb && pb < pa + na;
+}
+
+// A copy of a record's pixel bytes taken while a progress hook is set, so
+// that a cancelled operator can put an output it writes in place back as it
+// was. Without a hook nothing is copied. Should the copy not be had, the run
+// goes on as one that cannot be cancelled (the caller disables the
+// progress object).
+class PixelSnapshot {
+public:
+    PixelSnapshot(TAMOHDR *img, const Progress &progress) : img_(img) {
+        if (!progress.active() || !img || !img->orvptr || img->orvbpd <= 0) return;
+        bytes_ = static_cast<size_t>(elementCount(img)) * static_cast<size_t>(img->orvbpd);
+        copy_ = static_cast<char *>(Tamo_alcptr(bytes_ ? bytes_ : 1, 1));
+        if (copy_) std::memcpy(copy_, img->orvptr, bytes_);
+        failed_ = !copy_;
+    }
+    ~PixelSnapshot() {
+        if (copy_) Tamo_freeptr(copy_);
+    }
+    PixelSnapshot(const PixelSnapshot &) = delete;
+    PixelSnapshot &operator=(const PixelSnapshot &) = delete;
+
+    bool failed() const { return failed_; }
+    void restore() {
+        if (copy_) std::memcpy(img_->orvptr, copy_, bytes_);
+    }
+
+private:
+    TAMOHDR *img_;
+    char *copy_ = nullptr;
+    size_t bytes_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace tamo
