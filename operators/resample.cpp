@@ -133,6 +133,16 @@ TAMO_TARGET_CLONES void lerpPairs(const float *__restrict line, const float *__r
     for (int j = 0; j < n; ++j) dst[j] = line[2 * j] * rest[j] + line[2 * j + 1] * frac[j];
 }
 
+// The same where lo[2k] = lo[2k + 1] = k and hi = k + 1 (doubling): each
+// pair of outputs reads one adjacent pair of samples. n counts output pairs.
+TAMO_TARGET_CLONES void lerpDoubling(const float *__restrict line, const float *__restrict rest,
+                                     const float *__restrict frac, float *__restrict dst, int n) {
+    for (int k = 0; k < n; ++k) {
+        dst[2 * k] = line[k] * rest[2 * k] + line[k + 1] * frac[2 * k];
+        dst[2 * k + 1] = line[k] * rest[2 * k + 1] + line[k + 1] * frac[2 * k + 1];
+    }
+}
+
 // Both steps at once for rows a (top) and b (bottom) read as pairs, where no
 // interpolated row would be used twice (halving): saves keeping rows aside.
 TAMO_TARGET_CLONES void lerpPairsTwice(const float *__restrict a, const float *__restrict b,
@@ -193,6 +203,16 @@ int leadingPairs(const std::vector<int> &lo, const std::vector<int> &hi) {
     return n;
 }
 
+// Number of leading output pairs (2k, 2k + 1) whose neighbours are both
+// (k, k + 1).
+int leadingDoubles(const std::vector<int> &lo, const std::vector<int> &hi) {
+    int n = 0;
+    while (2 * n + 1 < static_cast<int>(lo.size()) && lo[2 * n] == n && lo[2 * n + 1] == n &&
+           hi[2 * n] == n + 1 && hi[2 * n + 1] == n + 1)
+        ++n;
+    return n;
+}
+
 // ---- Planar kernels ----------------------------------------------------------------
 
 // One plane of a planar record: element (r, c) is at base[(r * cols + c) * step];
@@ -232,6 +252,7 @@ public:
             rest_[j] = cols.taps[j].rest;
         }
         pairs_ = leadingPairs(lo_, hi_);
+        doubles_ = leadingDoubles(lo_, hi_);
     }
 
     void rows(long long i0, long long i1, float *scratch) const {
@@ -253,8 +274,13 @@ public:
                     } else {
                         src = line;
                     }
-                    const int p = pairs_;
-                    lerpPairs(src, rest_.data(), frac_.data(), dst, p);
+                    int p = pairs_;
+                    if (doubles_ > 0) {
+                        lerpDoubling(src, rest_.data(), frac_.data(), dst, doubles_);
+                        p = 2 * doubles_;
+                    } else {
+                        lerpPairs(src, rest_.data(), frac_.data(), dst, p);
+                    }
                     lerpGathered(src, lo_.data() + p, hi_.data() + p, rest_.data() + p,
                                  frac_.data() + p, dst + p, outCols - p);
                     return;
@@ -320,7 +346,8 @@ private:
     int outCols_;
     std::vector<int> lo_, hi_;
     std::vector<float> frac_, rest_;
-    int pairs_ = 0;  // leading columns read as adjacent pairs (unit steps only)
+    int pairs_ = 0;    // leading columns read as adjacent pairs (unit steps only)
+    int doubles_ = 0;  // leading column pairs reading one adjacent pair
 };
 
 template <class Tin, class Tout>
