@@ -114,6 +114,16 @@ inline T storedValue(double v) {
 
 // ---- Row loops for "float" and "u8bit" planes -------------------------------------
 //
+// The interpolating loops are compiled for AVX2 and plain x86-64, which have
+// no fused multiply-add, so every product and sum is rounded as in the scalar
+// code (an AVX-512 build would fuse them). Loops without products also get an
+// AVX-512 version.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define WIDE_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define WIDE_CLONES
+#endif
+//
 // The same float expressions as the generic kernels, in the same order and
 // without fused multiply-adds, compiled for vector units: results are the
 // same bits. Zero weights are multiplied like any other, so an infinite or
@@ -170,15 +180,15 @@ TAMO_TARGET_CLONES void lerpRowsToBytes(const float *__restrict top, const float
         dst[j] = static_cast<uint8_t>(static_cast<int32_t>(bottom[j] * fr + top[j] * rr));
 }
 
-TAMO_TARGET_CLONES void widenBytes(const uint8_t *__restrict src, float *__restrict dst, int n) {
+WIDE_CLONES void widenBytes(const uint8_t *__restrict src, float *__restrict dst, int n) {
     for (int j = 0; j < n; ++j) dst[j] = static_cast<float>(src[j]);
 }
 
 // Means of 2 x 2 samples: rows a and b, columns lo[j] and hi[j], summed in
 // double precision in reading order, the mean taken in single precision.
-TAMO_TARGET_CLONES void averageRows(const float *__restrict a, const float *__restrict b,
-                                    const int *__restrict lo, const int *__restrict hi,
-                                    float *__restrict dst, int n) {
+WIDE_CLONES void averageRows(const float *__restrict a, const float *__restrict b,
+                             const int *__restrict lo, const int *__restrict hi,
+                             float *__restrict dst, int n) {
     for (int j = 0; j < n; ++j) {
         const double sum = static_cast<double>(a[lo[j]]) + static_cast<double>(a[hi[j]]) +
                            static_cast<double>(b[lo[j]]) + static_cast<double>(b[hi[j]]);
@@ -187,8 +197,8 @@ TAMO_TARGET_CLONES void averageRows(const float *__restrict a, const float *__re
 }
 
 // The same where lo[j] = 2j and hi[j] = 2j + 1.
-TAMO_TARGET_CLONES void averagePairs(const float *__restrict a, const float *__restrict b,
-                                     float *__restrict dst, int n) {
+WIDE_CLONES void averagePairs(const float *__restrict a, const float *__restrict b,
+                              float *__restrict dst, int n) {
     for (int j = 0; j < n; ++j) {
         const double sum = static_cast<double>(a[2 * j]) + static_cast<double>(a[2 * j + 1]) +
                            static_cast<double>(b[2 * j]) + static_cast<double>(b[2 * j + 1]);
