@@ -114,12 +114,12 @@ inline T storedValue(double v) {
 
 // ---- Row loops for "float" and "u8bit" planes -------------------------------------
 //
-// The interpolating loops are compiled for AVX2 and plain x86-64, which have
-// no fused multiply-add, so every product and sum is rounded as in the scalar
-// code (an AVX-512 build would fuse them). Loops without products also get an
-// AVX-512 version.
+// Compiled for AVX-512, AVX2 and plain x86-64, picked at run time, with
+// products and sums never fused into multiply-adds (AVX-512 has them), so
+// every one is rounded as in the scalar code.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define WIDE_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#define WIDE_CLONES \
+    __attribute__((target_clones("avx512f", "avx2", "default"), optimize("fp-contract=off")))
 #else
 #define WIDE_CLONES
 #endif
@@ -130,23 +130,23 @@ inline T storedValue(double v) {
 // NaN neighbour still turns its zero-weighted product into NaN.
 
 // dst[j] = line[lo[j]] * rest[j] + line[hi[j]] * frac[j].
-TAMO_TARGET_CLONES void lerpGathered(const float *__restrict line, const int *__restrict lo,
-                                     const int *__restrict hi, const float *__restrict rest,
-                                     const float *__restrict frac, float *__restrict dst, int n) {
+WIDE_CLONES void lerpGathered(const float *__restrict line, const int *__restrict lo,
+                              const int *__restrict hi, const float *__restrict rest,
+                              const float *__restrict frac, float *__restrict dst, int n) {
     for (int j = 0; j < n; ++j) dst[j] = line[lo[j]] * rest[j] + line[hi[j]] * frac[j];
 }
 
 // The same where lo[j] = 2j and hi[j] = 2j + 1 (halving): neighbours are
 // read as adjacent pairs instead of gathered.
-TAMO_TARGET_CLONES void lerpPairs(const float *__restrict line, const float *__restrict rest,
-                                  const float *__restrict frac, float *__restrict dst, int n) {
+WIDE_CLONES void lerpPairs(const float *__restrict line, const float *__restrict rest,
+                           const float *__restrict frac, float *__restrict dst, int n) {
     for (int j = 0; j < n; ++j) dst[j] = line[2 * j] * rest[j] + line[2 * j + 1] * frac[j];
 }
 
 // The same where lo[2k] = lo[2k + 1] = k and hi = k + 1 (doubling): each
 // pair of outputs reads one adjacent pair of samples. n counts output pairs.
-TAMO_TARGET_CLONES void lerpDoubling(const float *__restrict line, const float *__restrict rest,
-                                     const float *__restrict frac, float *__restrict dst, int n) {
+WIDE_CLONES void lerpDoubling(const float *__restrict line, const float *__restrict rest,
+                              const float *__restrict frac, float *__restrict dst, int n) {
     for (int k = 0; k < n; ++k) {
         dst[2 * k] = line[k] * rest[2 * k] + line[k + 1] * frac[2 * k];
         dst[2 * k + 1] = line[k] * rest[2 * k + 1] + line[k + 1] * frac[2 * k + 1];
@@ -155,9 +155,9 @@ TAMO_TARGET_CLONES void lerpDoubling(const float *__restrict line, const float *
 
 // Both steps at once for rows a (top) and b (bottom) read as pairs, where no
 // interpolated row would be used twice (halving): saves keeping rows aside.
-TAMO_TARGET_CLONES void lerpPairsTwice(const float *__restrict a, const float *__restrict b,
-                                       const float *__restrict rest, const float *__restrict frac,
-                                       float fr, float rr, float *__restrict dst, int n) {
+WIDE_CLONES void lerpPairsTwice(const float *__restrict a, const float *__restrict b,
+                                const float *__restrict rest, const float *__restrict frac,
+                                float fr, float rr, float *__restrict dst, int n) {
     for (int j = 0; j < n; ++j) {
         const float top = a[2 * j] * rest[j] + a[2 * j + 1] * frac[j];
         const float bottom = b[2 * j] * rest[j] + b[2 * j + 1] * frac[j];
@@ -166,16 +166,16 @@ TAMO_TARGET_CLONES void lerpPairsTwice(const float *__restrict a, const float *_
 }
 
 // dst[j] = bottom[j] * fr + top[j] * rr.
-TAMO_TARGET_CLONES void lerpRows(const float *__restrict top, const float *__restrict bottom,
-                                 float fr, float rr, float *__restrict dst, int n) {
+WIDE_CLONES void lerpRows(const float *__restrict top, const float *__restrict bottom, float fr,
+                          float rr, float *__restrict dst, int n) {
     for (int j = 0; j < n; ++j) dst[j] = bottom[j] * fr + top[j] * rr;
 }
 
 // The same, stored as bytes: the values lie within [0, 255] (they blend
 // bytes), where truncation to 32 bits and keeping the low byte is a plain
 // conversion.
-TAMO_TARGET_CLONES void lerpRowsToBytes(const float *__restrict top, const float *__restrict bottom,
-                                        float fr, float rr, uint8_t *__restrict dst, int n) {
+WIDE_CLONES void lerpRowsToBytes(const float *__restrict top, const float *__restrict bottom,
+                                 float fr, float rr, uint8_t *__restrict dst, int n) {
     for (int j = 0; j < n; ++j)
         dst[j] = static_cast<uint8_t>(static_cast<int32_t>(bottom[j] * fr + top[j] * rr));
 }
