@@ -112,6 +112,117 @@ inline T storedValue(double v) {
         return static_cast<T>(v);
 }
 
+// ---- Row loops for "float" and "u8bit" planes -------------------------------------
+//
+// Compiled for AVX-512, AVX2 and plain x86-64, picked at run time, with
+// products and sums never fused into multiply-adds (AVX-512 has them), so
+// every one is rounded as in the scalar code.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define WIDE_CLONES \
+    __attribute__((target_clones("avx512f", "avx2", "default"), optimize("fp-contract=off")))
+#else
+#define WIDE_CLONES
+#endif
+//
+// The same float expressions as the generic kernels, in the same order and
+// without fused multiply-adds, compiled for vector units: results are the
+// same bits. Zero weights are multiplied like any other, so an infinite or
+// NaN neighbour still turns its zero-weighted product into NaN.
+
+// dst[j] = line[lo[j]] * rest[j] + line[hi[j]] * frac[j].
+WIDE_CLONES void lerpGathered(const float *__restrict line, const int *__restrict lo,
+                              const int *__restrict hi, const float *__restrict rest,
+                              const float *__restrict frac, float *__restrict dst, int n) {
+    for (int j = 0; j < n; ++j) dst[j] = line[lo[j]] * rest[j] + line[hi[j]] * frac[j];
+}
+
+// The same where lo[j] = 2j and hi[j] = 2j + 1 (halving): neighbours are
+// read as adjacent pairs instead of gathered.
+WIDE_CLONES void lerpPairs(const float *__restrict line, const float *__restrict rest,
+                           const float *__restrict frac, float *__restrict dst, int n) {
+    for (int j = 0; j < n; ++j) dst[j] = line[2 * j] * rest[j] + line[2 * j + 1] * frac[j];
+}
+
+// The same where lo[2k] = lo[2k + 1] = k and hi = k + 1 (doubling): each
+// pair of outputs reads one adjacent pair of samples. n counts output pairs.
+WIDE_CLONES void lerpDoubling(const float *__restrict line, const float *__restrict rest,
+                              const float *__restrict frac, float *__restrict dst, int n) {
+    for (int k = 0; k < n; ++k) {
+        dst[2 * k] = line[k] * rest[2 * k] + line[k + 1] * frac[2 * k];
+        dst[2 * k + 1] = line[k] * rest[2 * k + 1] + line[k + 1] * frac[2 * k + 1];
+    }
+}
+
+// Both steps at once for rows a (top) and b (bottom) read as pairs, where no
+// interpolated row would be used twice (halving): saves keeping rows aside.
+WIDE_CLONES void lerpPairsTwice(const float *__restrict a, const float *__restrict b,
+                                const float *__restrict rest, const float *__restrict frac,
+                                float fr, float rr, float *__restrict dst, int n) {
+    for (int j = 0; j < n; ++j) {
+        const float top = a[2 * j] * rest[j] + a[2 * j + 1] * frac[j];
+        const float bottom = b[2 * j] * rest[j] + b[2 * j + 1] * frac[j];
+        dst[j] = bottom * fr + top * rr;
+    }
+}
+
+// dst[j] = bottom[j] * fr + top[j] * rr.
+WIDE_CLONES void lerpRows(const float *__restrict top, const float *__restrict bottom, float fr,
+                          float rr, float *__restrict dst, int n) {
+    for (int j = 0; j < n; ++j) dst[j] = bottom[j] * fr + top[j] * rr;
+}
+
+// The same, stored as bytes: the values lie within [0, 255] (they blend
+// bytes), where truncation to 32 bits and keeping the low byte is a plain
+// conversion.
+WIDE_CLONES void lerpRowsToBytes(const float *__restrict top, const float *__restrict bottom,
+                                 float fr, float rr, uint8_t *__restrict dst, int n) {
+    for (int j = 0; j < n; ++j)
+        dst[j] = static_cast<uint8_t>(static_cast<int32_t>(bottom[j] * fr + top[j] * rr));
+}
+
+WIDE_CLONES void widenBytes(const uint8_t *__restrict src, float *__restrict dst, int n) {
+    for (int j = 0; j < n; ++j) dst[j] = static_cast<float>(src[j]);
+}
+
+// Means of 2 x 2 samples: rows a and b, columns lo[j] and hi[j], summed in
+// double precision in reading order, the mean taken in single precision.
+WIDE_CLONES void averageRows(const float *__restrict a, const float *__restrict b,
+                             const int *__restrict lo, const int *__restrict hi,
+                             float *__restrict dst, int n) {
+    for (int j = 0; j < n; ++j) {
+        const double sum = static_cast<double>(a[lo[j]]) + static_cast<double>(a[hi[j]]) +
+                           static_cast<double>(b[lo[j]]) + static_cast<double>(b[hi[j]]);
+        dst[j] = static_cast<float>(sum) / 4.0f;
+    }
+}
+
+// The same where lo[j] = 2j and hi[j] = 2j + 1.
+WIDE_CLONES void averagePairs(const float *__restrict a, const float *__restrict b,
+                              float *__restrict dst, int n) {
+    for (int j = 0; j < n; ++j) {
+        const double sum = static_cast<double>(a[2 * j]) + static_cast<double>(a[2 * j + 1]) +
+                           static_cast<double>(b[2 * j]) + static_cast<double>(b[2 * j + 1]);
+        dst[j] = static_cast<float>(sum) / 4.0f;
+    }
+}
+
+// Number of leading columns whose neighbours are the pair (2j, 2j + 1).
+int leadingPairs(const std::vector<int> &lo, const std::vector<int> &hi) {
+    int n = 0;
+    while (n < static_cast<int>(lo.size()) && lo[n] == 2 * n && hi[n] == 2 * n + 1) ++n;
+    return n;
+}
+
+// Number of leading output pairs (2k, 2k + 1) whose neighbours are both
+// (k, k + 1).
+int leadingDoubles(const std::vector<int> &lo, const std::vector<int> &hi) {
+    int n = 0;
+    while (2 * n + 1 < static_cast<int>(lo.size()) && lo[2 * n] == n && lo[2 * n + 1] == n &&
+           hi[2 * n] == n + 1 && hi[2 * n + 1] == n + 1)
+        ++n;
+    return n;
+}
+
 // ---- Planar kernels ----------------------------------------------------------------
 
 // One plane of a planar record: element (r, c) is at base[(r * cols + c) * step];
@@ -130,8 +241,10 @@ struct Plane {
 template <class Tin, class Tout>
 class BilinearPlane {
 public:
-    // Floats of scratch a range needs.
-    static int scratchFloats(const Axis &cols) { return 2 * static_cast<int>(cols.taps.size()); }
+    // The vector row loops serve planar "float" and "u8bit" planes.
+    static constexpr bool kFloatIn = std::is_same_v<Tin, float> || std::is_same_v<Tin, uint8_t>;
+    static constexpr bool kFastOut = std::is_same_v<Tout, float> || (std::is_same_v<Tin, uint8_t> &&
+                                                                     std::is_same_v<Tout, uint8_t>);
 
     BilinearPlane(Plane<const Tin> in, Plane<Tout> out, const Axis &rows, const Axis &cols)
         : in_(in),
@@ -148,6 +261,8 @@ public:
             frac_[j] = cols.taps[j].frac;
             rest_[j] = cols.taps[j].rest;
         }
+        pairs_ = leadingPairs(lo_, hi_);
+        doubles_ = leadingDoubles(lo_, hi_);
     }
 
     void rows(long long i0, long long i1, float *scratch) const {
@@ -156,15 +271,46 @@ public:
         // while output rows still need it: rows are visited in increasing
         // order.
         float *first = scratch, *second = scratch + outCols;
+        float *widened = scratch + 2 * outCols;  // a "u8bit" input row as floats
         int firstRow = -1, secondRow = -1;
         auto horizontal = [&](int r, float *dst) {
             const Tin *line = in_.row(r);
+            if constexpr (kFloatIn) {
+                if (in_.step == 1) {
+                    const float *src;
+                    if constexpr (std::is_same_v<Tin, uint8_t>) {
+                        widenBytes(line, widened, in_.cols);
+                        src = widened;
+                    } else {
+                        src = line;
+                    }
+                    int p = pairs_;
+                    if (doubles_ > 0) {
+                        lerpDoubling(src, rest_.data(), frac_.data(), dst, doubles_);
+                        p = 2 * doubles_;
+                    } else {
+                        lerpPairs(src, rest_.data(), frac_.data(), dst, p);
+                    }
+                    lerpGathered(src, lo_.data() + p, hi_.data() + p, rest_.data() + p,
+                                 frac_.data() + p, dst + p, outCols - p);
+                    return;
+                }
+            }
             for (int j = 0; j < outCols; ++j)
                 dst[j] = static_cast<float>(line[lo_[j]]) * rest_[j] +
                          static_cast<float>(line[hi_[j]]) * frac_[j];
         };
         for (long long i = i0; i < i1; ++i) {
             const Taps &t = rows_.taps[static_cast<std::size_t>(i)];
+            if constexpr (std::is_same_v<Tin, float> && std::is_same_v<Tout, float>) {
+                // Rows 2i and 2i + 1, every column a pair: one pass.
+                if (in_.step == 1 && outStep == 1 && pairs_ == outCols && t.lo == 2 * i &&
+                    t.hi == t.lo + 1) {
+                    lerpPairsTwice(in_.row(t.lo), in_.row(t.hi), rest_.data(), frac_.data(), t.frac,
+                                   t.rest, out_.row(static_cast<int>(i)), outCols);
+                    continue;
+                }
+            }
             if (firstRow != t.lo) {
                 if (secondRow == t.lo) {
                     std::swap(first, second);
@@ -184,6 +330,15 @@ public:
             }
             Tout *dst = out_.row(static_cast<int>(i));
             const float fr = t.frac, rr = t.rest;
+            if constexpr (kFastOut) {
+                if (outStep == 1) {
+                    if constexpr (std::is_same_v<Tout, float>)
+                        lerpRows(top, bottom, fr, rr, dst, outCols);
+                    else
+                        lerpRowsToBytes(top, bottom, fr, rr, dst, outCols);
+                    continue;
+                }
+            }
             if (outStep == 1) {
                 for (int j = 0; j < outCols; ++j)
                     dst[j] = storedValue<Tout>(bottom[j] * fr + top[j] * rr);
@@ -201,6 +356,8 @@ private:
     int outCols_;
     std::vector<int> lo_, hi_;
     std::vector<float> frac_, rest_;
+    int pairs_ = 0;    // leading columns read as adjacent pairs (unit steps only)
+    int doubles_ = 0;  // leading column pairs reading one adjacent pair
 };
 
 template <class Tin, class Tout>
@@ -238,6 +395,7 @@ public:
             lo_[j] = cols.pairLo[j] * in.step;
             hi_[j] = cols.pairHi[j] * in.step;
         }
+        pairs_ = leadingPairs(lo_, hi_);
     }
     void rows(long long i0, long long i1, float *) const {
         const int outCols = static_cast<int>(lo_.size());
@@ -245,6 +403,14 @@ public:
             const Tin *a = in_.row(rows_.pairLo[static_cast<std::size_t>(i)]);
             const Tin *b = in_.row(rows_.pairHi[static_cast<std::size_t>(i)]);
             Tout *dst = out_.row(static_cast<int>(i));
+            if constexpr (std::is_same_v<Tin, float> && std::is_same_v<Tout, float>) {
+                if (in_.step == 1 && out_.step == 1) {
+                    const int p = pairs_;
+                    averagePairs(a, b, dst, p);
+                    averageRows(a, b, lo_.data() + p, hi_.data() + p, dst + p, outCols - p);
+                    continue;
+                }
+            }
             for (int j = 0; j < outCols; ++j) {
                 const double sum = static_cast<double>(a[lo_[j]]) + static_cast<double>(a[hi_[j]]) +
                                    static_cast<double>(b[lo_[j]]) + static_cast<double>(b[hi_[j]]);
@@ -258,6 +424,7 @@ private:
     Plane<Tout> out_;
     const Axis &rows_;
     std::vector<int> lo_, hi_;
+    int pairs_ = 0;  // leading columns read as adjacent pairs (unit steps only)
 };
 
 template <class Tout>
@@ -309,7 +476,9 @@ bool resamplePlanar(TAMOHDR *in, TAMOHDR *out, int mode, bool framed, const Axis
                 static_cast<std::ptrdiff_t>(so.rows) * so.cols * outStep;
             const int threads =
                 tamo::threadsFor(static_cast<long long>(so.rows) * so.cols * 4, so.rows);
-            std::vector<float> scratch(static_cast<std::size_t>(threads) * 2 * so.cols);
+            // Per thread: two interpolated rows and one widened input row.
+            const std::size_t perThread = 2 * static_cast<std::size_t>(so.cols) + si.cols;
+            std::vector<float> scratch(static_cast<std::size_t>(threads) * perThread);
             for (int f = 0; f < planes && !stopped; ++f) {
                 Plane<const Tin> src{tamo::pixels<Tin>(in) + f * inPlane, si.cols, inStep};
                 Plane<Tout> dst{tamo::pixels<Tout>(out) + f * outPlane, so.cols, outStep};
@@ -318,7 +487,7 @@ bool resamplePlanar(TAMOHDR *in, TAMOHDR *out, int mode, bool framed, const Axis
                         so.rows, threads, progress, static_cast<int64_t>(f) * so.rows, 1,
                         [&](long long lo, long long hi, int t) {
                             kernel.rows(lo, hi,
-                                        scratch.data() + static_cast<std::size_t>(t) * 2 * so.cols);
+                                        scratch.data() + static_cast<std::size_t>(t) * perThread);
                         });
                 };
                 if (mode == 1)

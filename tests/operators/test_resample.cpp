@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -211,6 +213,65 @@ TEST(Zoomupdown, ArrayPathAgreesBitForBitWithPerPixelEvaluation) {
                 ASSERT_EQ(tamo::pixels<float>(flat.get())[i * co + j], want)
                     << ri << "x" << ci << " -> " << ro << "x" << co << " at " << i << "," << j;
                 ASSERT_EQ(bilininterp1(in.get(), 0, r, c), want);
+            }
+        }
+    }
+}
+
+TEST(Zoomupdown, HalvingAndByteRowsMatchPerPixelEvaluationBitForBit) {
+    // Halving reads neighbours as adjacent pairs, "u8bit" rows go through
+    // floats; infinities and NaN among the values must still spread through
+    // their zero-weighted products exactly as pixel by pixel, and -0 keep
+    // its sign.
+    const float inf = std::numeric_limits<float>::infinity();
+    const float specials[] = {inf, -inf, std::nanf(""), -0.0f, 0.0f};
+    std::mt19937 gen(5);
+    std::uniform_real_distribution<float> dist(-100.0f, 100.0f);
+    const int sizes[][4] = {{40, 46, 20, 23}, {41, 47, 20, 23}, {20, 23, 40, 46}, {6, 4, 3, 2}};
+    auto bits = [](float x) {
+        uint32_t b;
+        std::memcpy(&b, &x, sizeof b);
+        return b;
+    };
+    for (const auto &sz : sizes) {
+        const int ri = sz[0], ci = sz[1], ro = sz[2], co = sz[3];
+        std::vector<float> v(ri * ci);
+        std::vector<uint8_t> bytes(v.size());
+        for (std::size_t k = 0; k < v.size(); ++k) {
+            v[k] = k % 7 == 3 ? specials[k % 5] : dist(gen);
+            bytes[k] = static_cast<uint8_t>(gen() % 256);
+        }
+        auto in = make("float", ci, ri);
+        std::copy(v.begin(), v.end(), tamo::pixels<float>(in.get()));
+        auto inBytes = make("ubyte", ci, ri);
+        std::copy(bytes.begin(), bytes.end(), tamo::pixels<uint8_t>(inBytes.get()));
+        const std::vector<float> byteValues(bytes.begin(), bytes.end());
+
+        auto bilinear = make("float", co, ro);
+        auto average = make("float", co, ro);
+        auto byteOut = make("ubyte", co, ro);
+        zoom(in.get(), bilinear.get(), 0);
+        zoom(in.get(), average.get(), 2);
+        zoom(inBytes.get(), byteOut.get(), 0);
+        const float sr = static_cast<float>(ri) / ro, sc = static_cast<float>(ci) / co;
+        for (int i = 0; i < ro; ++i) {
+            for (int j = 0; j < co; ++j) {
+                float r = sr * i, c = sc * j;
+                if (r >= ri) r = static_cast<float>(ri - 1);
+                if (c >= ci) c = static_cast<float>(ci - 1);
+                const int at = i * co + j;
+                SCOPED_TRACE(testing::Message() << ri << "x" << ci << " -> " << ro << "x" << co
+                                                << " at " << i << "," << j);
+                ASSERT_EQ(bits(tamo::pixels<float>(bilinear.get())[at]),
+                          bits(referenceBilinear(v, ri, ci, r, c)));
+                const int r2 = std::min(ri - 2, static_cast<int>(r));
+                const int c2 = std::min(ci - 2, static_cast<int>(c));
+                const double sum = static_cast<double>(v[r2 * ci + c2]) + v[r2 * ci + c2 + 1] +
+                                   v[(r2 + 1) * ci + c2] + v[(r2 + 1) * ci + c2 + 1];
+                ASSERT_EQ(bits(tamo::pixels<float>(average.get())[at]),
+                          bits(static_cast<float>(sum) / 4.0f));
+                ASSERT_EQ(tamo::pixels<uint8_t>(byteOut.get())[at],
+                          static_cast<uint8_t>(referenceBilinear(byteValues, ri, ci, r, c)));
             }
         }
     }
