@@ -232,43 +232,20 @@ QString summarize(const TAMOHDR *img, const FrameStats *stats, int planes, const
     return text;
 }
 
-// Writes img through a temporary file beside `name` that replaces it only once
-// it is complete, so a failed save leaves an existing file as it was. Returns
-// an empty text when written, else the message for the user.
+// Writes img, converted to `type`, so that a failed save leaves an existing
+// file as it was. Returns an empty text when written, else the message for
+// the user.
 QString writeOwnFormat(TAMOHDR *img, const QString &name, const char *type) {
     tamo::RecordPtr out = frontend::createLike(img, type);
     if (!out) return kWriteFailed;
     if (!copyValues(img, out.get()))
         return QString("A %1 image cannot be saved as %2.")
             .arg(typeNameOf(img), typeNameOf(out.get()));
-    // Small images are stored uncompressed, as the library's named-file writer does.
-    if (tamo::elementCount(out.get()) < 512) out->orvcomp = 0;
-
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly)) {
-        std::fprintf(stderr, "SaveAs: %s\n", qUtf8Printable(file.errorString()));
-        return kWriteFailed;
-    }
-    const int fd = ::dup(file.handle());
-    FilePtr stream(fd >= 0 ? ::fdopen(fd, "wb") : nullptr);
-    if (!stream) {
-        if (fd >= 0) ::close(fd);
-        return kWriteFailed;
-    }
-    const int written = TamoWrImg(out.get(), stream.get(), 0);
-    // Buffered bytes that cannot be flushed are a failed write as well.
-    errno = 0;
-    const bool closed = std::fclose(stream.release()) == 0;
-    if (!closed) std::fprintf(stderr, "SaveAs: %s\n", std::strerror(errno));
-    if (written != -1 || !closed) {
-        file.cancelWriting();
-        return kWriteFailed;
-    }
-    if (!file.commit()) {
-        std::fprintf(stderr, "SaveAs: %s\n", qUtf8Printable(file.errorString()));
-        return kWriteFailed;
-    }
-    return QString();
+    const std::string reason =
+        frontend::writeOwnFormatFile(out.get(), name.toLocal8Bit().toStdString());
+    if (reason.empty()) return QString();
+    std::fprintf(stderr, "SaveAs: %s\n", reason.c_str());
+    return kWriteFailed;
 }
 
 // Writes the picture the converter makes of img (frame `frame` of a record

@@ -24,7 +24,6 @@
 #include <cstring>
 #include <string>
 
-#include "atomicfile.h"
 #include "notices.h"
 #include "records.h"
 #include "tamo++.h"
@@ -72,45 +71,6 @@ protected:
 
 // The writer leaves images of fewer than 512 pixels uncompressed and notes
 // the tail it wrote in the record; the slot's record keeps its own fields.
-struct WriterFieldsKept {
-    explicit WriterFieldsKept(TAMOHDR *img) : img(img), comp(img->orvcomp), tlen(img->orvtlen) {}
-    ~WriterFieldsKept() {
-        img->orvcomp = comp;
-        img->orvtlen = tlen;
-    }
-    TAMOHDR *img;
-    char comp;
-    int32_t tlen;
-};
-
-// Writes img to `path` in the own format, replacing the file only once it is
-// complete. Returns an empty text when written, else the reason.
-QString writeInput(TAMOHDR *img, const QByteArray &path) {
-    tamo::AtomicFile file(path.toStdString());
-    if (!file.ok()) return QString::fromLocal8Bit(file.error().c_str());
-    const int fd = ::dup(file.fd());
-    FILE *fp = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
-    if (!fp) {
-        const int err = errno;
-        if (fd >= 0) ::close(fd);
-        return systemReason(err);
-    }
-    int written;
-    {
-        WriterFieldsKept kept(img);
-        if (tamo::elementCount(img) < 512) img->orvcomp = 0;
-        errno = 0;
-        written = TamoWrImg(img, fp, 0);
-    }
-    int err = errno;
-    const bool closed = std::fclose(fp) == 0;
-    if (!closed && !err) err = errno;
-    if (written != -1 || !closed)
-        return err ? systemReason(err) : QString("the image library refused the image");
-    if (!file.commit()) return QString::fromLocal8Bit(file.error().c_str());
-    return QString();
-}
-
 // The record in the own-format file at `path`, read as it is; null with the
 // reason when it cannot be read. The stream is opened here: the library's
 // name expansion would rewrite "$" and "~" in the folder's name.
@@ -210,7 +170,8 @@ void TamotoolMainWindow::runScript() {
         TAMOHDR *sent = gTamotool && o >= 0 ? gTamotool->images[o] : nullptr;
         if (sent) {
             // The script must not take an earlier image for this one.
-            const QString reason = writeInput(sent, fullScriptInputPath);
+            const QString reason = QString::fromLocal8Bit(
+                frontend::writeOwnFormatFile(sent, fullScriptInputPath.toStdString()).c_str());
             if (!reason.isEmpty()) {
                 showModalMessage(QString("Cannot write the script's input file %1: %2")
                                      .arg(QFile::decodeName(fullScriptInputPath), reason));

@@ -26,6 +26,7 @@
 
 #include "notices.h"
 #include "plotmainwindow.h"
+#include "records.h"
 #include "tamo++.h"
 #include "tamotool.h"
 #include "tamotoolchildwindow.h"
@@ -68,42 +69,13 @@ QString typeRefusal(const QString &type, int frames) {
     return QString();
 }
 
-struct FileCloser {
-    void operator()(FILE *fp) const { std::fclose(fp); }
-};
-
-// Writes img in the own format through a temporary file that replaces `name`
-// only once it is complete. False, with the reason on standard error, when
-// it cannot.
+// Writes img in the own format so that a failed write leaves an existing
+// file as it was. False, with the reason on standard error, when it cannot.
 bool writeOwnFormat(TAMOHDR *img, const QString &name) {
-    // Small images are stored uncompressed, as the library's named-file
-    // writer does.
-    if (tamo::elementCount(img) < 512) img->orvcomp = 0;
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly)) {
-        std::fprintf(stderr, "SaveWorkingImage: %s\n", qUtf8Printable(file.errorString()));
-        return false;
-    }
-    const int fd = ::dup(file.handle());
-    std::unique_ptr<FILE, FileCloser> stream(fd >= 0 ? ::fdopen(fd, "wb") : nullptr);
-    if (!stream) {
-        if (fd >= 0) ::close(fd);
-        return false;
-    }
-    const bool written = TamoWrImg(img, stream.get(), 0) == -1;
-    // Buffered bytes that cannot be flushed are a failed write as well.
-    errno = 0;
-    const bool closed = std::fclose(stream.release()) == 0;
-    if (!closed) std::fprintf(stderr, "SaveWorkingImage: %s\n", std::strerror(errno));
-    if (!written || !closed) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        std::fprintf(stderr, "SaveWorkingImage: %s\n", qUtf8Printable(file.errorString()));
-        return false;
-    }
-    return true;
+    const std::string reason = frontend::writeOwnFormatFile(img, name.toLocal8Bit().toStdString());
+    if (reason.empty()) return true;
+    std::fprintf(stderr, "SaveWorkingImage: %s\n", reason.c_str());
+    return false;
 }
 
 // Writes image in the picture format its name's suffix names, replacing the

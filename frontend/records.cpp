@@ -1,6 +1,12 @@
 #include "records.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+
+#include "atomicfile.h"
 
 namespace frontend {
 
@@ -70,6 +76,34 @@ QString readFailureReason(int code) {
     }
     if (const char *text = Tamoerrtext(code)) return text;
     return QString("the image library refused it (error %1)").arg(code);
+}
+
+std::string writeOwnFormatFile(TAMOHDR *img, const std::string &path) {
+    tamo::AtomicFile file(path);
+    if (!file.ok()) return file.error();
+    const int fd = ::dup(file.fd());
+    FILE *fp = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (!fp) {
+        const int err = errno;
+        if (fd >= 0) ::close(fd);
+        return std::strerror(err);
+    }
+    // Big buffered writes: the writer hands over whole arrays.
+    std::setvbuf(fp, nullptr, _IOFBF, 1 << 20);
+    const char comp = img->orvcomp;
+    const int32_t tlen = img->orvtlen;
+    if (tamo::elementCount(img) < 512) img->orvcomp = 0;
+    errno = 0;
+    const bool written = TamoWrImg(img, fp, 0) == -1;
+    int err = written ? 0 : errno;
+    img->orvcomp = comp;
+    img->orvtlen = tlen;
+    // Buffered bytes that cannot be flushed are a failed write as well.
+    const bool closed = std::fclose(fp) == 0;
+    if (!closed && !err) err = errno;
+    if (!written || !closed) return err ? std::strerror(err) : "the image library refused the image";
+    if (!file.commit()) return file.error();
+    return std::string();
 }
 
 }  // namespace frontend

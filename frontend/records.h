@@ -38,4 +38,12 @@ bool isOwnFormatName(const QString &path);
 // N)" for a number without a text.
 QString readFailureReason(int code);
 
+// Writes img in the own format to the file `path` (local 8-bit encoding)
+// through a tamo::AtomicFile, so that an existing file is replaced only by a
+// complete one. Images of fewer than 512 elements are stored uncompressed, as
+// the library's named-file writer does; the header fields the writer sets are
+// put back afterwards. Returns an empty text when the file is complete, else
+// the reason (the system's text where there is one).
+std::string writeOwnFormatFile(TAMOHDR *img, const std::string &path);
+
 }  // namespace frontend
