@@ -107,6 +107,12 @@ AtomicFile::AtomicFile(const std::string &target) : target_(resolvedTarget(targe
         if (fd_ < 0) error_ = std::strerror(errno);
         return;
     }
+    // A file its owner has made read-only stays protected, as it would be
+    // from a plain write: renaming over it would replace it regardless.
+    if (access(target_.c_str(), F_OK) == 0 && access(target_.c_str(), W_OK) != 0) {
+        error_ = std::strerror(errno);
+        return;
+    }
     const std::size_t slash = target_.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);

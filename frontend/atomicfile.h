@@ -21,7 +21,8 @@ public:
     // link points to, so that the link stays). It gets the target's
     // permissions when the target exists, the default ones otherwise. A
     // target that exists but is not a regular file (a device, a pipe) cannot
-    // be replaced: it is opened and written in place.
+    // be replaced: it is opened and written in place. A target this process
+    // may not write (a read-only file) is refused, as a plain write would be.
     explicit AtomicFile(const std::string &target);
     ~AtomicFile();
     AtomicFile(const AtomicFile &) = delete;
