@@ -28,7 +28,9 @@ def peers_missing():
         return True
     return False
 
-
+def ours(build_dir, name, size):
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    return peerlib.benchmark_median_ms(build_dir, "bench_display", f"{name}/{size}", env)
 
 
 def peer(size):
@@ -68,8 +70,3 @@ if __name__ == "__main__":
     os.environ.setdefault("OMP_NUM_THREADS", "1")
     main(sys.argv[1] if len(sys.argv) > 1 else
          str(pathlib.Path(__file__).resolve().parent.parent / "build"))
-
-
-def ours(build_dir, name, size):
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-    return peerlib.benchmark_median_ms(build_dir, "bench_display", f"{name}/{size}", env)

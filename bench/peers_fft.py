@@ -16,6 +16,10 @@ import peerlib
 SIZES = [256, 512, 1024, 2048]
 
 
+def ours(build_dir, size):
+    return peerlib.benchmark_median_ms(build_dir, "bench_fft", f"BM_ForwardFFT/{size}")
+
+
 def peers_missing():
     try:
         import numpy  # noqa: F401
@@ -67,7 +71,3 @@ if __name__ == "__main__":
     os.environ.setdefault("OMP_NUM_THREADS", "1")
     main(sys.argv[1] if len(sys.argv) > 1 else
          str(pathlib.Path(__file__).resolve().parent.parent / "build"))
-
-
-def ours(build_dir, size):
-    return peerlib.benchmark_median_ms(build_dir, "bench_fft", f"BM_ForwardFFT/{size}")

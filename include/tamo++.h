@@ -16,12 +16,16 @@
 
 #include "tamo.h"
 
-// Hot loops are compiled for AVX2 and for plain x86-64; the loader picks one
-// at run time (GCC only).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// Hot loops are compiled for AVX2 (TAMO_TARGET_CLONES) or for AVX-512 and
+// AVX2 (TAMO_TARGET_CLONES_AVX512) and for plain x86-64; the loader picks one
+// at run time (GCC only). Building with -DTAMO_PORTABLE=ON (the definition
+// TAMO_PORTABLE) keeps only the plain x86-64 code, to measure or test it.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(TAMO_PORTABLE)
 #define TAMO_TARGET_CLONES __attribute__((target_clones("avx2", "default")))
+#define TAMO_TARGET_CLONES_AVX512 __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define TAMO_TARGET_CLONES
+#define TAMO_TARGET_CLONES_AVX512
 #endif
 
 namespace tamo {

@@ -105,7 +105,7 @@ inline void butterfly(Lane &ar, Lane &ai, Lane &br, Lane &bi, float wr, float wi
 // the butterflies of stages m and 2m over the four elements g+i, g+i+m, g+i+2m, g+i+3m are done
 // while the four stay in registers, which halves the passes over the block without changing any
 // result.
-__attribute__((target_clones("avx2", "default"))) void blockStages(float *re, float *im, int n,
+TAMO_TARGET_CLONES void blockStages(float *re, float *im, int n,
                                                                    int width, const float *twRe,
                                                                    const float *twIm) {
     const int lanes = width / kLaneFloats;

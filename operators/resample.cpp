@@ -117,7 +117,7 @@ inline T storedValue(double v) {
 // Compiled for AVX-512, AVX2 and plain x86-64, picked at run time, with
 // products and sums never fused into multiply-adds (AVX-512 has them), so
 // every one is rounded as in the scalar code.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(TAMO_PORTABLE)
 #define WIDE_CLONES \
     __attribute__((target_clones("avx512f", "avx2", "default"), optimize("fp-contract=off")))
 #else
