@@ -298,7 +298,8 @@ private:
         bool hasTamo = false, hasThreads = false;
         for (char **e = environ; e && *e; ++e) {
             const std::string entry = *e;
-            if (entry.rfind("TMPDIR=", 0) == 0) continue;  // set per job
+            // Set per job.
+            if (entry.rfind("TMPDIR=", 0) == 0 || entry.rfind("PWD=", 0) == 0) continue;
             hasTamo |= entry.rfind("TAMO=", 0) == 0;
             hasThreads |= entry.rfind("TAMO_THREADS=", 0) == 0;
             env.push_back(entry);
@@ -377,6 +378,7 @@ private:
 
         std::vector<std::string> env = environment_;
         env.push_back("TMPDIR=" + job.scratch);
+        env.push_back("PWD=" + job.scratch);
         std::vector<char *> envp;
         for (std::string &e : env) envp.push_back(e.data());
         envp.push_back(nullptr);
@@ -546,7 +548,10 @@ private:
             std::to_string(done_) + " of " + std::to_string(jobs_.size()) + " files done";
         if (failed_) summary += ", " + std::to_string(failed_) + " failed";
         if (stoppedBy) {
-            summary = "stopped by " + std::string(strsignal(stoppedBy)) + ": " + summary;
+            const char *how = stoppedBy == SIGINT    ? "interrupted"
+                              : stoppedBy == SIGTERM ? "terminated"
+                                                     : "hung up";
+            summary = how + (": " + summary);
             if (stopped_) summary += ", " + std::to_string(stopped_) + " stopped";
             if (notStarted) summary += ", " + std::to_string(notStarted) + " not started";
         }
