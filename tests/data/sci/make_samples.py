@@ -62,6 +62,10 @@ def main():
     planes = np.stack([c * 20000 + index((3, 4)) * 100 for c in range(3)]).astype(np.uint16)
     tifffile.imwrite(path("rgb_u16_planar.tif"), planes, photometric="rgb",
                      planarconfig="separate")
+    # Refused: a stack whose second page is smaller than the first.
+    with tifffile.TiffWriter(path("pages_differ.tif")) as tif:
+        tif.write(np.zeros((3, 4), np.uint8), photometric="minisblack", contiguous=False)
+        tif.write(np.zeros((2, 4), np.uint8), photometric="minisblack", contiguous=False)
     tifffile.imwrite(path("u32_large.tif"),
                      np.array([[0, 1, 2], [3, 2147483648, 4000000000]], np.uint32),
                      photometric="minisblack")
