@@ -330,8 +330,9 @@ tamo::RecordPtr readNpy(FILE *fp, std::string &reason) {
     if (fileSize < 0 || std::fseek(fp, 0, SEEK_SET) != 0) return fail("it cannot be read");
 
     unsigned char start[kMagicSize + 2];
-    if (!readExactly(fp, start, sizeof start) || std::memcmp(start, kMagic, kMagicSize) != 0)
+    if (!readExactly(fp, start, kMagicSize) || std::memcmp(start, kMagic, kMagicSize) != 0)
         return fail("it is not a NumPy array file");
+    if (!readExactly(fp, start + kMagicSize, 2)) return fail("its header is cut short");
     const int major = start[kMagicSize];
     if (major < 1 || major > 3)
         return fail("its format version " + std::to_string(major) + " is not supported");
