@@ -278,7 +278,7 @@ bool isTiffName(const std::string &path) {
     return suffix == "tif" || suffix == "tiff";
 }
 
-tamo::RecordPtr readTiff(const std::string &path, std::string &reason, bool *compressed) {
+tamo::RecordPtr readTiff(const std::string &path, std::string &reason) {
     Diagnostics diag;
     auto fail = [&](const std::string &why) {
         reason = why.empty() ? (diag.error.empty() ? "it is not a readable TIFF file" : diag.error)
@@ -295,8 +295,12 @@ tamo::RecordPtr readTiff(const std::string &path, std::string &reason, bool *com
     // First pass: every page's layout, checked before any pixel memory.
     PageLayout first;
     if (std::string why = readLayout(tif.get(), first); !why.empty()) return fail(why);
+    // Two 32-bit lengths multiply exactly in 64 bits; the rest only after
+    // the pixel count is known to fit a record.
+    const uint64_t pagePixels = uint64_t(first.width) * first.height;
+    if (pagePixels > INT_MAX) return fail("it is too large for an image record");
     const long long pageBytes =
-        (long long)first.width * first.height * first.channels * first.elementSize();
+        static_cast<long long>(pagePixels) * first.channels * first.elementSize();
     long long pages = 0;
     do {
         PageLayout page;
@@ -330,8 +334,8 @@ tamo::RecordPtr readTiff(const std::string &path, std::string &reason, bool *com
         img = widenUnsigned32(std::move(img), reason);
         if (!img) return nullptr;
     }
+    // Kept for writers that follow the input's compression.
     img->orvcomp = first.compression != COMPRESSION_NONE;
-    if (compressed) *compressed = first.compression != COMPRESSION_NONE;
     return img;
 }
 

@@ -27,8 +27,8 @@ bool isTiffName(const std::string &path);
 // is damaged, or holds what no own type represents; the sizes a file claims
 // are checked against what it can hold before anything is allocated, and
 // libtiff's own messages end up in `reason` rather than on standard error.
-// `compressed`, when given, tells whether the file's pixels were compressed.
-tamo::RecordPtr readTiff(const std::string &path, std::string &reason, bool *compressed = nullptr);
+// The record's compression flag tells whether the file's pixels were.
+tamo::RecordPtr readTiff(const std::string &path, std::string &reason);
 
 // Writes img to `path` as TIFF, replacing an existing file only by a
 // complete one: each plane (frame) a grey page of the record's own type,

@@ -232,10 +232,13 @@ TEST(ScientificFiles, DamagedAndUnsupportedFilesAreRefusedWithAReason) {
     testsupport::TempDir dir;
     const std::string tiff = readBytes(sample("u16_grey.tif"));
     ASSERT_GT(tiff.size(), 100u);
-    std::string huge = tiff;  // 60000 x 60000 pixels claimed, 60 bytes held
-    patchTiffTag(huge, 256, 60000);
-    patchTiffTag(huge, 257, 60000);
-    patchTiffTag(huge, 278, 60000);
+    std::string huge = tiff;  // 20000 x 20000 pixels claimed, 60 bytes held
+    patchTiffTag(huge, 256, 20000);
+    patchTiffTag(huge, 257, 20000);
+    patchTiffTag(huge, 278, 20000);
+    std::string enormous = huge;  // more pixels than a record holds
+    patchTiffTag(enormous, 256, 60000);
+    patchTiffTag(enormous, 257, 60000);
     std::string badBits = tiff;
     patchTiffTag(badBits, 258, 12);
     std::string noIfd = tiff;
@@ -252,6 +255,7 @@ TEST(ScientificFiles, DamagedAndUnsupportedFilesAreRefusedWithAReason) {
         {"text.tif", "not a tiff at all", "TIFF"},
         {"cut.tif", tiff.substr(0, 40), ""},
         {"huge.tif", huge, "cut short"},
+        {"enormous.tif", enormous, "too large"},
         {"bits.tif", badBits, "12 bits"},
         {"noifd.tif", noIfd, ""},
         {"pages_differ.tif", readBytes(sample("pages_differ.tif")), "pages differ"},
