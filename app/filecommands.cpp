@@ -31,6 +31,7 @@
 
 #include "tamo++.h"
 #include "notices.h"
+#include "npyio.h"
 #include "pictures.h"
 #include "records.h"
 #include "statistics.h"
@@ -38,6 +39,7 @@
 #include "tamoops.h"
 #include "tamotool.h"
 #include "tamotoolchildwindow.h"
+#include "tiffimage.h"
 
 namespace {
 
@@ -139,6 +141,26 @@ TAMOHDR *readOwnFormat(const QByteArray &path, QString &reason, QString &typeNam
     return toFloat(read.get(), reason);
 }
 
+// TIFF and .npy files: read with their exact values in the file's own type
+// (remembered for the summary), then converted to "float" like every read.
+TAMOHDR *readArrayFile(const QString &path, QString &reason, QString &typeName) {
+    const std::string local = QFile::encodeName(path).toStdString();
+    std::string why;
+    tamo::RecordPtr read = frontend::isTiffName(local) ? frontend::readTiff(local, why)
+                                                       : frontend::readNpy(local, why);
+    if (!read) {
+        reason = QString::fromLocal8Bit(why.c_str());
+        return nullptr;
+    }
+    typeName = typeNameOf(read.get());
+    return toFloat(read.get(), reason);
+}
+
+bool isArrayFileName(const QString &path) {
+    const std::string local = QFile::encodeName(path).toStdString();
+    return frontend::isTiffName(local) || frontend::isNpyName(local);
+}
+
 // Point file, plotted at scale 1 into a colour picture.
 TAMOHDR *readPointFile(const QByteArray &path, QString &reason) {
     // The plotter treats a file it cannot open as fatal; finding out first
@@ -205,16 +227,19 @@ QString bracketed(const FrameStats *stats, int n, double FrameStats::*field) {
 }
 
 // The console summary of a freshly loaded record with the statistics of its
-// `planes` planes; `ownType` is the data type of an own-format file, empty
-// otherwise.
-QString summarize(const TAMOHDR *img, const FrameStats *stats, int planes, const QString &ownType) {
+// `planes` planes; `fileType` is the data type of an own-format, TIFF or
+// .npy file, empty otherwise. Own-format files name it for 3-D records only,
+// TIFF and .npy files (`alwaysNameType`) for every record.
+QString summarize(const TAMOHDR *img, const FrameStats *stats, int planes, const QString &fileType,
+                  bool alwaysNameType) {
     const int ndim = img->orvndim;
     const int cols = img->orvdim[0].dlen;
     const int rows = ndim >= 2 ? img->orvdim[1].dlen : 1;
     QString text;
+    if (alwaysNameType && ndim != 3 && !fileType.isEmpty()) text += " --- " + fileType + "\n";
     if (ndim == 3) {
         const int frames = img->orvdim[2].dlen;
-        if (!ownType.isEmpty()) text += " --- " + ownType + "\n";
+        if (!fileType.isEmpty()) text += " --- " + fileType + "\n";
         text += "\nImage has " + QString::number(frames);
         text += (frames == 1 ? " frame and " : " frames and ") + QString::number(rows);
         text += " rows and " + QString::number(cols) + " Columns\n";
@@ -246,6 +271,23 @@ QString writeOwnFormat(TAMOHDR *img, const QString &name, const char *type) {
     if (reason.empty()) return QString();
     std::fprintf(stderr, "SaveAs: %s\n", reason.c_str());
     return kWriteFailed;
+}
+
+// Writes img, converted to `type`, as a TIFF (uncompressed) or .npy file;
+// an existing file is replaced only by a complete one. Returns an empty text
+// when written, else the message for the user.
+QString writeArrayFile(TAMOHDR *img, const QString &name, const char *type) {
+    tamo::RecordPtr out = frontend::createLike(img, type);
+    if (!out) return kWriteFailed;
+    if (!copyValues(img, out.get()))
+        return QString("A %1 image cannot be saved as %2.")
+            .arg(typeNameOf(img), typeNameOf(out.get()));
+    const std::string local = QFile::encodeName(name).toStdString();
+    const std::string reason = frontend::isTiffName(local)
+                                   ? frontend::writeTiff(out.get(), local, false)
+                                   : frontend::writeNpy(out.get(), local);
+    if (reason.empty()) return QString();
+    return QString(kWriteFailed) + ": " + QString::fromLocal8Bit(reason.c_str());
 }
 
 // Writes the picture the converter makes of img (frame `frame` of a record
@@ -336,24 +378,23 @@ bool TamotoolMainWindow::saveAs() {
     }
     const QString name = QFileDialog::getSaveFileName(
         this, tr("SaveAs File"), QDir::homePath(),
-        tr("Images (*.png *.xpm *.jpg *.TAMO *.tamo *.Tamo *.tam *.Tam *.orv *.ORV)"));
+        tr("Images (*.png *.xpm *.jpg *.TAMO *.tamo *.Tamo *.tam *.Tam *.orv *.ORV)"
+           ";;TIFF images (*.tif *.tiff);;NumPy arrays (*.npy)"));
     if (name.isEmpty()) return false;
 
     QString failure;
     bool finished = false;
-    if (!isOwnFormatSuffix(QFileInfo(name).suffix())) {
-        addConsoleOutput("\nsaving ");
-        // A record shown one frame at a time is saved as the frame its window shows.
-        int frame = childWindows[o] ? childWindows[o]->currentFrame : 0;
-        const int frames = img->orvndim == 3 ? img->orvdim[2].dlen : 1;
-        frame = std::max(0, std::min(frame, frames - 1));
-        finished =
-            runCommand("SaveAs", [&] { failure = writeRaster(converter, img, frame, name); });
-    } else {
+    const bool arrayFile = isArrayFileName(name);
+    if (arrayFile || isOwnFormatSuffix(QFileInfo(name).suffix())) {
+        // Own-format, TIFF and .npy files keep the values in a type of the
+        // user's choice.
         bool ok = false;
-        QString type =
-            QInputDialog::getText(this, tr("QInputDialog::getText()"), tr("TAMO data type:"),
-                                  QLineEdit::Normal, "float", &ok);
+        const QString label = !arrayFile ? tr("TAMO data type:")
+                              : frontend::isTiffName(QFile::encodeName(name).toStdString())
+                                  ? tr("TIFF data type:")
+                                  : tr("NumPy data type:");
+        QString type = QInputDialog::getText(this, tr("QInputDialog::getText()"), label,
+                                             QLineEdit::Normal, "float", &ok);
         if (!ok) return false;
         if (type.isEmpty()) type = "float";
         const QByteArray typeName = type.toUtf8();
@@ -361,8 +402,18 @@ bool TamotoolMainWindow::saveAs() {
             showModalMessage(unknownTypeMessage(type));
             return false;
         }
-        finished = runCommand("SaveAs",
-                              [&] { failure = writeOwnFormat(img, name, typeName.constData()); });
+        finished = runCommand("SaveAs", [&] {
+            failure = arrayFile ? writeArrayFile(img, name, typeName.constData())
+                                : writeOwnFormat(img, name, typeName.constData());
+        });
+    } else {
+        addConsoleOutput("\nsaving ");
+        // A record shown one frame at a time is saved as the frame its window shows.
+        int frame = childWindows[o] ? childWindows[o]->currentFrame : 0;
+        const int frames = img->orvndim == 3 ? img->orvdim[2].dlen : 1;
+        frame = std::max(0, std::min(frame, frames - 1));
+        finished =
+            runCommand("SaveAs", [&] { failure = writeRaster(converter, img, frame, name); });
     }
     if (!failure.isEmpty()) showModalMessage(failure);
     return finished && failure.isEmpty();
@@ -436,6 +487,7 @@ void TamotoolMainWindow::handleFileByPath(QString path, int slot) {
     tamo::RecordPtr loaded;
     FrameStats stats[3];
     int planes = 0;
+    bool arrayFile = false;
     try {
         if (QFileInfo(path).isDir()) {
             reason = "it is a directory";
@@ -445,6 +497,10 @@ void TamotoolMainWindow::handleFileByPath(QString path, int slot) {
         } else if (frontend::isOwnFormatName(path)) {
             loaded.reset(readOwnFormat(local, reason, ownType));
             if (loaded) showTimedNote("Tamo image");
+        } else if (isArrayFileName(path)) {
+            showTimedNote("non TAMO");
+            loaded.reset(readArrayFile(path, reason, ownType));
+            arrayFile = true;
         } else {
             showTimedNote("non TAMO");
             loaded.reset(readRaster(path, reason, stats));
@@ -477,6 +533,6 @@ void TamotoolMainWindow::handleFileByPath(QString path, int slot) {
     // labelCount takes the largest value of frame 0.
     const long long p = tamo::elementCount(img) / (img->orvndim == 3 ? img->orvdim[2].dlen : 1);
     gTamotool->labelCount = p == 0 ? -1000000 : tamo::truncToInt32(stats[0].max);
-    addConsoleOutput(summarize(img, stats, planes, ownType));
+    addConsoleOutput(summarize(img, stats, planes, ownType, arrayFile));
     updateAccessability();
 }

@@ -71,7 +71,8 @@ const Command *findCommand(const std::string &name);
 // unknown option or a missing value.
 Options parseOptions(const Command &command, const std::vector<std::string> &args);
 
-// Reads an image: own-format files (by name ending, see isOwnFormatName) and
+// Reads an image: TIFF and .npy files (by suffix) in the type that holds
+// their values exactly; own-format files (by name ending, see isOwnFormatName) and
 // "-" (standard input) through the library reader; anything else through
 // QtGui's image reader as a 3-frame record of type `rasterType` (frames R,
 // G, B; an interleaved type gets them, and alpha for four channels, as the
@@ -79,10 +80,11 @@ Options parseOptions(const Command &command, const std::vector<std::string> &arg
 // (UsageError for an unknown type name).
 tamo::RecordPtr readImage(const std::string &path, const char *rasterType = "float");
 
-// Writes an image: own format for own-format names and "-" (standard output),
-// a raster file otherwise (1 frame grey, 3 frames or an interleaved type
-// colour; values clamped to 0..255 and rounded; complex types by their real
-// part), the format from the name's suffix. Throws Failure.
+// Writes an image: TIFF (Deflate-compressed when img->orvcomp is set) and
+// .npy files (by suffix) in the record's type; own format for own-format names and "-" (standard
+// output), a raster file otherwise (1 frame grey, 3 frames or an interleaved type colour; values
+// clamped to 0..255 and rounded; complex types by their real part), the format from the name's
+// suffix. Throws Failure.
 void writeImage(const std::string &path, TAMOHDR *img);
 
 using frontend::isOwnFormatName;

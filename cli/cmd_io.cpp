@@ -4,12 +4,25 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "cli.h"
 #include "pictures.h"
 #include "statistics.h"
+#include "tiffimage.h"
 
 namespace {
+
+// Significant digits that print every value of img's type exactly.
+int exactDigits(const TAMOHDR *img) {
+    int digits = 9;
+    tamo::visitScalar(img->dtype, [&](auto tag, tamo::ElemLayout) {
+        using T = typename decltype(tag)::type;
+        if (std::is_same_v<T, double>) digits = 17;
+        if (std::is_same_v<T, int32_t>) digits = 10;
+    });
+    return digits;
+}
 
 int runInfo(const cli::Options &opts) {
     opts.arg(0, "FILE");
@@ -29,9 +42,11 @@ int runInfo(const cli::Options &opts) {
         }
         // Interleaved types carry their channels in the code's bits 0x10 and 0x20.
         const char *unit = (img->dtype & 0x30) ? "channel" : "frame";
+        // The extremes are values of the image: printed exactly.
+        const int digits = exactDigits(img.get());
         for (std::size_t f = 0; f < stats.size(); ++f)
-            std::printf("%s %zu: min %.9g max %.9g mean %.9g stddev %.9g\n", unit, f, stats[f].min,
-                        stats[f].max, stats[f].mean, stats[f].sd);
+            std::printf("%s %zu: min %.*g max %.*g mean %.9g stddev %.9g\n", unit, f, digits,
+                        stats[f].min, digits, stats[f].max, stats[f].mean, stats[f].sd);
         std::fflush(stdout);
     }
     return 0;
@@ -102,6 +117,8 @@ int runConvert(const cli::Options &opts) {
     if (opts.has("stretch")) img = stretchedForDisplay(img.get(), opts.integer("frame", 0), out);
     if (opts.has("compress")) img->orvcomp = 1;
     if (opts.has("no-compress")) img->orvcomp = 0;
+    // TIFF files are Deflate-compressed only when asked for.
+    if (frontend::isTiffName(out) && !opts.has("compress")) img->orvcomp = 0;
     cli::writeImage(out, img.get());
     return 0;
 }
@@ -114,8 +131,10 @@ const cli::Registrar info({
     "Prints, for each FILE, the image header and, for each frame (each channel of\n"
     "an interleaved type, the real part of a complex type), the minimum, maximum,\n"
     "mean and standard deviation of the values.\n"
-    "  FILE  own-format file, \"-\" for standard input, or a picture (read as the\n"
-    "        workbench reads it: a \"float\" image of 3 frames R, G, B)\n",
+    "  FILE  own-format file, \"-\" for standard input, a TIFF (.tif, .tiff) or\n"
+    "        NumPy (.npy) file in the type that holds its values exactly, or a\n"
+    "        picture (read as the workbench reads it: a \"float\" image of 3 frames\n"
+    "        R, G, B)\n",
     {},
     {},
     runInfo,
@@ -127,23 +146,26 @@ const cli::Registrar convert({
     "Usage: tamo convert IN OUT [--type NAME] [--stretch [--frame N]]\n"
     "                           [--compress | --no-compress]\n"
     "\n"
-    "  IN             own-format file, \"-\" for standard input, or a picture (PNG,\n"
-    "                 JPEG, TIFF, ...) read as 3 frames R, G, B\n"
-    "  OUT            own-format file, \"-\" for standard output, or a picture: 2-D\n"
-    "                 images are written grey, 3-frame images in colour, values\n"
-    "                 clamped to 0..255 and rounded\n"
+    "  IN             own-format file, \"-\" for standard input, a TIFF (.tif,\n"
+    "                 .tiff) or NumPy (.npy) file with its exact values and type,\n"
+    "                 or a picture (PNG, JPEG, ...) read as 3 frames R, G, B\n"
+    "  OUT            own-format file, \"-\" for standard output, a TIFF file (one\n"
+    "                 grey page per frame) or .npy file in the image's type, or a\n"
+    "                 picture: 2-D images are written grey, 3-frame images in\n"
+    "                 colour, values clamped to 0..255 and rounded\n"
     "  --type NAME    data type of the result, any name or alias of the type table\n"
-    "                 (\"float\" for pictures when not given; own-format input keeps\n"
-    "                 its type when not given)\n"
+    "                 (\"float\" for pictures when not given; own-format, TIFF\n"
+    "                 and .npy input keeps its type when not given)\n"
     "  --stretch      write the picture the workbench shows: values stretched\n"
     "                 from the smallest (0) to the largest (255), three frames\n"
     "                 in colour with one range, other images as the grey picture\n"
     "                 of one frame (complex images: their magnitude)\n"
     "  --frame N      with --stretch, the frame shown of a 3-D image that does not\n"
     "                 have 3 frames (default 0)\n"
-    "  --compress     write own-format pixel data zlib-compressed\n"
+    "  --compress     write own-format pixel data zlib-compressed, TIFF pages\n"
+    "                 Deflate-compressed\n"
     "  --no-compress  write them uncompressed (default: as the input image says;\n"
-    "                 compressed for pictures)\n",
+    "                 compressed for pictures; TIFF files uncompressed)\n",
     {"type", "frame"},
     {"compress", "no-compress", "stretch"},
     runConvert,

@@ -21,8 +21,10 @@
 
 #include "atomicfile.h"
 #include "cli.h"
+#include "npyio.h"
 #include "pictures.h"
 #include "records.h"
+#include "tiffimage.h"
 
 namespace cli {
 
@@ -229,6 +231,13 @@ const std::string &Options::arg(std::size_t i, const char *what) const {
 // ---- Image files ---------------------------------------------------------------
 
 tamo::RecordPtr readImage(const std::string &path, const char *rasterType) {
+    if (frontend::isTiffName(path) || frontend::isNpyName(path)) {
+        std::string reason;
+        tamo::RecordPtr img = frontend::isTiffName(path) ? frontend::readTiff(path, reason)
+                                                         : frontend::readNpy(path, reason);
+        if (!img) throw Failure("cannot read " + quoted(path) + ": " + reason);
+        return img;
+    }
     if (path == "-" || isOwnFormatName(path)) {
         FILE *fp = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
         if (!fp) throw Failure("cannot open " + quoted(path) + ": " + errnoText());
@@ -258,6 +267,13 @@ tamo::RecordPtr readImage(const std::string &path, const char *rasterType) {
 
 void writeImage(const std::string &path, TAMOHDR *img) {
     if (!tamo::hasValidMagic(img) || !img->orvptr) throw Failure("no image to write");
+    if (frontend::isTiffName(path) || frontend::isNpyName(path)) {
+        const std::string reason = frontend::isTiffName(path)
+                                       ? frontend::writeTiff(img, path, img->orvcomp != 0)
+                                       : frontend::writeNpy(img, path);
+        if (!reason.empty()) throw Failure("cannot write " + quoted(path) + ": " + reason);
+        return;
+    }
     const bool ownFormat = path == "-" || isOwnFormatName(path);
     // A picture is made before anything is created: a record that cannot
     // become one leaves no file behind.

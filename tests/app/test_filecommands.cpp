@@ -20,8 +20,10 @@
 #include <vector>
 
 #include "guitest.h"
+#include "npyio.h"
 #include "tamoio.h"
 #include "tamotoolchildwindow.h"
+#include "tiffimage.h"
 
 using guitest::makeImage;
 
@@ -467,4 +469,57 @@ TEST_F(FileCommandsTest, TheWorkbenchLoadsFilesNamedOnItsCommandLineIntoTheFirst
                              QFile::encodeName(files.last())))
         << err.constData();
     EXPECT_FALSE(err.contains("pic7.png")) << err.constData();
+}
+
+TEST_F(FileCommandsTest, TiffAndNpyFilesComeInExactAndSaveAsKeepsTheChosenType) {
+    const QString samples = QString::fromLocal8Bit(TAMO_SAMPLES_DIR);
+    // 16-bit values keep their low bits; the summary names the file's type.
+    ASSERT_EQ(load(samples + "/u16_grey.tif", 1), QString());
+    EXPECT_EQ(slot(1)->dtype, TAMO_32FLT);
+    EXPECT_EQ(Tamofgp(slot(1), 0, 1), 2259.0);
+    EXPECT_EQ(Tamofgp(slot(1), 4, 5), 65535.0);
+    EXPECT_TRUE(
+        console().endsWith(" --- u16bit\n\n\nImage has 1 frame and 5 rows and 6 Columns\n"
+                           "max = 65535 min = 0 Mean = 32756.3 StdDev = 19554"))
+        << console();
+    ASSERT_EQ(load(samples + "/u16_stack.tif", 1), QString());
+    EXPECT_EQ(shape(slot(1)), std::vector<int>({4, 3, 5}));
+    EXPECT_TRUE(
+        console().endsWith(" --- u16bit\n\nImage has 5 frames and 3 rows and 4 Columns\n"
+                           "max = [77 13077 26077], min = [0 13000 26000], "
+                           "Mean = [38.5 13038.5 26038.5], StdDev = [24.1644 24.1644 24.1644]"))
+        << console();
+
+    // Save As: TIFF and .npy in the type asked for, then read back exactly.
+    select("output", 1);
+    auto answers = saveAs(path("stack.tif"), "u16bit");
+    EXPECT_EQ(answers->text(1), QString("TIFF data type:"));
+    EXPECT_EQ(answers->text(2), QString());
+    saveAs(path("stack.npy"), "");
+    for (const char *name : {"stack.tif", "stack.npy"}) {
+        SCOPED_TRACE(name);
+        std::string reason;
+        const std::string file = QFile::encodeName(path(name)).toStdString();
+        tamo::RecordPtr back = frontend::isTiffName(file) ? frontend::readTiff(file, reason)
+                                                          : frontend::readNpy(file, reason);
+        ASSERT_TRUE(back) << reason;
+        EXPECT_EQ(back->dtype, frontend::isTiffName(file) ? TAMO_U16BIT : TAMO_32FLT);
+        EXPECT_EQ(shape(back.get()), std::vector<int>({4, 3, 5}));
+        EXPECT_EQ(Tamofgp3d(back.get(), 4, 2, 3), 65535.0);
+    }
+    // A type the format cannot hold: a message, and the old file stays.
+    EXPECT_EQ(saveAs(path("stack.tif"), "32cmp")->text(2),
+              QString("A 32flt image cannot be saved as 32cmp."));
+    std::string reason;
+    EXPECT_TRUE(frontend::readTiff(QFile::encodeName(path("stack.tif")).toStdString(), reason));
+
+    // Damaged files leave the slot as it was.
+    TAMOHDR *kept = slot(1);
+    writeBytes(path("cut.npy"), QByteArray("\x93NUMPY\x01\x00\xff\x00", 10));
+    writeBytes(path("text.tiff"), "not a tiff");
+    for (const char *name : {"cut.npy", "text.tiff"}) {
+        const QString message = load(path(name), 1);
+        EXPECT_TRUE(message.startsWith("Cannot read " + path(name) + ": ")) << message;
+        EXPECT_EQ(slot(1), kept);
+    }
 }

@@ -266,3 +266,45 @@ TEST(CliTool, StretchWritesThePictureTheWorkbenchShows) {
     EXPECT_NE(r.status, 0);
     EXPECT_FALSE(std::ifstream(dir.file("x.png")).good());
 }
+
+TEST(CliTool, ScientificFilesKeepTheirTypeThroughConvertAndInfo) {
+    clitest::TempDir dir;
+    const std::string stack = std::string(TAMO_SAMPLES_DIR) + "/u16_stack.tif";
+    auto r = run({"info", stack});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Data type: u16bit\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("dimensions: 4 3 5\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("frame 4: min 52000 max 65535 "), std::string::npos) << r.out;
+
+    // TIFF -> .npy -> own format keeps the type; --type converts; TIFF is
+    // Deflate-compressed only on request.
+    ASSERT_EQ(run({"convert", stack, dir.file("s.npy")}).status, 0);
+    ASSERT_EQ(run({"convert", dir.file("s.npy"), dir.file("s.tam")}).status, 0);
+    r = run({"convert", dir.file("s.tam"), dir.file("s.tif"), "--type", "64flt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(run({"convert", dir.file("s.tif"), dir.file("z.tiff"), "--compress"}).status, 0);
+    EXPECT_LT(clitest::readFile(dir.file("z.tiff")).size(),
+              clitest::readFile(dir.file("s.tif")).size());
+    tamo::RecordPtr own(readRecord(dir.file("s.tam")));
+    ASSERT_TRUE(own);
+    EXPECT_STREQ(own->orvdt, "u16bit");
+    EXPECT_EQ(tamo::pixels<uint16_t>(own.get())[59], 65535);
+    r = run({"info", dir.file("z.tiff")});
+    EXPECT_NE(r.out.find("Data type: 64flt\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("frame 4: min 52000 max 65535 "), std::string::npos) << r.out;
+
+    // Extremes of wide types are printed exactly.
+    r = run({"info", std::string(TAMO_SAMPLES_DIR) + "/fortran_bigendian_f64_3d.npy"});
+    EXPECT_NE(r.out.find("frame 1: min 4 max 7.666666666666667 "), std::string::npos) << r.out;
+
+    // Damaged files and unwritable types: one line, exit 1, nothing written.
+    clitest::writeFile(dir.file("bad.npy"), "\x93NUMPY\x01");
+    r = run({"convert", dir.file("bad.npy"), dir.file("out.tif")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "tamo convert: cannot read '" + dir.file("bad.npy") + "': its header is cut short\n");
+    r = run({"convert", dir.file("s.tam"), dir.file("c.tif"), "--type", "32cmp"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(std::ifstream(dir.file("c.tif")).good());
+}
