@@ -50,7 +50,8 @@ HistoryStep History::takeRedo() {
 
 void History::putRedo(HistoryStep step) {
     redo_.push_back(std::move(step));
-    fitBudget();
+    // While the user goes back, the steps still to go back to stay.
+    fitBudget(true);
 }
 
 void History::putUndo(HistoryStep step) {
@@ -78,12 +79,12 @@ long long History::bytesHeld() const {
     return total;
 }
 
-void History::fitBudget() {
+void History::fitBudget(bool redoFirst) {
     long long held = bytesHeld();
-    // The step farthest from the present goes first: the oldest undo step,
-    // then the last of the redo chain.
+    // A step farthest from the present goes first: the oldest undo step or
+    // the last of the redo chain.
     while (held > budget_ && (!undo_.empty() || !redo_.empty())) {
-        if (!undo_.empty()) {
+        if (!undo_.empty() && !(redoFirst && !redo_.empty())) {
             held -= undo_.front().bytes();
             undo_.pop_front();
         } else {

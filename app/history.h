@@ -66,7 +66,9 @@ public:
     long long bytesHeld() const;
 
 private:
-    void fitBudget();
+    // Drops steps until they fit the budget: the oldest undo steps first, or
+    // with redoFirst the far end of the redo chain first.
+    void fitBudget(bool redoFirst = false);
 
     std::deque<HistoryStep> undo_;  // oldest first
     std::deque<HistoryStep> redo_;  // next to redo last

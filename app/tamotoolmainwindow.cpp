@@ -319,10 +319,12 @@ bool TamotoolMainWindow::runCommand(const QString &name, const std::function<voi
         pendingOutput = nullptr;
         finishStep();
         endCommand();
+        updateHistoryActions();
         return true;
     } catch (const longwork::Cancelled &) {
         dropStep();
         rollBackCommand();
+        updateHistoryActions();
         updateAccessability();
         addConsoleOutput("\n" + name + " cancelled");
         return false;
@@ -344,6 +346,7 @@ bool TamotoolMainWindow::runCommand(const QString &name, const std::function<voi
     releaseRecord(unstored);
     finishStep();
     endCommand();
+    updateHistoryActions();
     updateAccessability();
     showModalMessage(QString("%1 stopped: %2.").arg(name, reason));
     return false;

@@ -235,8 +235,11 @@ void TamotoolMainWindow::finishStep() {
     Session::Entry entry;
     QStringList slotNames;
     for (int s : changed) slotNames << QString::number(s);
-    entry.title = QString("%1: slot%2 %3")
-                      .arg(trace->name, changed.size() == 1 ? "" : "s", slotNames.join(", "));
+    bool emptied = true;
+    for (int s : changed) emptied = emptied && !userImage(s);
+    entry.title = QString("%1 %2 slot%3 %4")
+                      .arg(trace->name, emptied ? "of" : "into", changed.size() == 1 ? "" : "s",
+                           slotNames.join(", "));
     if (!trace->inputPath.isEmpty())
         entry.title =
             QString("%1 %2 into slot %3").arg(trace->name, trace->inputPath, slotNames.join(", "));
