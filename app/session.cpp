@@ -72,16 +72,24 @@ void Session::lose(int slot) {
 void Session::undo() {
     if (entries_.isEmpty()) return;
     Entry entry = entries_.takeLast();
-    for (const Change &c : entry.changes)
-        if (c.slot >= 0 && c.slot < 8) slots_[c.slot] = c.before;
+    // Redo puts back what the slots hold now, which is not what the entry
+    // made when a slot changed without a recorded command since.
+    for (Change &c : entry.changes) {
+        if (c.slot < 0 || c.slot >= 8) continue;
+        c.after = slots_[c.slot];
+        slots_[c.slot] = c.before;
+    }
     undone_.append(std::move(entry));
 }
 
 void Session::redo() {
     if (undone_.isEmpty()) return;
     Entry entry = undone_.takeLast();
-    for (const Change &c : entry.changes)
-        if (c.slot >= 0 && c.slot < 8) slots_[c.slot] = c.after;
+    for (Change &c : entry.changes) {
+        if (c.slot < 0 || c.slot >= 8) continue;
+        c.before = slots_[c.slot];
+        slots_[c.slot] = c.after;
+    }
     entries_.append(std::move(entry));
 }
 
@@ -103,8 +111,7 @@ QString Session::script(const QString &savedAt) const {
     for (int i = 0; i < entries_.size(); ++i) {
         const Entry &e = entries_[i];
         body += "\n" + comment(QString("%1. %2").arg(i + 1).arg(e.title));
-        QSet<QString> outputs;
-        for (const Change &c : e.changes) outputs.insert(c.after);
+        const QSet<QString> outputs(e.makes.begin(), e.makes.end());
         QString missing = e.missing;
         if (missing.isEmpty()) {
             for (const QStringList &line : e.lines)
@@ -127,9 +134,9 @@ QString Session::script(const QString &savedAt) const {
             }
             body += words.join(' ') + "\n";
         }
+        made.unite(outputs);
         for (const Change &c : e.changes) {
-            if (c.after == kEmpty || c.after == kUnknown) continue;
-            made.insert(c.after);
+            if (!outputs.contains(c.after)) continue;
             lastSlot = c.slot;
             lastSlotFile = c.after;
         }

@@ -32,6 +32,7 @@ public:
         QList<QStringList> lines;  // shell lines, in order
         QString missing;           // why the tool cannot repeat it; empty when it can
         QVector<Change> changes;   // the slots it changed
+        QStringList makes;         // the work files its lines write
         QString inputPath;         // the file a Read took, if any
     };
 

@@ -244,6 +244,7 @@ void TamotoolMainWindow::finishStep() {
         entry.title =
             QString("%1 %2 into slot %3").arg(trace->name, trace->inputPath, slotNames.join(", "));
     entry.lines = trace->lines;
+    entry.makes = trace->made.values();
     entry.inputPath = trace->inputPath;
     bool unknown = false;
     for (int s : changed) {

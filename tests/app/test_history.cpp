@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QImage>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProcess>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "history.h"
 #include "session.h"
 #include "tamoio.h"
+#include "tamotoolchildwindow.h"
 #include "tempdir.h"
 
 using guitest::DialogScript;
@@ -125,6 +127,12 @@ TEST_F(HistoryTest, ThreeCommandsUndoneAndRedoneRestoreEverySlotExactly) {
     EXPECT_EQ(panel->history().undoCount(), 3);
     EXPECT_EQ(action("undoAct")->text(), "Undo Add");
 
+    // An open image window follows its slot's record.
+    route(0, 0, 3);
+    trigger("viewAct");
+    QPointer<TamotoolChildWindow> window = panel->childWindows[3];
+    ASSERT_FALSE(window.isNull());
+
     const char *labels[] = {"DX", "Lap", "Add"};
     for (int k = 3; k > 0; --k) {
         SCOPED_TRACE(k);
@@ -136,6 +144,8 @@ TEST_F(HistoryTest, ThreeCommandsUndoneAndRedoneRestoreEverySlotExactly) {
     }
     EXPECT_FALSE(action("undoAct")->isEnabled());
     EXPECT_EQ(action("undoAct")->text(), "Undo");
+    EXPECT_TRUE(window.isNull());
+    EXPECT_NE(panel->childWindows[3], nullptr);
     // The history never holds what a slot holds, so the panel's own commands
     // work on the restored records as on any other.
     for (int k = 1; k <= 3; ++k) {
