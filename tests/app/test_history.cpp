@@ -13,6 +13,7 @@
 
 #include "guitest.h"
 #include "history.h"
+#include "records.h"
 #include "session.h"
 #include "tamoio.h"
 #include "tamotoolchildwindow.h"
@@ -79,6 +80,25 @@ TAMOHDR *readFile(const std::string &path) {
     std::fclose(fp);
     return img;
 }
+
+#ifdef TAMO_CLI_PATH
+// Saves the panel's session into dir, runs it there with the tool (with
+// `args`), and returns the shell's exit status (-1 when it did not end).
+int runSession(TamotoolMainWindow *panel, const testsupport::TempDir &dir,
+               const QStringList &args = {}, QString *errors = nullptr) {
+    const std::string script = dir.file("session.sh");
+    if (!panel->writeSession(QString::fromStdString(script)).isEmpty()) return -1;
+    QProcess sh;
+    sh.setWorkingDirectory(QString::fromStdString(dir.path()));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TAMO", TAMO_CLI_PATH);
+    sh.setProcessEnvironment(env);
+    sh.start("/bin/sh", QStringList{QString::fromStdString(script)} + args);
+    if (!sh.waitForFinished(300000)) return -1;
+    if (errors) *errors = QString::fromLocal8Bit(sh.readAllStandardError());
+    return sh.exitStatus() == QProcess::NormalExit ? sh.exitCode() : -1;
+}
+#endif
 
 }  // namespace
 
@@ -306,16 +326,8 @@ TEST_F(HistoryTest, ASavedSessionRunByTheToolRemakesEverySlotBitForBit) {
         << "the undone DY is recorded";
     EXPECT_TRUE(view->toPlainText().contains("not repeated here")) << view->toPlainText();
 
-    const std::string script = dir.file("session.sh");
-    ASSERT_EQ(panel->writeSession(QString::fromStdString(script)), QString());
-    QProcess sh;
-    sh.setWorkingDirectory(QString::fromStdString(dir.path()));
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TAMO", TAMO_CLI_PATH);
-    sh.setProcessEnvironment(env);
-    sh.start("/bin/sh", {QString::fromStdString(script)});
-    ASSERT_TRUE(sh.waitForFinished(120000));
-    ASSERT_EQ(sh.exitCode(), 0) << sh.readAllStandardError().toStdString();
+    QString errors;
+    ASSERT_EQ(runSession(panel, dir, {}, &errors), 0) << errors;
 
     // Slots 0, 1, 3, 4, 5 (pcon's zero output) and 6 are remade; slot 7
     // (the colour map) cannot be, and slot 2 is empty.
@@ -335,11 +347,89 @@ TEST_F(HistoryTest, ASavedSessionRunByTheToolRemakesEverySlotBitForBit) {
     ASSERT_TRUE(other.save(png2));
     panel->handleFileByPath(png2, 0);
     const std::string out = dir.file("other-out.tamo");
-    sh.start("/bin/sh", {QString::fromStdString(script), png2, QString::fromStdString(out)});
-    ASSERT_TRUE(sh.waitForFinished(120000));
-    ASSERT_EQ(sh.exitCode(), 0) << sh.readAllStandardError().toStdString();
+    ASSERT_EQ(runSession(panel, dir, {png2, QString::fromStdString(out)}, &errors), 0) << errors;
     ImageOwner remade(readFile(out));
     ASSERT_NE(remade.get(), nullptr);
     EXPECT_EQ(guitest::shape(remade), guitest::shape(slot(6)));
+}
+#endif
+
+#ifdef TAMO_CLI_PATH
+// Each command the tool can repeat, recorded and run: the tool remakes every
+// slot bit for bit. The slots are compared after each group of commands.
+TEST_F(HistoryTest, EveryRecordedCommandRemakesItsSlot) {
+    testsupport::TempDir dir;
+    ImageOwner grey(makeImage(32, 32));
+    float *v = reinterpret_cast<float *>(grey.get()->orvptr);
+    for (int k = 0; k < 32 * 32; ++k) v[k] = float((k * 41) % 97) * 1.5f - 30.0f;
+    const std::string file = dir.file("grey.tamo");
+    ASSERT_EQ(frontend::writeOwnFormatFile(grey, file), "");
+    panel->handleFileByPath(QString::fromStdString(file), 0);
+    ASSERT_NE(slot(0), nullptr);
+
+    struct Case {
+        int mode;
+        const char *control;  // a button, or an action ending in "Act"
+        int in1, in2, out;
+        QList<guitest::DialogAction> answers;
+        bool check;  // compare every slot with the tool's after this one
+    };
+    const Case cases[] = {
+        {0, "dxButton", 0, 0, 1, {enterValue(1.0)}, false},
+        {0, "dyButton", 0, 0, 2, {enterValue(1.2)}, false},
+        {0, "dxxButton", 0, 0, 3, {enterValue(1.0)}, false},
+        {0, "dyyButton", 0, 0, 4, {enterValue(1.0)}, false},
+        {0, "dxdyButton", 0, 0, 5, {enterValue(1.4)}, false},
+        {0, "blurButton", 0, 0, 6, {enterValue(0.8)}, false},
+        {0, "curvatureButton", 0, 0, 7, {enterValue(1.0)}, true},
+        {0, "exponentButton", 0, 0, 1, {enterValue(50.0)}, false},
+        {0, "inverseButton", 0, 0, 2, {}, false},
+        {0, "laplacianButton", 0, 0, 3, {enterValue(-1.5)}, false},
+        {0, "natlogButton", 0, 0, 4, {}, false},
+        {0, "histeqButton", 0, 0, 5, {}, false},
+        {0, "fftAct", 0, 0, 6, {}, false},
+        {0, "ifftAct", 6, 0, 7, {}, true},
+        {0, "c2magAct", 6, 0, 1, {}, false},
+        {0, "c2phaseAct", 6, 0, 2, {}, false},
+        {0, "c2realAct", 6, 0, 3, {}, false},
+        {0, "c2imagAct", 6, 0, 4, {}, false},
+        {0, "addButton", 0, 3, 5, {fillForm({"2", "-1"})}, false},
+        {0, "mulButton", 0, 3, 7, {fillForm({"0", "0"})}, true},
+        {0, "subButton", 0, 3, 1, {fillForm({"-3", "2"})}, false},
+        {0, "divButton", 0, 3, 2, {fillForm({"1", "1"})}, false},
+        {0, "addButton", 6, 6, 3, {}, false},  // complex sum
+        {0, "correlateButton", 0, 4, 5, {}, false},
+        {1, "inverseButton", 0, 0, 7, {fillForm({"20", "40", "1"})}, true},  // Resize
+        {1, "dxxButton", 0, 0, 1, {enterValue(1.0)}, false},                 // gMag
+        {1, "dyyButton", 0, 0, 2, {enterValue(1.3)}, false},                 // gDir
+        {1, "curvatureButton", 0, 0, 3, {enterValue(1.0)}, false},           // HarrisOp
+        {1, "laplacianButton", 0, 0, 4, {enterValue(1.1)}, false},           // Qvar
+        {1, "cclButton", 0, 0, 5, {}, false},                                // ABS
+        {1, "histeqButton", 0, 0, 6, {enterValue(0.5)}, false},              // MarkMax
+        {1, "dxdyButton", 0, 0, 7, {}, true},                                // Clr2Gray
+        {0, "pconButton", 1, 0, 2, {fillForm({"2.0", ".03", "4.0", "1.0", "0.3", "0.8"})}, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.control);
+        setMode(c.mode);
+        route(c.in1, c.in2, c.out);
+        TAMOHDR *before = slot(c.out);
+        {
+            DialogScript answers(c.answers);
+            if (QString(c.control).endsWith("Act"))
+                trigger(c.control);
+            else
+                press(c.control);
+        }
+        EXPECT_NE(slot(c.out), before) << "the command stored nothing";
+        if (!c.check) continue;
+        QString errors;
+        ASSERT_EQ(runSession(panel, dir, {}, &errors), 0) << errors.toStdString();
+        for (int s = 0; s < 8; ++s) {
+            ImageOwner made(readFile(dir.file("slot" + std::to_string(s) + ".tamo")));
+            ASSERT_NE(made.get(), nullptr) << "slot " << s << " not remade";
+            EXPECT_TRUE(sameImage(made, slot(s))) << "slot " << s;
+        }
+    }
 }
 #endif
