@@ -156,6 +156,7 @@ void TamotoolMainWindow::hogCommand() {
         std::fflush(stdout);
         // The former image (possibly the input) goes only now.
         storeInSlot(o, result.release());
+        if (rc == 0) recordTamo({"tamo", "hog", "{IN1}", "{OUT}"});
         updateAccessability();
         TamoOp::reportFailure(rc);
     });
@@ -177,6 +178,7 @@ void TamotoolMainWindow::showHoGCommand() {
         Record result;
         const int rc = TamoOp::compute([&] { return computations::hogPicture(input, result); });
         if (rc != computations::kNoRecord) storeInSlot(o, result.release());
+        if (rc == 0) recordTamo({"tamo", "showhog", "{IN1}", "{OUT}"});
         updateAccessability();
         TamoOp::reportFailure(rc);
     });

@@ -384,6 +384,12 @@ void TamoOp::pseudoColour(TAMOHDR *in, TAMOHDR *out) {
     }
     const int labels = gTamotool ? gTamotool->labelCount : 0;
     const int rc = compute([&] { return computations::pseudoColour(in, out, map, frame, labels); });
+    // The tool colours the first plane of a "float" image; map 6's random
+    // colours depend on this process's generator and are not repeated.
+    if (rc == 0 && map < 6 && frame == 0 && computations::isFloat(in)) {
+        record({"tamo", "colormap", "{IN1}", "{TMP}", "--map", QString::number(map)});
+        record({"tamo", "convert", "{TMP}", "{OUT}", "--type", "float"});
+    }
     reportFailure(rc);
 }
 
@@ -438,6 +444,18 @@ void TamoOp::connectedComponents(TAMOHDR *in, TAMOHDR *out) {
     int labels = gTamotool ? gTamotool->labelCount : 0;
     const int rc = compute([&] { return computations::connectedComponents(in, out, p, &labels); });
     if (gTamotool) gTamotool->labelCount = labels;
+    if (rc == 0 && in->orvndim == 2 && p.eraseSmall >= 0 && p.eraseLarge >= 0) {
+        QStringList line = {"tamo",          "ccl",
+                            "{IN1}",         "{OUT}",
+                            "--thresh",      number(p.threshold),
+                            "--minval",      number(p.lo),
+                            "--maxval",      number(p.hi),
+                            "--erase-small", QString::number(p.eraseSmall),
+                            "--erase-large", QString::number(p.eraseLarge),
+                            "--type",        "float"};
+        if (!v[5].isEmpty()) line << "--areas" << v[5];
+        record(line);
+    }
     switch (rc) {
         case 0:
             showTimedNote(QString("found %1 labels").arg(labels), 3000);

@@ -112,8 +112,9 @@ public:
     // During a command: the tamo command line that makes what the command
     // made. Words "{IN1}", "{IN2}" and "{OUT}" stand for the images of the
     // Input 1, Input 2 and Output slots as the command found them, "{IN:n}"
-    // and "{OUT:n}" for slot n, "{CLIP}" for the clipboard's image; a first
-    // word "tamo" is the tool.
+    // and "{OUT:n}" for slot n, "{CLIP}" for the clipboard's image, "{TMP}"
+    // for a file between two lines of the command; a first word "tamo" is
+    // the tool.
     void recordTamo(const QStringList &words);
     // During a command: the command's parameter dialog was cancelled. What
     // the command left in the slots makes no undo step and no recorded

@@ -171,7 +171,7 @@ void TamotoolMainWindow::keepForUndo(int slot) {
 
 void TamotoolMainWindow::recordTamo(const QStringList &words) {
     if (!trace_) return;
-    static const QRegularExpression slotWord("^\\{(IN1|IN2|OUT|CLIP|IN:(\\d)|OUT:(\\d))\\}$");
+    static const QRegularExpression slotWord("^\\{(IN1|IN2|OUT|CLIP|TMP|IN:(\\d)|OUT:(\\d))\\}$");
     QStringList line;
     for (int k = 0; k < words.size(); ++k) {
         const QString &word = words[k];
@@ -185,7 +185,12 @@ void TamotoolMainWindow::recordTamo(const QStringList &words) {
             continue;
         }
         const QString what = m.captured(1);
-        if (what == "CLIP" || what.startsWith("IN")) {
+        if (what == "TMP") {
+            // A file between two lines of one command (work slot 8).
+            QString &file = trace_->made[8];
+            if (file.isEmpty()) file = session_->newFile();
+            line << Session::work(file);
+        } else if (what == "CLIP" || what.startsWith("IN")) {
             int slot = what == "IN1" ? trace_->input1 : what == "IN2" ? trace_->input2 : -1;
             if (what.startsWith("IN:")) slot = m.captured(2).toInt();
             const QString file = what == "CLIP" ? session_->clipboard() : session_->fileOf(slot);

@@ -305,7 +305,7 @@ TEST_F(HistoryTest, ASavedSessionRunByTheToolRemakesEverySlotBitForBit) {
     // A command without a tamo equivalent, then one that reads its result.
     route(3, 0, 7);
     {
-        DialogScript answers({enterValue(0)});
+        DialogScript answers({enterValue(6)});  // random colours
         press("pseudoButton");
     }
     // An undone command is not in the session.
@@ -330,7 +330,7 @@ TEST_F(HistoryTest, ASavedSessionRunByTheToolRemakesEverySlotBitForBit) {
     ASSERT_EQ(runSession(panel, dir, {}, &errors), 0) << errors;
 
     // Slots 0, 1, 3, 4, 5 (pcon's zero output) and 6 are remade; slot 7
-    // (the colour map) cannot be, and slot 2 is empty.
+    // (random colours) cannot be, and slot 2 is empty.
     for (int s : {0, 1, 3, 4, 5, 6}) {
         SCOPED_TRACE(s);
         ImageOwner made(readFile(dir.file("slot" + std::to_string(s) + ".tamo")));
@@ -407,7 +407,11 @@ TEST_F(HistoryTest, EveryRecordedCommandRemakesItsSlot) {
         {1, "cclButton", 0, 0, 5, {}, false},                                // ABS
         {1, "histeqButton", 0, 0, 6, {enterValue(0.5)}, false},              // MarkMax
         {1, "dxdyButton", 0, 0, 7, {}, true},                                // Clr2Gray
-        {0, "pconButton", 1, 0, 2, {fillForm({"2.0", ".03", "4.0", "1.0", "0.3", "0.8"})}, true},
+        {0, "pseudoButton", 0, 0, 1, {enterValue(3)}, false},                // CMap
+        {0, "cclButton", 0, 0, 3, {fillForm({"3", "20", "0", "1", "0", ""})}, false},
+        {1, "dxButton", 0, 0, 4, {}, false},  // HoG
+        {1, "dyButton", 4, 0, 5, {}, true},   // ShowHoG
+        {0, "pconButton", 7, 0, 2, {fillForm({"2.0", ".03", "4.0", "1.0", "0.3", "0.8"})}, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.control);
