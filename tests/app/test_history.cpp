@@ -437,3 +437,38 @@ TEST_F(HistoryTest, EveryRecordedCommandRemakesItsSlot) {
     }
 }
 #endif
+
+#ifdef TAMO_CLI_PATH
+// A script's result is recorded as the same script run from the shell.
+TEST_F(HistoryTest, AScriptRunIsRecordedAsTheSameRun) {
+    testsupport::TempDir dir;
+    ImageOwner grey(sample());
+    const std::string file = dir.file("grey.tamo");
+    ASSERT_EQ(frontend::writeOwnFormatFile(grey, file), "");
+    panel->handleFileByPath(QString::fromStdString(file), 0);
+
+    const std::string script = dir.file("double.sh");
+    QFile text(QString::fromStdString(script));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("#!/bin/sh\n\"" TAMO_CLI_PATH
+               "\" mults ImgViewTempInput.Tamo ImgViewTempOutput.Tamo --value 2\n");
+    text.close();
+    ASSERT_TRUE(text.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    panel->fullScriptDir = QByteArray::fromStdString(dir.path());
+    panel->fullScriptPath = QByteArray::fromStdString(script);
+    panel->fullScriptInputPath = panel->fullScriptDir + "/ImgViewTempInput.Tamo";
+    route(0, 1, 0);
+    ASSERT_TRUE(QMetaObject::invokeMethod(panel, "rerunScript"));
+    ASSERT_TRUE(guitest::waitUntil([&] { return slot(1) != nullptr; }, 20000));
+    EXPECT_EQ(action("undoAct")->text(), "Undo Run Script");
+
+    const testsupport::TempDir out;
+    QString errors;
+    ASSERT_EQ(runSession(panel, out, {}, &errors), 0) << errors;
+    for (int s : {0, 1}) {
+        ImageOwner made(readFile(out.file("slot" + std::to_string(s) + ".tamo")));
+        ASSERT_NE(made.get(), nullptr) << "slot " << s;
+        EXPECT_TRUE(sameImage(made, slot(s))) << "slot " << s;
+    }
+}
+#endif
