@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProcess>
+#include <QSettings>
 
 #include <cstdio>
 #include <string>
@@ -244,6 +245,11 @@ TEST_F(HistoryTest, TheBudgetDropsTheOldestStepsAndRefusesATooLargeOne) {
     EXPECT_FALSE(action("undoAct")->isEnabled());
     EXPECT_TRUE(sameImage(slot(1), afterDy->get()));
     EXPECT_EQ(slot(2), nullptr);
+
+    // The budget comes from the settings (in MiB).
+    QSettings("Tamotool", "Orvstore Tool").setValue("undoMemoryMiB", 3);
+    panel->readSettings();
+    EXPECT_EQ(panel->history().budget(), 3LL << 20);
 
     // A step larger than the whole budget is not kept, and the older ones
     // cannot be undone any more.
