@@ -161,11 +161,8 @@ void TamotoolMainWindow::keepForUndo(int slot) {
     SlotImage kept;
     kept.slot = slot;
     kept.name = trace_->names[slot];
-    if (TAMOHDR *img = userImage(slot)) {
-        kept.record.reset(computations::copyOf(img).release());
-        // Without a copy there is nothing to go back to: the step is lost.
-        if (!kept.record) trace_->missing = "there was no memory for its undo copy";
-    }
+    // Without memory for the copy the command gets no undo step (finishStep).
+    if (TAMOHDR *img = userImage(slot)) kept.record.reset(computations::copyOf(img).release());
     trace_->changedInPlace.push_back(std::move(kept));
 }
 
@@ -308,8 +305,8 @@ void TamotoolMainWindow::finishStep() {
                                      "no undo step.")
                                  .arg(trace->name));
     }
-    // Earlier steps would put back records the unrecorded change has
-    // overwritten: the history starts again from here.
+    // Undo takes back the recorded commands from the last one on, so a
+    // command without a step ends what can be undone before it.
     if (kept)
         history_->push(std::move(step));
     else
