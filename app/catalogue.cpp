@@ -254,13 +254,20 @@ void TamotoolMainWindow::createMenus() {
     fileMenu = menuBar()->addMenu(tr("&File"));
     fileMenu->addActions({openAct, reopenAct, archiveAct, saveAsAct, runScriptAct});
     fileMenu->addSeparator();
+    fileMenu->addAction(saveSessionAct);
+    fileMenu->addSeparator();
     fileMenu->addAction(exitAct);
 
     editMenu = menuBar()->addMenu(tr("&Edit"));
+    editMenu->addActions({undoAct, redoAct});
+    editMenu->addSeparator();
     editMenu->addActions({cutAct, copyAct, pasteAct, deleteAct});
+    editMenu->addSeparator();
+    editMenu->addAction(undoMemoryAct);
 
     displayMenu = menuBar()->addMenu(tr("Display"));
     displayMenu->addAction(viewAct);
+    displayMenu->addAction(showRecordingAct);
 
     unaryMenu = menuBar()->addMenu(tr("Unary"));
     unaryMenu->addActions({dxAct, dyAct, dxxAct, dyyAct, dxdyAct});
@@ -281,7 +288,7 @@ void TamotoolMainWindow::createToolBars() {
     fileToolBar = addToolBar(tr("File"));
     fileToolBar->addActions({openAct, reopenAct, archiveAct, saveAsAct});
     editToolBar = addToolBar(tr("Edit"));
-    editToolBar->addActions({copyAct, pasteAct, rerunAct});
+    editToolBar->addActions({undoAct, redoAct, copyAct, pasteAct, rerunAct});
     displayToolBar = addToolBar(tr("Display"));
     displayToolBar->addActions({viewAct, modeAct});
 }

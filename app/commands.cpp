@@ -156,6 +156,7 @@ void TamotoolMainWindow::hogCommand() {
         std::fflush(stdout);
         // The former image (possibly the input) goes only now.
         storeInSlot(o, result.release());
+        if (rc == 0) recordTamo({"tamo", "hog", "{IN1}", "{OUT}"});
         updateAccessability();
         TamoOp::reportFailure(rc);
     });
@@ -177,6 +178,7 @@ void TamotoolMainWindow::showHoGCommand() {
         Record result;
         const int rc = TamoOp::compute([&] { return computations::hogPicture(input, result); });
         if (rc != computations::kNoRecord) storeInSlot(o, result.release());
+        if (rc == 0) recordTamo({"tamo", "showhog", "{IN1}", "{OUT}"});
         updateAccessability();
         TamoOp::reportFailure(rc);
     });
@@ -216,7 +218,7 @@ void TamotoolMainWindow::resizeCommand() {
         QStringList v;
         if (!op->askForm(tr("rows and cols of target imge."),
                          {tr("rows "), tr("columns "), tr("Intermp mode ")}, {"", "", ""}, &v))
-            return;
+            return declineCommand();
         const int rows = v[0].toInt(), cols = v[1].toInt();
         const int mode = v[2].isEmpty() ? 0 : v[2].toInt();
         if (mode < 0 || mode > 2) {
@@ -235,6 +237,9 @@ void TamotoolMainWindow::resizeCommand() {
         const int rc =
             TamoOp::compute([&] { return computations::resize(input, rows, cols, mode, result); });
         if (rc != computations::kNoRecord) storeInSlot(o, result.release());
+        if (rc == 0 && (input->orvndim == 2 || input->orvndim == 3))
+            recordTamo({"tamo", "resize", "{IN1}", "{OUT}", "--rows", QString::number(rows),
+                        "--cols", QString::number(cols), "--mode", QString::number(mode)});
         updateAccessability();
         TamoOp::reportFailure(rc);
     });
@@ -329,8 +334,10 @@ void TamotoolMainWindow::pconCommand() {
                                     "t1 [1.0]",    "t2 [.005]", "dlt [.99]"};
         QStringList v;
         if (!op->askForm(tr("MFA parameters: if not filled in,\n default will be used"), labels,
-                         {"2.0", ".03", "4.0", "1.0", "0.005", ".99"}, &v))
+                         {"2.0", ".03", "4.0", "1.0", "0.005", ".99"}, &v)) {
+            declineCommand();
             return finish();
+        }
         computations::PconParameters p;
         float *const fields[] = {&p.sigma, &p.r, &p.b, &p.t1, &p.t2, &p.dlt};
         const float defaults[] = {2.0f, 0.03f, 4.0f, 1.0f, 0.005f, 0.99f};
@@ -364,8 +371,23 @@ void TamotoolMainWindow::pconCommand() {
         const int rc =
             TamoOp::compute([&] { return computations::pcon(estimate.get(), dataRecord, p); });
         if (rc == 0) {
+            const int a = getRadioButtonStatus(INPUT1), b = getRadioButtonStatus(INPUT2);
+            keepForUndo(a);
+            if (data) keepForUndo(b);
             computations::copyPixels(estimate.get(), in1);
             if (data) computations::copyPixels(data.get(), in2);
+            // The tool reads the two inputs as two records; one record as both
+            // inputs has no equivalent.
+            if (data) {
+                auto n = [](float value) { return QString::number(double(value), 'g', 9); };
+                recordTamo({"tamo", "pcon", "{IN1}", "{IN2}", QString("{OUT:%1}").arg(a),
+                            "--data-out", QString("{OUT:%1}").arg(b), "--sigma", n(p.sigma), "--r",
+                            n(p.r), "--b", n(p.b), "--t1", n(p.t1), "--t2", n(p.t2), "--dlt",
+                            n(p.dlt)});
+                if (result == 0)
+                    recordTamo(
+                        {"tamo", "convert", "{IN1}", QString("{OUT:%1}").arg(outIndex), "--zero"});
+            }
         }
         finish();
         TamoOp::reportFailure(rc);

@@ -29,11 +29,13 @@
 #include <memory>
 #include <new>
 
+#include "history.h"
 #include "tamo++.h"
 #include "notices.h"
 #include "npyio.h"
 #include "pictures.h"
 #include "records.h"
+#include "session.h"
 #include "statistics.h"
 #include "tamoio.h"
 #include "tamoops.h"
@@ -357,7 +359,7 @@ void TamotoolMainWindow::reopen() {
     }
     const QString path = QFile::decodeName(target);
     addConsoleOutput("\nOpening " + path);
-    handleFileByPath(path, getRadioButtonStatus(OUTPUT));
+    readAsCommand("ReRead", path, getRadioButtonStatus(OUTPUT));
 }
 
 // Save and Archive are placeholders in the menu; they write nothing.
@@ -454,6 +456,7 @@ void TamotoolMainWindow::copy() {
     }
     if (clipboardImage) Tamofree(clipboardImage, 7);
     clipboardImage = copy;
+    session_->copied(o);
     pasteAct->setEnabled(true);
 }
 void TamotoolMainWindow::paste() {
@@ -463,20 +466,35 @@ void TamotoolMainWindow::paste() {
     }
     const int o = getRadioButtonStatus(OUTPUT);
     if (!gTamotool || o < 0) return;
-    // The slot gives up its image only once the copy exists; the clipboard
-    // keeps its record for further pastes.
-    TAMOHDR *copy = duplicate(clipboardImage);
-    if (!copy) {
-        showModalMessage("There is not enough memory to paste the image.");
-        updateAccessability();
-        return;
-    }
-    destroyChildWindow(o);
-    storeInSlot(o, copy);
+    runCommand("Paste", [&] {
+        // The slot gives up its image only once the copy exists; the
+        // clipboard keeps its record for further pastes.
+        TAMOHDR *copy = duplicate(clipboardImage);
+        if (!copy) {
+            showModalMessage("There is not enough memory to paste the image.");
+            return;
+        }
+        destroyChildWindow(o);
+        storeInSlot(o, copy);
+        recordTamo({"cp", "{CLIP}", "{OUT}"});
+    });
     updateAccessability();
 }
 
 void TamotoolMainWindow::handleFileByPath(QString path, int slot) {
+    readAsCommand("Read", path, slot);
+}
+
+void TamotoolMainWindow::readAsCommand(const QString &name, const QString &path, int slot) {
+    // A file that arrives while a command runs (an open request from the
+    // desktop) belongs to that command's step.
+    if (commandRunning)
+        loadFile(path, slot);
+    else
+        runCommand(name, [&] { loadFile(path, slot); });
+}
+
+void TamotoolMainWindow::loadFile(const QString &path, int slot) {
     const QByteArray local = QFile::encodeName(path);
     fileName = QFileInfo(path).fileName();
     lastOpenPath = local;
@@ -524,6 +542,17 @@ void TamotoolMainWindow::handleFileByPath(QString path, int slot) {
     destroyChildWindow(slot);
     storeInSlot(slot, img);
     gTamotool->imageNames[slot] = fileName;
+    // The tool reads pictures and own-format files as Read does; an
+    // own-format file becomes "float" here.
+    if (!isPointFileName(path)) {
+        const QString absolute = QFileInfo(path).absoluteFilePath();
+        QStringList words = {"tamo", "convert", absolute, QString("{OUT:%1}").arg(slot)};
+        if (frontend::isOwnFormatName(path))
+            words << "--type"
+                  << "float";
+        recordTamo(words);
+        if (trace_) trace_->inputPath = absolute;
+    }
     if (planes == 0) {
         // Frames 0, 1 and 2 of a three-dimensional record, else its plane.
         const std::vector<FrameStats> all = frontend::frameStatistics(img, 3);

@@ -26,6 +26,7 @@
 
 #include "notices.h"
 #include "records.h"
+#include "session.h"
 #include "tamo++.h"
 #include "tamoio.h"
 #include "tamotool.h"
@@ -223,6 +224,18 @@ void TamotoolMainWindow::runScript() {
         if (!gTamotool || b < 0) return;
         storeInSlot(b, result.release());
         gTamotool->imageNames[b] = "ReturnedFromScript";
+        // The same run from the shell: the image handed over, the script in
+        // its folder (its exit status counts as little as here), the result
+        // taken back.
+        const QString input = QFile::decodeName(fullScriptInputPath);
+        const QString output = QFile::decodeName(fullScriptOutputPath);
+        if (sent)
+            recordTamo({"cp", QString("{IN:%1}").arg(o), input});
+        else
+            recordTamo({"rm", "-f", input});
+        recordTamo({Session::raw("(cd"), dir, Session::raw("&&"), script, Session::raw(") || :")});
+        recordTamo({"cp", output, QString("{OUT:%1}").arg(b)});
+        recordTamo({"rm", "-f", output});
     });
     updateAccessability();
 }

@@ -77,12 +77,80 @@ int truncatedInt(const QString &text) {
     return static_cast<int>(v);
 }
 
+// A single-precision parameter as the tool reads it back exactly.
+QString number(float value) {
+    return QString::number(static_cast<double>(value), 'g', 9);
+}
+
+// The tamo line of a unary operation with the parameter the user gave, or
+// an empty list when the tool has none that makes the same record.
+QStringList unaryLine(int code, float value, const TAMOHDR *out) {
+    const QString v = number(value);
+    auto dog = [&](int order, int direction) {
+        return QStringList{"tamo",        "dog",
+                           "{IN1}",       "{OUT}",
+                           "--order",     QString::number(order),
+                           "--direction", QString::number(direction),
+                           "--sigma",     v};
+    };
+    auto measure = [&](const char *name) {
+        return QStringList{"tamo", name, "{IN1}", "{OUT}", "--sigma", v};
+    };
+    switch (code) {
+        case 1:
+            return dog(1, 0);
+        case 2:
+            return dog(2, 0);
+        case 3:
+            return dog(1, 1);
+        case 4:
+            return dog(2, 1);
+        case 5:
+            return dog(2, 2);
+        case 19:
+            return dog(0, 0);
+        case 6:
+            return measure("curv");
+        case 7:
+            return measure("harris");
+        case 11:
+            return measure("laplace");
+        case 12:
+            return measure("qvar");
+        case 23:
+            return measure("gmag");
+        case 24:
+            return measure("gdir");
+        case 16:
+            // The tool always makes three frames.
+            if (computations::framesOf(out) != 3) return {};
+            return measure("markmax");
+        case 8:
+            return {"tamo", "exp", "{IN1}", "{OUT}", "--scale", v};
+        case 10:
+            return {"tamo", "inv", "{IN1}", "{OUT}"};
+        case 14:
+            return {"tamo", "abs", "{IN1}", "{OUT}"};
+        case 17:
+            return {"tamo", "ln", "{IN1}", "{OUT}"};
+    }
+    return {};
+}
+
 }  // namespace
 
 TamoOp::TamoOp(QWidget *parent) : QObject(parent), parent_(parent) {}
 
 TamotoolMainWindow *TamoOp::panel() const {
     return qobject_cast<TamotoolMainWindow *>(parent_);
+}
+
+void TamoOp::record(const QStringList &words) {
+    if (TamotoolMainWindow *p = panel()) p->recordTamo(words);
+}
+
+void TamoOp::decline() {
+    if (TamotoolMainWindow *p = panel()) p->declineCommand();
 }
 
 // ---- Helpers shared with the command slots -------------------------------------------
@@ -204,6 +272,7 @@ void TamoOp::unary(int code, TAMOHDR *&in, TAMOHDR *&out) {
             showTimedNote("This function takes a while on large images.\n", 2000);
             const int rc =
                 compute([&] { return computations::unaryOperation(code, in, out, 0.0f); });
+            if (rc == 0) record({"tamo", "histeq", "{IN1}", "{OUT}"});
             if (rc == -1)
                 showTimedNote(
                     "Hist:Cannot equalize histogram of an imagesmaller than the neighborhood",
@@ -219,6 +288,7 @@ void TamoOp::unary(int code, TAMOHDR *&in, TAMOHDR *&out) {
             const int rc = compute([&] { return computations::colourToGrey(in, &out); });
             switch (rc) {
                 case 0:
+                    record({"tamo", "gray", "{IN1}", "{OUT}"});
                     break;
                 case -6:
                     showModalMessage("Input and output images have different number cols.");
@@ -248,8 +318,11 @@ void TamoOp::unary(int code, TAMOHDR *&in, TAMOHDR *&out) {
         case 32: {
             static const char *const names[] = {"Tamoc2mag", "Tamoc2phase", "Tamoc2real",
                                                 "Tamoc2imag"};
+            static const char *const tools[] = {"mag", "phase", "real", "imag"};
             const int rc =
                 compute([&] { return computations::unaryOperation(code, in, out, 0.0f); });
+            // The tool takes the first plane only.
+            if (rc == 0 && in->orvndim <= 2) record({"tamo", tools[code - 29], "{IN1}", "{OUT}"});
             if (rc != 0) showModalMessage(QString("Error returned by %1").arg(names[code - 29]));
             return;
         }
@@ -277,12 +350,17 @@ void TamoOp::unary(int code, TAMOHDR *&in, TAMOHDR *&out) {
         case 24:
         case 35: {
             float value = 0.0f;
-            if (!askDouble(code, &value)) return;
+            if (!askDouble(code, &value)) return decline();
             const int rc =
                 compute([&] { return computations::unaryOperation(code, in, out, value); });
             // flln's -2 says that some values were not positive; their
             // logarithm is written as 0 and the image is complete, so Ln
             // reports nothing for it.
+            const bool complete = rc == 0 || (code == 17 && rc == -2);
+            if (complete) {
+                const QStringList line = unaryLine(code, value, out);
+                if (!line.isEmpty()) record(line);
+            }
             if (!(code == 17 && rc == -2)) reportFailure(rc);
             return;
         }
@@ -293,12 +371,12 @@ void TamoOp::pseudoColour(TAMOHDR *in, TAMOHDR *out) {
     bool ok = false;
     const int map =
         QInputDialog::getInt(parent_, tr("Pseudocolor"), tr("Color map number"), 0, 0, 6, 1, &ok);
-    if (!ok) return;
+    if (!ok) return decline();
     int frame = 0;
     if (in->orvndim == 3) {
         frame =
             QInputDialog::getInt(parent_, tr("Pseudocolor"), tr("Input Frame No"), 0, 0, 2, 1, &ok);
-        if (!ok) return;
+        if (!ok) return decline();
         if (frame >= computations::framesOf(in)) {
             showModalMessage(QString("CMap: Input 1 has no frame %1.").arg(frame));
             return;
@@ -306,6 +384,12 @@ void TamoOp::pseudoColour(TAMOHDR *in, TAMOHDR *out) {
     }
     const int labels = gTamotool ? gTamotool->labelCount : 0;
     const int rc = compute([&] { return computations::pseudoColour(in, out, map, frame, labels); });
+    // The tool colours the first plane of a "float" image; map 6's random
+    // colours depend on this process's generator and are not repeated.
+    if (rc == 0 && map < 6 && frame == 0 && computations::isFloat(in)) {
+        record({"tamo", "colormap", "{IN1}", "{TMP}", "--map", QString::number(map)});
+        record({"tamo", "convert", "{TMP}", "{OUT}", "--type", "float"});
+    }
     reportFailure(rc);
 }
 
@@ -330,7 +414,7 @@ void TamoOp::connectedComponents(TAMOHDR *in, TAMOHDR *out) {
                  {tr("Thresh "), tr("minval "), tr("maxval "), tr("EraseSmall "), tr("EraseLarge "),
                   tr("filename of areas")},
                  {"2.0", "10.0", "255.0", "1", "0", ""}, &v))
-        return;
+        return decline();
 
     computations::CclParameters p;
     p.threshold = static_cast<float>(v[0].toDouble());
@@ -360,6 +444,18 @@ void TamoOp::connectedComponents(TAMOHDR *in, TAMOHDR *out) {
     int labels = gTamotool ? gTamotool->labelCount : 0;
     const int rc = compute([&] { return computations::connectedComponents(in, out, p, &labels); });
     if (gTamotool) gTamotool->labelCount = labels;
+    if (rc == 0 && in->orvndim == 2 && p.eraseSmall >= 0 && p.eraseLarge >= 0) {
+        QStringList line = {"tamo",          "ccl",
+                            "{IN1}",         "{OUT}",
+                            "--thresh",      number(p.threshold),
+                            "--minval",      number(p.lo),
+                            "--maxval",      number(p.hi),
+                            "--erase-small", QString::number(p.eraseSmall),
+                            "--erase-large", QString::number(p.eraseLarge),
+                            "--type",        "float"};
+        if (!v[5].isEmpty()) line << "--areas" << v[5];
+        record(line);
+    }
     switch (rc) {
         case 0:
             showTimedNote(QString("found %1 labels").arg(labels), 3000);
@@ -384,6 +480,9 @@ void TamoOp::fourier(int code, TAMOHDR *in, TAMOHDR *out) {
     const int rc = compute([&] { return computations::fourierTransform(in, out, direction); });
     switch (rc) {
         case 0:
+            // The tool transforms the first plane and keeps the others;
+            // here they stay zero, so only one plane is the same.
+            if (in->orvndim <= 2) record({"tamo", code == 33 ? "fft" : "ifft", "{IN1}", "{OUT}"});
             break;
         case -2:
             showModalMessage("FFT:Image dimensions must be a power of 2");
@@ -445,12 +544,21 @@ void TamoOp::arithmetic(int code, TAMOHDR *in1, TAMOHDR *in2, TAMOHDR *&out, int
             return;
         }
         rc = compute([&] { return computations::complexArithmetic(code, in1, in2, result); });
+        // The tool has no complex difference.
+        static const char *const tools[] = {"addv", nullptr, nullptr, nullptr, "multv", "divv"};
+        if (rc == 0 && code != 25) record({"tamo", tools[code - 22], "{IN1}", "{IN2}", "{OUT}"});
     } else {
         int dr = 0, dc = 0, status = 0;
         gettwonumbers(&dr, &dc, &status);
-        if (status == -1) return;
+        if (status == -1) return decline();
         rc = compute(
             [&] { return computations::shiftedArithmetic(code, in1, in2, dr, dc, result); });
+        // The tool reads other types as "float" and makes two or three
+        // dimensions, so only "float" planes and colour images match.
+        const bool planes = in1->orvndim == 2 || in1->orvndim == 3;
+        if (rc == 0 && planes && computations::isFloat(in1) && computations::isFloat(in2))
+            record({"tamo", name.toLower(), "{IN1}", "{IN2}", "{OUT}", "--dr", QString::number(dr),
+                    "--dc", QString::number(dc)});
     }
     if (rc == computations::kNoRecord) {
         reportFailure(rc);
@@ -470,6 +578,8 @@ void TamoOp::correlation(TAMOHDR *in1, TAMOHDR *in2, TAMOHDR *out) {
         return;
     }
     const int rc = compute([&] { return computations::correlate(in1, in2, out); });
+    if (rc == 0 && computations::isFloat(in1) && computations::isFloat(in2))
+        record({"tamo", "correlate", "{IN1}", "{IN2}", "{OUT}"});
     if (rc == -2)
         showModalMessage("Input images must be float or complex %d");
     else if (rc != 0)

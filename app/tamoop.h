@@ -67,6 +67,10 @@ private:
     void arithmetic(int code, TAMOHDR *in1, TAMOHDR *in2, TAMOHDR *&out, int slot);
     void correlation(TAMOHDR *in1, TAMOHDR *in2, TAMOHDR *out);
     TamotoolMainWindow *panel() const;
+    // The recording of the running command: its tamo line, or that its
+    // parameter dialog was cancelled.
+    void record(const QStringList &words);
+    void decline();
 
     QWidget *parent_;
 };

@@ -19,10 +19,12 @@
 #include <algorithm>
 #include <new>
 
+#include "history.h"
 #include "longwork.h"
 #include "notices.h"
 #include "tamo++.h"
 #include "records.h"
+#include "session.h"
 #include "tamoop.h"
 #include "tamoops.h"
 #include "tamotool.h"
@@ -62,9 +64,13 @@ TamotoolMainWindow::TamotoolMainWindow()
       modeFlag(0),
       pendingOutput(nullptr),
       commandRunning(false),
-      slotsBefore{} {
+      slotsBefore{},
+      history_(std::make_unique<History>()),
+      session_(std::make_unique<Session>()),
+      recordingView(nullptr) {
     createLayout();
     createActions();
+    createHistoryActions();
     createMenus();
     createToolBars();
     createStatusBar();
@@ -139,8 +145,16 @@ void TamotoolMainWindow::createLayout() {
     console->setReadOnly(true);
     console->setPlainText(">> Console");
 
+    // The recorded session, shown under the console on request.
+    recordingView = new QPlainTextEdit;
+    recordingView->setObjectName("recordingView");
+    recordingView->setReadOnly(true);
+    recordingView->setLineWrapMode(QPlainTextEdit::NoWrap);
+    recordingView->hide();
+
     centralLayout->addWidget(panelBox);
     centralLayout->addWidget(console);
+    centralLayout->addWidget(recordingView);
     setCentralWidget(central);
 }
 
@@ -295,6 +309,7 @@ bool TamotoolMainWindow::runCommand(const QString &name, const std::function<voi
     commandRunning = true;
     for (int i = 0; i <= kWorkSlot; ++i) slotsBefore[i] = slotImage(i);
     retired.clear();
+    beginStep(name);
     const longwork::CommandScope scope(name, this);
 
     QString reason;
@@ -302,10 +317,14 @@ bool TamotoolMainWindow::runCommand(const QString &name, const std::function<voi
         body();
         // A finished command has stored or released its own output.
         pendingOutput = nullptr;
+        finishStep();
         endCommand();
+        updateHistoryActions();
         return true;
     } catch (const longwork::Cancelled &) {
+        dropStep();
         rollBackCommand();
+        updateHistoryActions();
         updateAccessability();
         addConsoleOutput("\n" + name + " cancelled");
         return false;
@@ -325,7 +344,9 @@ bool TamotoolMainWindow::runCommand(const QString &name, const std::function<voi
     TAMOHDR *unstored = pendingOutput;
     pendingOutput = nullptr;
     releaseRecord(unstored);
+    finishStep();
     endCommand();
+    updateHistoryActions();
     updateAccessability();
     showModalMessage(QString("%1 stopped: %2.").arg(name, reason));
     return false;
@@ -390,11 +411,13 @@ void TamotoolMainWindow::disableButtons() {
 }
 
 void TamotoolMainWindow::delete_() {
-    const int o = getRadioButtonStatus(OUTPUT);
-    if (slotImage(o)) {
-        storeInSlot(o, nullptr);
-        destroyChildWindow(o);
-    }
+    runCommand("Delete", [&] {
+        const int o = getRadioButtonStatus(OUTPUT);
+        if (slotImage(o)) {
+            storeInSlot(o, nullptr);
+            destroyChildWindow(o);
+        }
+    });
     updateAccessability();
 }
 
@@ -473,6 +496,9 @@ void TamotoolMainWindow::readSettings() {
     const QSize size = settings.value("size", QSize(400, 400)).toSize();
     resize(size);
     move(pos);
+    // The undo memory in MiB; 0 or less (or none stored) is the default.
+    const long long mib = settings.value("undoMemoryMiB", 0).toLongLong();
+    if (history_) history_->setBudget(mib > 0 ? mib << 20 : History::defaultBudget());
 }
 
 void TamotoolMainWindow::closeEvent(QCloseEvent *event) {

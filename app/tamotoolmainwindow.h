@@ -8,10 +8,12 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 #include "tamo2qt.h"
 #include "tamolib.h"
 
+class History;
 class QAction;
 class QCloseEvent;
 class QGridLayout;
@@ -22,6 +24,8 @@ class QPushButton;
 class QRadioButton;
 class QToolBar;
 class QVBoxLayout;
+class Session;
+struct CommandTrace;
 class TamoOp;
 class TamotoolChildWindow;
 
@@ -97,6 +101,33 @@ public:
     void handleFileByPath(QString path, int slot);
 
     void readSettings();
+
+    // ---- Undo history and recorded session (undocommands.cpp) ----
+    // What Undo and Redo can take back, and the session File > Save Session
+    // As... writes.
+    const History &history() const { return *history_; }
+    const Session &session() const { return *session_; }
+    // The undo history's memory budget in bytes (kept in the settings).
+    void setUndoBudget(long long bytes);
+    // During a command: the tamo command line that makes what the command
+    // made. Words "{IN1}", "{IN2}" and "{OUT}" stand for the images of the
+    // Input 1, Input 2 and Output slots as the command found them, "{IN:n}"
+    // and "{OUT:n}" for slot n, "{CLIP}" for the clipboard's image, "{TMP}"
+    // for a file between two lines of the command; a first word "tamo" is
+    // the tool.
+    void recordTamo(const QStringList &words);
+    // During a command: the command's parameter dialog was cancelled. What
+    // the command left in the slots makes no undo step and no recorded
+    // command.
+    void declineCommand();
+    // During a command: slot `slot` is about to change in place; its record
+    // is copied now for the undo step.
+    void keepForUndo(int slot);
+    // The recorded session as the script Save Session As... writes.
+    QString sessionScript() const;
+    // Writes the recorded session to `path`; an empty text when written,
+    // else the reason.
+    QString writeSession(const QString &path) const;
 
     Tamo2Qt converter;
     TamoOp *op;
@@ -176,6 +207,11 @@ private slots:
     void updateAccessability();
     void rerunScript();
     void disableButtons();
+    void undo();
+    void redo();
+    void saveSessionAs();
+    void showRecording(bool shown);
+    void askUndoMemory();
 
 private:
     void createLayout();
@@ -186,7 +222,24 @@ private:
     void createMenus();
     void createToolBars();
     void createStatusBar();
+    void createHistoryActions();
     void relabelForMode();
+    // The file loading behind Read, ReRead and the files given at start.
+    void loadFile(const QString &path, int slot);
+    void readAsCommand(const QString &name, const QString &path, int slot);
+
+    // Undo history and session around a command: beginStep notes what the
+    // slots hold as the command starts, finishStep makes the undo step and
+    // the recorded command of what it changed, dropStep forgets the command.
+    void beginStep(const QString &name);
+    void finishStep();
+    void dropStep();
+    // Undo (true) or redo (false) of the last step.
+    void applyStep(bool undoing);
+    // The image window of a slot whose record was swapped shows the new one.
+    void followWindow(int slot);
+    void updateHistoryActions();
+    void refreshRecording();
 
     // Stores img in user slot `index`, releasing what the slot held before.
     void storeInSlot(int index, TAMOHDR *img);
@@ -239,6 +292,11 @@ private:
     bool commandRunning;
     TAMOHDR *slotsBefore[9];
     QList<TAMOHDR *> retired;
+
+    std::unique_ptr<History> history_;
+    std::unique_ptr<Session> session_;
+    std::unique_ptr<CommandTrace> trace_;
+    QPlainTextEdit *recordingView;
 
     QMenu *fileMenu;
     QMenu *editMenu;
@@ -295,6 +353,11 @@ private:
     QAction *mulAct;
     QAction *divAct;
     QAction *pconAct;
+    QAction *undoAct;
+    QAction *redoAct;
+    QAction *saveSessionAct;
+    QAction *showRecordingAct;
+    QAction *undoMemoryAct;
 
     // The three enable groups (the buttons are listed in the button members
     // below as well).

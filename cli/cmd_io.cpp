@@ -103,7 +103,12 @@ int runConvert(const cli::Options &opts) {
     if (!type) throw cli::UsageError("unknown data type '" + typeName + "'");
 
     tamo::RecordPtr img = cli::readImage(in, typeName.c_str());
-    if (typed && static_cast<uint32_t>(img->dtype) != type->code) {
+    if (opts.has("zero")) {
+        if (opts.has("stretch")) throw cli::UsageError("--zero and --stretch exclude each other");
+        tamo::RecordPtr zero = cli::createLike(img.get(), typed ? type->name : img->orvdt);
+        zero->orvcomp = img->orvcomp;
+        img = std::move(zero);
+    } else if (typed && static_cast<uint32_t>(img->dtype) != type->code) {
         if (type->code == TAMO_STRUCT || img->dtype == TAMO_STRUCT)
             throw cli::Failure("cannot convert to or from type \"struct\"");
         tamo::RecordPtr converted = cli::createLike(img.get(), type->name);
@@ -143,7 +148,7 @@ const cli::Registrar info({
 const cli::Registrar convert({
     "convert",
     "Convert between the own format, its data types and pictures",
-    "Usage: tamo convert IN OUT [--type NAME] [--stretch [--frame N]]\n"
+    "Usage: tamo convert IN OUT [--type NAME] [--stretch [--frame N] | --zero]\n"
     "                           [--compress | --no-compress]\n"
     "\n"
     "  IN             own-format file, \"-\" for standard input, a TIFF (.tif,\n"
@@ -162,12 +167,14 @@ const cli::Registrar convert({
     "                 of one frame (complex images: their magnitude)\n"
     "  --frame N      with --stretch, the frame shown of a 3-D image that does not\n"
     "                 have 3 frames (default 0)\n"
+    "  --zero         write a zero-filled image of IN's dimensions (and type,\n"
+    "                 unless --type names another)\n"
     "  --compress     write own-format pixel data zlib-compressed, TIFF pages\n"
     "                 Deflate-compressed\n"
     "  --no-compress  write them uncompressed (default: as the input image says;\n"
     "                 compressed for pictures; TIFF files uncompressed)\n",
     {"type", "frame"},
-    {"compress", "no-compress", "stretch"},
+    {"compress", "no-compress", "stretch", "zero"},
     runConvert,
 });
 

@@ -86,6 +86,8 @@ int runPcon(const cli::Options &opts) {
         cli::checkStatus(pconsub(f.get(), g.get(), sigma, r, b, t1, t2, dlt), "pconsub");
     }
     cli::writeImage(out, f.get());
+    // The annealing also settles the data's border rows and columns.
+    if (opts.has("data-out")) cli::writeImage(opts.text("data-out", ""), g.get());
     return 0;
 }
 
@@ -210,7 +212,7 @@ const cli::Registrar pcon({
     "pcon",
     "Piecewise-constant restoration by mean-field annealing",
     "Usage: tamo pcon ESTIMATE DATA OUT [--sigma S] [--r R] [--b B] [--t1 T1]\n"
-    "                 [--t2 T2] [--dlt D]\n"
+    "                 [--t2 T2] [--dlt D] [--data-out FILE]\n"
     "\n"
     "Moves the grey image ESTIMATE towards a piecewise-constant version of the\n"
     "grey image DATA (both converted to \"float\", same size; they may be the same\n"
@@ -223,8 +225,10 @@ const cli::Registrar pcon({
     "  --b B      weight of the neighbour term (default 4.0)\n"
     "  --t1 T1    first temperature (default 1.0)\n"
     "  --t2 T2    last temperature, above 0 (default 0.005)\n"
-    "  --dlt D    cooling factor, below 1 (default 0.99)\n",
-    {"sigma", "r", "b", "t1", "t2", "dlt"},
+    "  --dlt D    cooling factor, below 1 (default 0.99)\n"
+    "  --data-out FILE  also write DATA as the annealing leaves it (its border\n"
+    "                   rows and columns change)\n",
+    {"sigma", "r", "b", "t1", "t2", "dlt", "data-out"},
     {},
     runPcon,
 });

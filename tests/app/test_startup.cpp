@@ -65,12 +65,13 @@ TEST_F(PanelTest, StartsEmptyWithEveryCommandGroupDisabled) {
     EXPECT_EQ(buttons.size(), 21);
     for (QPushButton *button : buttons) EXPECT_FALSE(button->isEnabled()) << button->objectName();
 
-    // Every action but these eight waits for an image (or, for Paste and
-    // ReRun, for something to paste or rerun).
-    const QStringList enabled = {"openAct",      "reopenAct", "archiveAct", "saveAsAct",
-                                 "runScriptAct", "exitAct",   "aboutAct",   "modeAct"};
+    // Every action but these waits for an image (or, for Paste, ReRun, Undo
+    // and Redo, for something to paste, rerun, undo or redo).
+    const QStringList enabled = {"openAct",        "reopenAct",        "archiveAct",   "saveAsAct",
+                                 "runScriptAct",   "exitAct",          "aboutAct",     "modeAct",
+                                 "saveSessionAct", "showRecordingAct", "undoMemoryAct"};
     const auto actions = panel->findChildren<QAction *>(QRegularExpression("Act$"));
-    EXPECT_EQ(actions.size(), 44);
+    EXPECT_EQ(actions.size(), 49);
     for (QAction *action : actions) {
         EXPECT_EQ(action->isEnabled(), enabled.contains(action->objectName()))
             << action->objectName();
