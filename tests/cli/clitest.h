@@ -46,6 +46,15 @@ inline std::string readFile(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The bytes of an own-format file with its creation time (header bytes 76 to
+// 107, to the second) blanked, so that two writes of the same image compare
+// equal whenever they ran.
+inline std::string readOwnFormatUndated(const std::string &path) {
+    std::string bytes = readFile(path);
+    if (bytes.size() >= 108) bytes.replace(76, 32, 32, ' ');
+    return bytes;
+}
+
 inline void writeFile(const std::string &path, const std::string &bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
