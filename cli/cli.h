@@ -110,4 +110,9 @@ private:
 // Turns an operator's negative status into a Failure ("NAME failed (code N)").
 void checkStatus(int status, const char *operation);
 
+// The whole tool on a command line (argv[0] is the program's name): parses
+// it, runs the command and returns the exit status. A process-ending
+// condition in the library stops the command, not the caller.
+int runTool(int argc, char **argv);
+
 }  // namespace cli

@@ -88,7 +88,7 @@ int runCommand(const cli::Command &command, const std::vector<std::string> &args
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int cli::runTool(int argc, char **argv) {
     Tamo_exitptr = stopOperation;
 
     if (argc < 2) {
@@ -129,3 +129,9 @@ int main(int argc, char **argv) {
     }
     return runCommand(*command, args);
 }
+
+#ifndef TAMO_CLI_NO_MAIN
+int main(int argc, char **argv) {
+    return cli::runTool(argc, argv);
+}
+#endif

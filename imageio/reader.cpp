@@ -246,14 +246,29 @@ bool checkHeader(TAMOHDR *h) {
         Tamodie(msg);
         return false;
     }
-    if (h->orvtlen < 0) {
+    // The endian byte decides whether dimension records and pixels are
+    // swapped; any other value leaves their byte order unknown.
+    if (h->orvendian != 1 && h->orvendian != 2) {
         Tamoerr = 24;
-        std::snprintf(msg, sizeof msg, "TamoRdHdr: tail length %d is negative [file damaged?]",
-                      h->orvtlen);
+        std::snprintf(msg, sizeof msg,
+                      "TamoRdHdr: endian byte %d is neither 1 (big-endian) nor 2 (little-endian) "
+                      "[file damaged?]",
+                      h->orvendian);
         Tamodie(msg);
         return false;
     }
     return true;
+}
+
+// A negative tail length is damage in either byte order, even though a file
+// of the other order is read without its tail.
+bool checkTailLength(int32_t tlen) {
+    if (tlen >= 0) return true;
+    char msg[120];
+    Tamoerr = 24;
+    std::snprintf(msg, sizeof msg, "TamoRdHdr: tail length %d is negative [file damaged?]", tlen);
+    Tamodie(msg);
+    return false;
 }
 
 // Reverses the numeric header fields of a file of the other byte order.
@@ -514,6 +529,9 @@ TAMOHDR *TamoRdHdr(FILE *fp) {
         return nullptr;
     }
     const bool otherOrder = h->orvbsize != kBlockSize;
+    int32_t storedTail = h->orvtlen;
+    if (otherOrder) swapValue(storedTail);
+    if (!checkTailLength(storedTail)) return nullptr;
     if (otherOrder) swapFields(h);
     const TAMODTYPE *type = checkType(h, otherOrder);
     if (!type) return nullptr;
@@ -548,10 +566,24 @@ TAMOHDR *TamoRdDims(TAMOHDR *hdr, FILE *fp) {
         return nullptr;
     }
     long long used = TAMO_DISK_HEADER + kDimRecord * ndim;
-    long long pad = padAfter(used);
-    if (skipBytes(fp, pad) < pad) {
+    int pad = static_cast<int>(padAfter(used));
+    char padding[TAMO_BLOCK];
+    int padded = static_cast<int>(std::fread(padding, 1, pad, fp));
+    if (padded < pad) {
         Tamowarn("TamoRdDims: WARNING!  There is no padding after the");
         Tamowarn("          TAMO file header.  File is probably damaged.");
+    }
+    // The header is padded with '.' (zero bytes are let through too): other
+    // bytes there mean the header section is shorter than its block, and
+    // what follows would be read from the wrong place.
+    for (int i = 0; i < padded; ++i) {
+        if (padding[i] != '.' && padding[i] != '\0') {
+            Tamoerr = 24;
+            Tamodie(
+                "TamoRdDims: the header's padding holds other bytes than '.' [file "
+                "damaged?]");
+            return nullptr;
+        }
     }
     if (hdr->orvendian == TamoCPUEndian) {
         if (Tamoerr) {
