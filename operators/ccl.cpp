@@ -10,6 +10,19 @@
 // smallest labels, rewritten on every merge, would give, without rewriting it.
 // After the scan one-pixel holes are filled, areas counted, small or large
 // regions erased and the labels written into the caller's image.
+//
+// The scan works on runs rather than pixels. The comparisons of a row with
+// the band, with its left neighbours and with the row above are made with
+// vector instructions into bit rows (one bit per column); a run is a stretch
+// of pixels each joined to its left neighbour, so every pixel of a run ends
+// up in the run's class. A pixel makes a new label only when it joins none of
+// its three neighbours, which inside a run is never the case, so a run makes
+// at most one, at its first pixel, and numbering runs in raster order numbers
+// the labels as a pixel-by-pixel scan would. A run joins a run of the row
+// above when any of its pixels joins a pixel of that run upwards or
+// diagonally; a neighbour above the band carries the background label 0, and
+// a run joined to one belongs to class 0. The runs are kept with their labels
+// and written out, resolved, in a second pass.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -17,14 +30,17 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include "imagelib_internal.h"
 #include "parallel.h"
 #include "tamoops.h"
 
-// The join tests vectorise only when comparisons may be assumed not to trap;
-// no result depends on floating-point exception flags.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("no-trapping-math")
+// Comparisons for AVX-512 are chosen at run time, except in portable builds.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(TAMO_PORTABLE)
+#define CCL_AVX512 1
 #endif
 
 namespace {
@@ -106,7 +122,6 @@ public:
         }
         return l;
     }
-    int merge(int a, int b) { return mergeIntoRoot(find(a), b); }
     // Merges the class of b into that of the root a; returns the new root.
     int mergeIntoRoot(int a, int b) {
         b = find(b);
@@ -129,117 +144,315 @@ struct Band {
     float t, lo, hi;
 };
 
-// Join tests of one row against its left, upper and upper-left neighbours,
-// as the code 4 upLeft + 2 left + up, or kBackground for a pixel outside the
-// band. A neighbour joins when its value is at least lo and differs from the
-// pixel's by at most t; the upper bound is not applied to it, so one above
-// the band (background) can hand its label 0 on. Neighbours in row 0 or
-// column 0 never join; all others have been visited by then. Free of
-// branches so that it vectorises.
-constexpr uint8_t kBackground = 8;
+// ---- Comparisons of one row, as bit rows -----------------------------------
 
-TAMO_TARGET_CLONES void joinCodes(const float *__restrict yr, const float *__restrict yu, int cols,
-                                  bool firstRow, Band band, uint8_t *__restrict code) {
-    const float lo = band.lo, hi = band.hi, t = band.t;
-    const uint8_t upAllowed = firstRow ? 0 : 1;
-    for (int c = 1; c < cols; ++c) {
-        const float a = yr[c], left = yr[c - 1], up = yu[c], upLeft = yu[c - 1];
-        const uint8_t outside = (a < lo) | (a > hi);
-        const uint8_t aOk = !(a < lo);
-        // |a - b| > t, spelt out so that no call is left in the loop.
-        auto near = [t](float a, float b) -> uint8_t { return !(a - b > t) & !(b - a > t); };
-        const uint8_t joinUp = upAllowed & aOk & !(up < lo) & near(a, up);
-        const uint8_t joinLeft = (c > 1) & aOk & !(left < lo) & near(a, left);
-        const uint8_t joinUpLeft = upAllowed & (c > 1) & aOk & !(upLeft < lo) & near(a, upLeft);
-        const uint8_t joins = static_cast<uint8_t>(4 * joinUpLeft + 2 * joinLeft + joinUp);
-        code[c] = outside ? kBackground : joins;
+using Word = uint64_t;
+constexpr int kWordBits = 64;
+
+// Bit c of each row: the pixel's value v is below lo, above hi, or differs
+// by more than t from its left, upper or upper-left neighbour. Column 0 has
+// no left neighbours; its bits for them are left clear and never used.
+struct Comparisons {
+    Word *below, *above, *farLeft, *farUp, *farUpLeft;
+};
+
+inline void setBit(Word *bits, int c, bool on) {
+    bits[c / kWordBits] |= static_cast<Word>(on) << (c % kWordBits);
+}
+
+inline bool testBit(const Word *bits, int c) {
+    return (bits[c / kWordBits] >> (c % kWordBits)) & 1;
+}
+
+// One pixel, for the ends of a row and where no vector code is built.
+inline void comparePixel(const float *yr, const float *yu, int c, const Band &band,
+                         const Comparisons &cmp) {
+    const float a = yr[c];
+    setBit(cmp.below, c, a < band.lo);
+    setBit(cmp.above, c, a > band.hi);
+    setBit(cmp.farUp, c, std::fabs(a - yu[c]) > band.t);
+    if (c > 0) {
+        setBit(cmp.farLeft, c, std::fabs(a - yr[c - 1]) > band.t);
+        setBit(cmp.farUpLeft, c, std::fabs(a - yu[c - 1]) > band.t);
     }
 }
 
+// Compares row yr (below row yu) into cmp, whose bit rows are clear. The
+// vector versions take blocks of their width from column `width` on (column
+// 0 has no left neighbour) and leave the rest to comparePixel.
+void compareRowPlain(const float *yr, const float *yu, int cols, const Band &band,
+                     const Comparisons &cmp) {
+    int c = 0;
+#if defined(__SSE2__)
+    constexpr int width = 4;
+    for (; c < std::min(cols, width); ++c) comparePixel(yr, yu, c, band, cmp);
+    const __m128 lo = _mm_set1_ps(band.lo), hi = _mm_set1_ps(band.hi), t = _mm_set1_ps(band.t);
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    for (; c + width <= cols; c += width) {
+        const __m128 a = _mm_loadu_ps(yr + c);
+        const __m128 left = _mm_sub_ps(a, _mm_loadu_ps(yr + c - 1));
+        const __m128 up = _mm_sub_ps(a, _mm_loadu_ps(yu + c));
+        const __m128 upLeft = _mm_sub_ps(a, _mm_loadu_ps(yu + c - 1));
+        const int w = c / kWordBits, shift = c % kWordBits;
+        cmp.below[w] |= static_cast<Word>(_mm_movemask_ps(_mm_cmplt_ps(a, lo))) << shift;
+        cmp.above[w] |= static_cast<Word>(_mm_movemask_ps(_mm_cmpgt_ps(a, hi))) << shift;
+        cmp.farLeft[w] |=
+            static_cast<Word>(_mm_movemask_ps(_mm_cmpgt_ps(_mm_and_ps(left, magnitude), t)))
+            << shift;
+        cmp.farUp[w] |=
+            static_cast<Word>(_mm_movemask_ps(_mm_cmpgt_ps(_mm_and_ps(up, magnitude), t))) << shift;
+        cmp.farUpLeft[w] |=
+            static_cast<Word>(_mm_movemask_ps(_mm_cmpgt_ps(_mm_and_ps(upLeft, magnitude), t)))
+            << shift;
+    }
+#endif
+    for (; c < cols; ++c) comparePixel(yr, yu, c, band, cmp);
+}
+
+#ifdef CCL_AVX512
+__attribute__((target("avx512f"))) void compareRowAvx512(const float *yr, const float *yu, int cols,
+                                                         const Band &band, const Comparisons &cmp) {
+    constexpr int width = 16;
+    int c = 0;
+    for (; c < std::min(cols, width); ++c) comparePixel(yr, yu, c, band, cmp);
+    const __m512 lo = _mm512_set1_ps(band.lo), hi = _mm512_set1_ps(band.hi),
+                 t = _mm512_set1_ps(band.t);
+    for (; c + width <= cols; c += width) {
+        const __m512 a = _mm512_loadu_ps(yr + c);
+        const __m512 left = _mm512_abs_ps(_mm512_sub_ps(a, _mm512_loadu_ps(yr + c - 1)));
+        const __m512 up = _mm512_abs_ps(_mm512_sub_ps(a, _mm512_loadu_ps(yu + c)));
+        const __m512 upLeft = _mm512_abs_ps(_mm512_sub_ps(a, _mm512_loadu_ps(yu + c - 1)));
+        const int w = c / kWordBits, shift = c % kWordBits;
+        cmp.below[w] |= static_cast<Word>(_mm512_cmp_ps_mask(a, lo, _CMP_LT_OQ)) << shift;
+        cmp.above[w] |= static_cast<Word>(_mm512_cmp_ps_mask(a, hi, _CMP_GT_OQ)) << shift;
+        cmp.farLeft[w] |= static_cast<Word>(_mm512_cmp_ps_mask(left, t, _CMP_GT_OQ)) << shift;
+        cmp.farUp[w] |= static_cast<Word>(_mm512_cmp_ps_mask(up, t, _CMP_GT_OQ)) << shift;
+        cmp.farUpLeft[w] |= static_cast<Word>(_mm512_cmp_ps_mask(upLeft, t, _CMP_GT_OQ)) << shift;
+    }
+    for (; c < cols; ++c) comparePixel(yr, yu, c, band, cmp);
+}
+#endif
+
+using CompareRow = void (*)(const float *, const float *, int, const Band &, const Comparisons &);
+
+CompareRow pickCompareRow() {
+#ifdef CCL_AVX512
+    if (__builtin_cpu_supports("avx512f")) return compareRowAvx512;
+#endif
+    return compareRowPlain;
+}
+
+// True when bits has a set bit in columns [from, to).
+inline bool anyBit(const Word *bits, int from, int to) {
+    if (from >= to) return false;
+    const int first = from / kWordBits, last = (to - 1) / kWordBits;
+    const Word low = ~Word{0} << (from % kWordBits);
+    const Word high = ~Word{0} >> (kWordBits - 1 - (to - 1) % kWordBits);
+    if (first == last) return (bits[first] & low & high) != 0;
+    if (bits[first] & low) return true;
+    for (int w = first + 1; w < last; ++w)
+        if (bits[w]) return true;
+    return (bits[last] & high) != 0;
+}
+
+// ---- The scan ----------------------------------------------------------------
+
+// A run of row pixels [start, end) and its provisional label (a class root
+// when the run was made).
+struct Run {
+    int start, end, label;
+};
+
+// The joins of one row, as bit rows built from its comparisons and from the
+// row above. A neighbour joins a pixel inside the band when its value is at
+// least lo and differs from the pixel's by at most t; the upper bound is not
+// applied to the neighbour, so one above the band (background) can hand its
+// label 0 on. Neighbours in row 0 or column 0 never join.
+class RowJoins {
+public:
+    explicit RowJoins(int cols) : cols_(cols), words_(cols / kWordBits + 1) {
+        store_.assign(static_cast<size_t>(words_) * kRows, 0);
+        for (int i = 0; i < kRows; ++i) bits_[i] = store_.data() + static_cast<size_t>(i) * words_;
+    }
+    int words() const { return words_; }
+    // The comparisons of the next row go here (cleared by clearComparisons).
+    Comparisons comparisons() {
+        return {bits_[kBelow], bits_[kAbove], bits_[kFarLeft], bits_[kFarUp], bits_[kFarUpLeft]};
+    }
+    void clearComparisons() {
+        for (int i = kBelow; i <= kFarUpLeft; ++i) std::fill(bits_[i], bits_[i] + words_, 0);
+    }
+
+    // Builds the joins of a row from its comparisons; the row above is the
+    // previous row given here (none before the first).
+    void build() {
+        std::swap(bits_[kInBand], bits_[kInBandUp]);
+        std::swap(bits_[kAtLeastLo], bits_[kAtLeastLoUp]);
+        Word *inBand = bits_[kInBand], *atLeastLo = bits_[kAtLeastLo];
+        const Word *upIn = bits_[kInBandUp], *upOk = bits_[kAtLeastLoUp];
+        Word *cont = bits_[kContinues];
+        Word carryIn = 0, carryOk = 0, carryUpIn = 0, carryUpOk = 0;
+        Word zeroAny = 0, mismatch = 0;
+        const int tailBits = cols_ % kWordBits;
+        for (int w = 0; w < words_; ++w) {
+            Word valid = w == words_ - 1 ? (Word{1} << tailBits) - 1 : ~Word{0};
+            // Column 0 is never labelled; column 1 has no left neighbour that
+            // may join.
+            const Word pastFirst = w == 0 ? ~Word{3} : ~Word{0};
+            if (w == 0) valid &= ~Word{1};
+            const Word below = bits_[kBelow][w];
+            const Word in = ~below & ~bits_[kAbove][w] & valid;
+            const Word ok = ~below & valid;
+            inBand[w] = in;
+            atLeastLo[w] = ok;
+            const Word leftIn = (in << 1) | (carryIn >> 63), leftOk = (ok << 1) | (carryOk >> 63);
+            const Word upLeftIn = (upIn[w] << 1) | (carryUpIn >> 63);
+            const Word upLeftOk = (upOk[w] << 1) | (carryUpOk >> 63);
+            carryIn = in, carryOk = ok, carryUpIn = upIn[w], carryUpOk = upOk[w];
+
+            const Word left = in & leftOk & ~bits_[kFarLeft][w] & pastFirst;
+            const Word up = in & upOk[w] & ~bits_[kFarUp][w];
+            const Word upLeft = in & upLeftOk & ~bits_[kFarUpLeft][w] & pastFirst;
+            cont[w] = left & leftIn;
+            const Word zero = (left & ~leftIn) | (up & ~upIn[w]) | (upLeft & ~upLeftIn);
+            bits_[kZero][w] = zero;
+            zeroAny |= zero;
+            bits_[kJoinUp][w] = up & upIn[w];
+            bits_[kJoinUpLeft][w] = upLeft & upLeftIn;
+            // Pixels whose every in-band neighbour above joins them.
+            mismatch |= (bits_[kJoinUp][w] ^ (in & upIn[w])) |
+                        (bits_[kJoinUpLeft][w] ^ (in & upLeftIn & pastFirst));
+            bits_[kStart][w] = in & ~cont[w];
+            bits_[kNew][w] = in & ~cont[w] & ~(left | up | upLeft);
+        }
+        for (int w = 0; w < words_; ++w) {
+            const Word next = w + 1 < words_ ? cont[w + 1] : 0;
+            bits_[kLast][w] = inBand[w] & ~((cont[w] >> 1) | (next << 63));
+        }
+        anyZero_ = zeroAny != 0;
+        allJoin_ = mismatch == 0;
+    }
+
+    // Appends the runs of the row, with start and end only, to `runs`.
+    void runs(Run *runs, int &n) const {
+        n = 0;
+        for (int w = 0; w < words_; ++w)
+            for (Word m = bits_[kStart][w]; m; m &= m - 1)
+                runs[n++].start = w * kWordBits + __builtin_ctzll(m);
+        int k = 0;
+        for (int w = 0; w < words_; ++w)
+            for (Word m = bits_[kLast][w]; m; m &= m - 1)
+                runs[k++].end = w * kWordBits + __builtin_ctzll(m) + 1;
+    }
+
+    // The first pixel of a run at `start` joins none of its neighbours.
+    bool makesLabel(int start) const { return testBit(bits_[kNew], start); }
+    // Some pixel of [start, end) joins a neighbour labelled 0.
+    bool joinsZero(int start, int end) const {
+        return anyZero_ && anyBit(bits_[kZero], start, end);
+    }
+    // The run [start, end) joins the run `above` of the row above.
+    bool joinsAbove(int start, int end, const Run &above) const {
+        return allJoin_ ||
+               anyBit(bits_[kJoinUp], std::max(start, above.start), std::min(end, above.end)) ||
+               anyBit(bits_[kJoinUpLeft], std::max(start, above.start + 1),
+                      std::min(end, above.end + 1));
+    }
+
+private:
+    enum {
+        kBelow,
+        kAbove,
+        kFarLeft,
+        kFarUp,
+        kFarUpLeft,
+        kInBand,
+        kAtLeastLo,
+        kInBandUp,
+        kAtLeastLoUp,
+        kContinues,
+        kStart,
+        kLast,
+        kNew,
+        kZero,
+        kJoinUp,
+        kJoinUpLeft,
+        kRows
+    };
+    int cols_, words_;
+    std::vector<Word> store_;
+    Word *bits_[kRows];
+    bool anyZero_ = false, allJoin_ = true;
+};
+
 // The raster scan over rows and columns from 1 (row 0 and column 0 keep -1).
+// Appends the runs of rows 1.. to `runs`, those of row r from rowBegin[r].
 // Returns kScanned, kFull when the label table is full, or kStopped when the
 // progress hook asked to stop (progress counts rows).
 enum ScanResult { kScanned, kFull, kStopped };
-ScanResult scan(const float *y, int *lab, int rows, int cols, const Band &band, Classes &classes,
-                tamo::Progress &progress) {
-    std::vector<uint8_t> codes(static_cast<size_t>(cols));
-    uint8_t *code = codes.data();
+ScanResult scan(const float *y, int rows, int cols, const Band &band, Classes &classes,
+                std::vector<Run> &runs, std::vector<size_t> &rowBegin, tamo::Progress &progress) {
+    rowBegin.assign(static_cast<size_t>(rows) + 1, 0);
+    if (rows < 2 || cols < 2) return kScanned;
+    const CompareRow compareRow = pickCompareRow();
+    RowJoins joins(cols);
+    runs.reserve(static_cast<size_t>(rows) * cols / 16 + cols);
+    // The runs of the row being scanned; a row has at most cols - 1.
+    std::vector<Run> rowRuns(static_cast<size_t>(cols));
     for (int r = 1; r < rows; ++r) {
         if (progress.report(r)) return kStopped;
         const float *yr = y + static_cast<long long>(r) * cols;
-        int *lr = lab + static_cast<long long>(r) * cols;
-        const int *lu = lr - cols;
-        joinCodes(yr, yr - cols, cols, r == 1, band, code);
-        for (int c = 1; c < cols; ++c) {
-            const uint8_t k = code[c];
-            if (k == kBackground) {
-                lr[c] = 0;
-                continue;
-            }
-            // The left neighbour's label is a class root: it was given one
-            // and no merge has happened since. Labels equal to one already
-            // taken into the class need no look-up.
-            const int left = lr[c - 1], up = lu[c], upLeft = lu[c - 1];
-            switch (k) {
-                case 0:
-                    if (classes.count() == kMaxLabels) {
-                        std::printf("need more labels than we have\n");
-                        return kFull;
-                    }
-                    lr[c] = classes.make();
-                    break;
-                case 1:
-                    lr[c] = classes.find(up);
-                    break;
-                case 2:
-                    lr[c] = left;
-                    break;
-                case 3:
-                    lr[c] = up == left ? left : classes.mergeIntoRoot(left, up);
-                    break;
-                case 4:
-                    lr[c] = classes.find(upLeft);
-                    break;
-                case 5:
-                    lr[c] = upLeft == up ? classes.find(up) : classes.merge(upLeft, up);
-                    break;
-                case 6:
-                    lr[c] = upLeft == left ? left : classes.mergeIntoRoot(left, upLeft);
-                    break;
-                case 7: {
-                    int merged = up == left ? left : classes.mergeIntoRoot(left, up);
-                    if (upLeft != up && upLeft != left)
-                        merged = classes.mergeIntoRoot(merged, upLeft);
-                    lr[c] = merged;
-                    break;
+        joins.clearComparisons();
+        compareRow(yr, yr - cols, cols, band, joins.comparisons());
+        joins.build();
+
+        int n = 0;
+        Run *row = rowRuns.data();
+        joins.runs(row, n);
+        const Run *above = runs.data() + rowBegin[r - 1], *aboveEnd = runs.data() + runs.size();
+        for (int k = 0; k < n; ++k) {
+            const int start = row[k].start, end = row[k].end;
+            int label = -1;
+            if (joins.makesLabel(start)) {
+                if (classes.count() == kMaxLabels) {
+                    std::printf("need more labels than we have\n");
+                    return kFull;
                 }
+                label = classes.make();
             }
+            if (joins.joinsZero(start, end))
+                label = label < 0 ? 0 : classes.mergeIntoRoot(label, 0);
+            // Runs above from column start - 1 (the upper-left neighbour of
+            // the first pixel) to end - 1.
+            while (above < aboveEnd && above->end < start) ++above;
+            for (const Run *a = above; a < aboveEnd && a->start < end; ++a) {
+                if (!joins.joinsAbove(start, end, *a)) continue;
+                label = label < 0 ? classes.find(a->label) : classes.mergeIntoRoot(label, a->label);
+            }
+            row[k].label = label;
         }
+        rowBegin[r] = runs.size();
+        runs.insert(runs.end(), row, row + n);
     }
+    rowBegin[rows] = runs.size();
     return kScanned;
 }
-
-// Every label of a row to its class root (src and dst may be the same row);
-// column 0 keeps its -1.
-TAMO_TARGET_CLONES void resolveRow(const int *src, int *dst, int cols, const int *__restrict root) {
-    dst[0] = src[0];
-    for (int c = 1; c < cols; ++c) dst[c] = root[src[c]];
-}
-
-// A background pixel whose four neighbours carry one label u >= 1 takes it.
-// A filled pixel's neighbours in its row are labelled, so filling one cannot
-// enable or prevent another in the same row: the fills need no order, and
-// the row is filled into `filled` and copied back.
-TAMO_TARGET_CLONES void fillHolesOfRow(int *__restrict row, const int *__restrict above,
-                                       const int *__restrict below, int cols,
-                                       int *__restrict filled) {
-    for (int c = 1; c < cols - 1; ++c) {
-        const int u = above[c];
-        const bool fill =
-            (row[c] == 0) & (u >= 1) & (below[c] == u) & (row[c - 1] == u) & (row[c + 1] == u);
-        filled[c] = fill ? u : row[c];
+// Writes label u over columns [start, end) of a row whose other pixels are
+// still 0 right of start, in whole blocks of 8 where the row has room for
+// them: the block written past the end is cleared again, and a later run
+// overwrites what lies in its way.
+inline void writeRun(int *d, int start, int end, int u, int cols) {
+    constexpr int kBlock = 8;
+    if (end + kBlock > cols) {
+        std::fill(d + start, d + end, u);
+        return;
     }
-    if (cols > 2) std::memcpy(row + 1, filled + 1, sizeof(int) * (cols - 2));
+    int c = start;
+    do {
+        for (int i = 0; i < kBlock; ++i) d[c + i] = u;
+        c += kBlock;
+    } while (c < end);
+    for (int i = 0; i < kBlock; ++i) d[end + i] = 0;
 }
 
 bool writeAreas(const char *path, const std::vector<long long> &area) {
@@ -276,21 +489,14 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
         return -4;
     }
 
-    int dims[3] = {2, cols, rows};
-    tamo::RecordPtr labels(Tamocreate("int", dims, 11, 0));
-    if (!labels) return -4;
-    // The scan writes every pixel but those of row 0 and column 0.
-    int *lab = pixels<int>(labels.get());
-    std::fill(lab, lab + cols, -1);
-    for (int r = 1; r < rows; ++r) lab[static_cast<long long>(r) * cols] = -1;
-    lab[0] = 0;
-
-    // Two passes: the scan, then resolving and filling the rows; progress
-    // counts the rows of both.
+    // Two passes: the scan, then writing the resolved rows; progress counts
+    // the rows of both.
     tamo::Progress progress(2LL * rows);
     Classes classes;
-    const Band band{t, lo, hi};
-    const ScanResult scanned = scan(y, lab, rows, cols, band, classes, progress);
+    std::vector<Run> runs;
+    std::vector<size_t> rowBegin;
+    const ScanResult scanned =
+        scan(y, rows, cols, Band{t, lo, hi}, classes, runs, rowBegin, progress);
     if (scanned == kStopped) return TAMO_CANCELLED;
     if (scanned == kFull) {
         if (countOut) *countOut = classes.count();
@@ -301,42 +507,63 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
 
     // Once the scan has succeeded, only the areas file can still fail; without
     // one, the final labels go straight into a plain "32bit" output instead
-    // of being copied there at the end.
+    // of a label image copied there at the end.
     const bool direct = out->dtype == TAMO_32BIT && out->orvndim == 2 && !(areasPath && *areasPath);
-    int *dest = direct ? pixels<int>(out) : lab;
+    tamo::RecordPtr labels;
+    if (!direct) {
+        int dims[3] = {2, cols, rows};
+        labels.reset(Tamocreate("int", dims, 11, 0));
+        if (!labels) return -4;
+    }
+    int *dest = direct ? pixels<int>(out) : pixels<int>(labels.get());
     // Labels written straight into out are put back should the run be
     // stopped.
     tamo::PixelSnapshot before(direct ? out : nullptr, progress);
     if (before.failed()) progress.disable();
-    if (direct) std::memcpy(dest, lab, sizeof(int) * cols);
     auto row = [&](int *base, int r) { return base + static_cast<long long>(r) * cols; };
 
-    // Rows are resolved one ahead of the hole filling, which looks one row
-    // down; a row is final once filled, and its areas can be counted.
+    // Row 0 and column 0 keep -1, but (0, 0) is background.
+    std::fill(dest, dest + cols, -1);
+    dest[0] = 0;
+    // Each row is written from its runs; its one-pixel holes, which lie
+    // between two runs of one class, are filled once the row below is
+    // written. A filled pixel's four neighbours are labelled, so filling one
+    // never enables or prevents another: the order does not matter.
     const bool wantAreas = eraseSmall != 0 || eraseLarge != 0 || (areasPath && *areasPath);
     std::vector<long long> area(wantAreas ? static_cast<size_t>(count) + 1 : 0, 0);
-    auto countRow = [&](int r) {
-        const int *labels = row(dest, r);
-        for (int c = 1; c < cols; ++c) {
-            const int l = labels[c];
-            if (l > count || l < -1)
-                std::printf("invalid label %d at %d %d\n", l, r, c);
-            else if (l > 0)
-                ++area[l];
-        }
-    };
-    std::vector<int> filled(static_cast<size_t>(cols));
-    if (rows > 1) resolveRow(row(lab, 1), row(dest, 1), cols, root);
+    std::vector<int> holes, holesAbove;
     for (int r = 1; r < rows; ++r) {
         if (progress.report(static_cast<int64_t>(rows) + r)) {
             before.restore();
             return TAMO_CANCELLED;
         }
-        if (r + 1 < rows) {
-            resolveRow(row(lab, r + 1), row(dest, r + 1), cols, root);
-            fillHolesOfRow(row(dest, r), row(dest, r - 1), row(dest, r + 1), cols, filled.data());
+        int *d = row(dest, r);
+        std::memset(d, 0, sizeof(int) * cols);
+        d[0] = -1;
+        holes.clear();
+        int lastEnd = -2, lastLabel = 0;
+        for (size_t k = rowBegin[r]; k < rowBegin[r + 1]; ++k) {
+            const Run &run = runs[k];
+            const int u = root[run.label];
+            writeRun(d, run.start, run.end, u, cols);
+            if (u == 0) continue;
+            if (wantAreas) area[u] += run.end - run.start;
+            if (run.start == lastEnd + 1 && u == lastLabel) holes.push_back(lastEnd);
+            lastEnd = run.end;
+            lastLabel = u;
         }
-        if (wantAreas) countRow(r);
+        if (r >= 2) {
+            int *mid = row(dest, r - 1);
+            const int *top = row(dest, r - 2);
+            for (const int c : holesAbove) {
+                const int u = mid[c - 1];
+                if (top[c] == u && d[c] == u) {
+                    mid[c] = u;
+                    if (wantAreas) ++area[u];
+                }
+            }
+        }
+        std::swap(holes, holesAbove);
     }
     if (countOut) *countOut = count;
 
