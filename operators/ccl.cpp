@@ -21,8 +21,9 @@
 // the labels as a pixel-by-pixel scan would. A run joins a run of the row
 // above when any of its pixels joins a pixel of that run upwards or
 // diagonally; a neighbour above the band carries the background label 0, and
-// a run joined to one belongs to class 0. The runs are kept with their labels
-// and written out, resolved, in a second pass.
+// a run joined to one belongs to class 0. Rows of very short runs (noise) are
+// labelled pixel by pixel from the same bit rows instead. The provisional
+// labels go into a label image, resolved and written out in a second pass.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -245,20 +246,34 @@ CompareRow pickCompareRow() {
 // True when bits has a set bit in columns [from, to).
 inline bool anyBit(const Word *bits, int from, int to) {
     if (from >= to) return false;
-    const int first = from / kWordBits, last = (to - 1) / kWordBits;
-    const Word low = ~Word{0} << (from % kWordBits);
-    const Word high = ~Word{0} >> (kWordBits - 1 - (to - 1) % kWordBits);
+    const unsigned first = static_cast<unsigned>(from) / kWordBits;
+    const unsigned last = static_cast<unsigned>(to - 1) / kWordBits;
+    const Word low = ~Word{0} << (static_cast<unsigned>(from) % kWordBits);
+    const Word high = ~Word{0} >> (kWordBits - 1 - static_cast<unsigned>(to - 1) % kWordBits);
     if (first == last) return (bits[first] & low & high) != 0;
     if (bits[first] & low) return true;
-    for (int w = first + 1; w < last; ++w)
+    for (unsigned w = first + 1; w < last; ++w)
         if (bits[w]) return true;
     return (bits[last] & high) != 0;
 }
 
+// Number of set bits (plain x86-64 has no instruction for it).
+inline int bitCount(Word x) {
+    x = x - ((x >> 1) & 0x5555555555555555ULL);
+    x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+    x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fULL;
+    return static_cast<int>((x * 0x0101010101010101ULL) >> 56);
+}
+
+// Bit c of bits, as 0 or 1.
+inline unsigned bitAt(const Word *bits, int c) {
+    return (bits[static_cast<unsigned>(c) / kWordBits] >> (static_cast<unsigned>(c) % kWordBits)) &
+           1;
+}
+
 // ---- The scan ----------------------------------------------------------------
 
-// A run of row pixels [start, end) and its provisional label (a class root
-// when the run was made).
+// A run of row pixels [start, end) and a provisional label of its class.
 struct Run {
     int start, end, label;
 };
@@ -274,7 +289,6 @@ public:
         store_.assign(static_cast<size_t>(words_) * kRows, 0);
         for (int i = 0; i < kRows; ++i) bits_[i] = store_.data() + static_cast<size_t>(i) * words_;
     }
-    int words() const { return words_; }
     // The comparisons of the next row go here (cleared by clearComparisons).
     Comparisons comparisons() {
         return {bits_[kBelow], bits_[kAbove], bits_[kFarLeft], bits_[kFarUp], bits_[kFarUpLeft]};
@@ -288,11 +302,14 @@ public:
     void build() {
         std::swap(bits_[kInBand], bits_[kInBandUp]);
         std::swap(bits_[kAtLeastLo], bits_[kAtLeastLoUp]);
+        std::swap(bits_[kStart], bits_[kStartUp]);
+        std::swap(bits_[kLast], bits_[kLastUp]);
         Word *inBand = bits_[kInBand], *atLeastLo = bits_[kAtLeastLo];
         const Word *upIn = bits_[kInBandUp], *upOk = bits_[kAtLeastLoUp];
         Word *cont = bits_[kContinues];
         Word carryIn = 0, carryOk = 0, carryUpIn = 0, carryUpOk = 0;
         Word zeroAny = 0, mismatch = 0;
+        int starts = 0;
         const int tailBits = cols_ % kWordBits;
         for (int w = 0; w < words_; ++w) {
             Word valid = w == words_ - 1 ? (Word{1} << tailBits) - 1 : ~Word{0};
@@ -313,6 +330,9 @@ public:
             const Word left = in & leftOk & ~bits_[kFarLeft][w] & pastFirst;
             const Word up = in & upOk[w] & ~bits_[kFarUp][w];
             const Word upLeft = in & upLeftOk & ~bits_[kFarUpLeft][w] & pastFirst;
+            bits_[kLeft][w] = left;
+            bits_[kUp][w] = up;
+            bits_[kUpLeft][w] = upLeft;
             cont[w] = left & leftIn;
             const Word zero = (left & ~leftIn) | (up & ~upIn[w]) | (upLeft & ~upLeftIn);
             bits_[kZero][w] = zero;
@@ -323,6 +343,7 @@ public:
             mismatch |= (bits_[kJoinUp][w] ^ (in & upIn[w])) |
                         (bits_[kJoinUpLeft][w] ^ (in & upLeftIn & pastFirst));
             bits_[kStart][w] = in & ~cont[w];
+            starts += bitCount(bits_[kStart][w]);
             bits_[kNew][w] = in & ~cont[w] & ~(left | up | upLeft);
         }
         for (int w = 0; w < words_; ++w) {
@@ -331,22 +352,29 @@ public:
         }
         anyZero_ = zeroAny != 0;
         allJoin_ = mismatch == 0;
+        runCount_ = starts;
     }
 
-    // Appends the runs of the row, with start and end only, to `runs`.
-    void runs(Run *runs, int &n) const {
-        n = 0;
+    // Number of runs of the row.
+    int runCount() const { return runCount_; }
+    // The runs of this row (above = false) or of the row above, with start
+    // and end only; returns their number.
+    int runs(Run *runs, bool above) const {
+        const Word *start = bits_[above ? kStartUp : kStart],
+                   *last = bits_[above ? kLastUp : kLast];
+        int n = 0;
         for (int w = 0; w < words_; ++w)
-            for (Word m = bits_[kStart][w]; m; m &= m - 1)
+            for (Word m = start[w]; m; m &= m - 1)
                 runs[n++].start = w * kWordBits + __builtin_ctzll(m);
         int k = 0;
         for (int w = 0; w < words_; ++w)
-            for (Word m = bits_[kLast][w]; m; m &= m - 1)
+            for (Word m = last[w]; m; m &= m - 1)
                 runs[k++].end = w * kWordBits + __builtin_ctzll(m) + 1;
+        return n;
     }
 
     // The first pixel of a run at `start` joins none of its neighbours.
-    bool makesLabel(int start) const { return testBit(bits_[kNew], start); }
+    bool makesLabel(int start) const { return bitAt(bits_[kNew], start); }
     // Some pixel of [start, end) joins a neighbour labelled 0.
     bool joinsZero(int start, int end) const {
         return anyZero_ && anyBit(bits_[kZero], start, end);
@@ -359,6 +387,14 @@ public:
                       std::min(end, above.end + 1));
     }
 
+    // Pixel by pixel: the row's pixels in the band, and which of them join
+    // their upper, left and upper-left neighbours.
+    const Word *inBand() const { return bits_[kInBand]; }
+    const Word *joinsUp() const { return bits_[kUp]; }
+    const Word *joinsLeft() const { return bits_[kLeft]; }
+    const Word *joinsUpLeft() const { return bits_[kUpLeft]; }
+    int words() const { return words_; }
+
 private:
     enum {
         kBelow,
@@ -370,9 +406,14 @@ private:
         kAtLeastLo,
         kInBandUp,
         kAtLeastLoUp,
+        kLeft,
+        kUp,
+        kUpLeft,
         kContinues,
         kStart,
         kLast,
+        kStartUp,
+        kLastUp,
         kNew,
         kZero,
         kJoinUp,
@@ -383,64 +424,13 @@ private:
     std::vector<Word> store_;
     Word *bits_[kRows];
     bool anyZero_ = false, allJoin_ = true;
+    int runCount_ = 0;
 };
 
-// The raster scan over rows and columns from 1 (row 0 and column 0 keep -1).
-// Appends the runs of rows 1.. to `runs`, those of row r from rowBegin[r].
-// Returns kScanned, kFull when the label table is full, or kStopped when the
-// progress hook asked to stop (progress counts rows).
-enum ScanResult { kScanned, kFull, kStopped };
-ScanResult scan(const float *y, int rows, int cols, const Band &band, Classes &classes,
-                std::vector<Run> &runs, std::vector<size_t> &rowBegin, tamo::Progress &progress) {
-    rowBegin.assign(static_cast<size_t>(rows) + 1, 0);
-    if (rows < 2 || cols < 2) return kScanned;
-    const CompareRow compareRow = pickCompareRow();
-    RowJoins joins(cols);
-    runs.reserve(static_cast<size_t>(rows) * cols / 16 + cols);
-    // The runs of the row being scanned; a row has at most cols - 1.
-    std::vector<Run> rowRuns(static_cast<size_t>(cols));
-    for (int r = 1; r < rows; ++r) {
-        if (progress.report(r)) return kStopped;
-        const float *yr = y + static_cast<long long>(r) * cols;
-        joins.clearComparisons();
-        compareRow(yr, yr - cols, cols, band, joins.comparisons());
-        joins.build();
-
-        int n = 0;
-        Run *row = rowRuns.data();
-        joins.runs(row, n);
-        const Run *above = runs.data() + rowBegin[r - 1], *aboveEnd = runs.data() + runs.size();
-        for (int k = 0; k < n; ++k) {
-            const int start = row[k].start, end = row[k].end;
-            int label = -1;
-            if (joins.makesLabel(start)) {
-                if (classes.count() == kMaxLabels) {
-                    std::printf("need more labels than we have\n");
-                    return kFull;
-                }
-                label = classes.make();
-            }
-            if (joins.joinsZero(start, end))
-                label = label < 0 ? 0 : classes.mergeIntoRoot(label, 0);
-            // Runs above from column start - 1 (the upper-left neighbour of
-            // the first pixel) to end - 1.
-            while (above < aboveEnd && above->end < start) ++above;
-            for (const Run *a = above; a < aboveEnd && a->start < end; ++a) {
-                if (!joins.joinsAbove(start, end, *a)) continue;
-                label = label < 0 ? classes.find(a->label) : classes.mergeIntoRoot(label, a->label);
-            }
-            row[k].label = label;
-        }
-        rowBegin[r] = runs.size();
-        runs.insert(runs.end(), row, row + n);
-    }
-    rowBegin[rows] = runs.size();
-    return kScanned;
-}
-// Writes label u over columns [start, end) of a row whose other pixels are
-// still 0 right of start, in whole blocks of 8 where the row has room for
-// them: the block written past the end is cleared again, and a later run
-// overwrites what lies in its way.
+// Writes label u over columns [start, end) of a row whose pixels right of
+// start are 0, in whole blocks of 8 where the row has room for them: the
+// block written past the end is cleared again, and a later run overwrites
+// what lies in its way.
 inline void writeRun(int *d, int start, int end, int u, int cols) {
     constexpr int kBlock = 8;
     if (end + kBlock > cols) {
@@ -453,6 +443,182 @@ inline void writeRun(int *d, int start, int end, int u, int cols) {
         c += kBlock;
     } while (c < end);
     for (int i = 0; i < kBlock; ++i) d[end + i] = 0;
+}
+
+// Rows with more runs than this fraction of their pixels are labelled pixel
+// by pixel: with runs that short, run bookkeeping costs more than it saves.
+constexpr int kPixelsPerRun = 4;
+
+enum ScanResult { kScanned, kFull, kStopped };
+
+// Labels the run-poor row lr (row above lu) run by run; `above` holds the
+// runs of the row above and receives those of this row.
+ScanResult labelRuns(const RowJoins &joins, int *lr, Classes &classes, std::vector<Run> &above,
+                     std::vector<Run> &here, int cols) {
+    const int n = joins.runs(here.data(), false);
+    const Run *a0 = above.data(), *aboveEnd = above.data() + above.size();
+    for (int k = 0; k < n; ++k) {
+        const int start = here[k].start, end = here[k].end;
+        int label = -1;
+        if (joins.makesLabel(start)) {
+            if (classes.count() == kMaxLabels) return kFull;
+            label = classes.make();
+        }
+        if (joins.joinsZero(start, end)) label = label < 0 ? 0 : classes.mergeIntoRoot(label, 0);
+        // Runs above from column start - 1 (the upper-left neighbour of the
+        // first pixel) to end - 1.
+        while (a0 < aboveEnd && a0->end < start) ++a0;
+        for (const Run *a = a0; a < aboveEnd && a->start < end; ++a) {
+            if (!joins.joinsAbove(start, end, *a)) continue;
+            label = label < 0 ? classes.find(a->label) : classes.mergeIntoRoot(label, a->label);
+        }
+        here[k].label = label;
+        writeRun(lr, start, end, label, cols);
+    }
+    above.assign(here.begin(), here.begin() + n);
+    return kScanned;
+}
+
+// Spreads the 8 bits of a byte over the 8 bytes of a word, bit i to the
+// byte at address i.
+struct Spread {
+    uint64_t word[256];
+    Spread() {
+        for (int v = 0; v < 256; ++v) {
+            unsigned char bytes[8];
+            for (int i = 0; i < 8; ++i) bytes[i] = (v >> i) & 1;
+            std::memcpy(&word[v], bytes, 8);
+        }
+    }
+};
+
+// The join code of every pixel of the row, 4 upLeft + 2 left + up, or 8
+// outside the band; code has room for every word of the bit rows.
+void codesOfRow(const RowJoins &joins, uint8_t *code) {
+    static const Spread spread;
+    const Word *inBand = joins.inBand(), *up = joins.joinsUp(), *left = joins.joinsLeft(),
+               *upLeft = joins.joinsUpLeft();
+    for (int w = 0; w < joins.words(); ++w)
+        for (int i = 0; i < 8; ++i) {
+            const int shift = 8 * i;
+            auto bytes = [&](const Word *bits) { return spread.word[(bits[w] >> shift) & 255]; };
+            const uint64_t codes = bytes(up) | bytes(left) << 1 | bytes(upLeft) << 2 |
+                                   spread.word[(~inBand[w] >> shift) & 255] << 3;
+            std::memcpy(code + w * kWordBits + 8 * i, &codes, 8);
+        }
+}
+
+// Labels the row lr (row above lu) pixel by pixel from the codes of its
+// pixels. The left neighbour's label is a class root: it was given one and
+// no merge has happened since. Labels equal to one already taken into the
+// class need no look-up. Kept out of line: the speed of this loop depends
+// on the code laid out around it.
+__attribute__((noinline)) ScanResult labelPixels(const uint8_t *code, int *lr, const int *lu,
+                                                 int cols, Classes &classes) {
+    for (int c = 1; c < cols; ++c) {
+        const unsigned k = code[c];
+        if (k == 8) continue;  // background: the label image holds 0
+        const int left = lr[c - 1], up = lu[c], upLeft = lu[c - 1];
+        switch (k) {
+            case 0:
+                if (classes.count() == kMaxLabels) return kFull;
+                lr[c] = classes.make();
+                break;
+            case 1:
+                lr[c] = classes.find(up);
+                break;
+            case 2:
+                lr[c] = left;
+                break;
+            case 3:
+                lr[c] = up == left ? left : classes.mergeIntoRoot(left, up);
+                break;
+            case 4:
+                lr[c] = classes.find(upLeft);
+                break;
+            case 5:
+                lr[c] = upLeft == up ? classes.find(up)
+                                     : classes.mergeIntoRoot(classes.find(upLeft), up);
+                break;
+            case 6:
+                lr[c] = upLeft == left ? left : classes.mergeIntoRoot(left, upLeft);
+                break;
+            default: {
+                int merged = up == left ? left : classes.mergeIntoRoot(left, up);
+                if (upLeft != up && upLeft != left) merged = classes.mergeIntoRoot(merged, upLeft);
+                lr[c] = merged;
+                break;
+            }
+        }
+    }
+    return kScanned;
+}
+
+// The raster scan over rows and columns from 1 into the label image lab,
+// whose rows from 1 are 0 from column 1 on. Returns kScanned, kFull when the
+// label table is full, or kStopped when the progress hook asked to stop
+// (progress counts rows).
+ScanResult scan(const float *y, int *lab, int rows, int cols, const Band &band, Classes &classes,
+                tamo::Progress &progress) {
+    if (rows < 2 || cols < 2) return kScanned;
+    const CompareRow compareRow = pickCompareRow();
+    RowJoins joins(cols);
+    // The runs of the row above (while it was labelled run by run) and of
+    // this row; a row has at most cols - 1.
+    std::vector<Run> above, here(static_cast<size_t>(cols));
+    above.reserve(static_cast<size_t>(cols));
+    bool aboveHasRuns = true;
+    std::vector<uint8_t> codes(static_cast<size_t>(cols / kWordBits + 1) * kWordBits);
+    for (int r = 1; r < rows; ++r) {
+        if (progress.report(r)) return kStopped;
+        const float *yr = y + static_cast<long long>(r) * cols;
+        int *lr = lab + static_cast<long long>(r) * cols;
+        const int *lu = lr - cols;
+        joins.clearComparisons();
+        compareRow(yr, yr - cols, cols, band, joins.comparisons());
+        joins.build();
+        ScanResult result;
+        if (joins.runCount() * kPixelsPerRun > cols) {
+            codesOfRow(joins, codes.data());
+            result = labelPixels(codes.data(), lr, lu, cols, classes);
+            aboveHasRuns = false;
+        } else {
+            if (!aboveHasRuns) {
+                // Any pixel of a run carries a label of the run's class.
+                above.resize(static_cast<size_t>(joins.runs(here.data(), true)));
+                std::copy(here.begin(), here.begin() + above.size(), above.begin());
+                for (Run &a : above) a.label = lu[a.start];
+            }
+            result = labelRuns(joins, lr, classes, above, here, cols);
+            aboveHasRuns = true;
+        }
+        if (result == kFull) std::printf("need more labels than we have\n");
+        if (result != kScanned) return result;
+    }
+    return kScanned;
+}
+
+// Every label of a row to its class root (src and dst may be the same row);
+// column 0 keeps its -1.
+TAMO_TARGET_CLONES void resolveRow(const int *src, int *dst, int cols, const int *__restrict root) {
+    dst[0] = src[0];
+    for (int c = 1; c < cols; ++c) dst[c] = root[src[c]];
+}
+
+// A background pixel whose four neighbours carry one label u >= 1 takes it.
+// A filled pixel's neighbours in its row are labelled, so filling one cannot
+// enable or prevent another in the same row: the fills need no order, and
+// the row is filled into `filled` and copied back.
+TAMO_TARGET_CLONES void fillHolesOfRow(int *__restrict row, const int *__restrict above,
+                                       const int *__restrict below, int cols,
+                                       int *__restrict filled) {
+    for (int c = 1; c < cols - 1; ++c) {
+        const int u = above[c];
+        const bool fill =
+            (row[c] == 0) & (u >= 1) & (below[c] == u) & (row[c - 1] == u) & (row[c + 1] == u);
+        filled[c] = fill ? u : row[c];
+    }
+    if (cols > 2) std::memcpy(row + 1, filled + 1, sizeof(int) * (cols - 2));
 }
 
 bool writeAreas(const char *path, const std::vector<long long> &area) {
@@ -489,14 +655,22 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
         return -4;
     }
 
-    // Two passes: the scan, then writing the resolved rows; progress counts
-    // the rows of both.
+    int dims[3] = {2, cols, rows};
+    tamo::RecordPtr labels(Tamocreate("int", dims, 11, 0));
+    if (!labels) return -4;
+    // Row 0 and column 0 keep -1, but (0, 0) is background; the scan writes
+    // the labels of the pixels in the band, the others stay 0 (background).
+    int *lab = pixels<int>(labels.get());
+    std::fill(lab, lab + cols, -1);
+    for (int r = 1; r < rows; ++r) lab[static_cast<long long>(r) * cols] = -1;
+    lab[0] = 0;
+
+    // Two passes: the scan, then resolving and filling the rows; progress
+    // counts the rows of both.
     tamo::Progress progress(2LL * rows);
     Classes classes;
-    std::vector<Run> runs;
-    std::vector<size_t> rowBegin;
-    const ScanResult scanned =
-        scan(y, rows, cols, Band{t, lo, hi}, classes, runs, rowBegin, progress);
+    const Band band{t, lo, hi};
+    const ScanResult scanned = scan(y, lab, rows, cols, band, classes, progress);
     if (scanned == kStopped) return TAMO_CANCELLED;
     if (scanned == kFull) {
         if (countOut) *countOut = classes.count();
@@ -507,63 +681,42 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
 
     // Once the scan has succeeded, only the areas file can still fail; without
     // one, the final labels go straight into a plain "32bit" output instead
-    // of a label image copied there at the end.
+    // of being copied there at the end.
     const bool direct = out->dtype == TAMO_32BIT && out->orvndim == 2 && !(areasPath && *areasPath);
-    tamo::RecordPtr labels;
-    if (!direct) {
-        int dims[3] = {2, cols, rows};
-        labels.reset(Tamocreate("int", dims, 11, 0));
-        if (!labels) return -4;
-    }
-    int *dest = direct ? pixels<int>(out) : pixels<int>(labels.get());
+    int *dest = direct ? pixels<int>(out) : lab;
     // Labels written straight into out are put back should the run be
     // stopped.
     tamo::PixelSnapshot before(direct ? out : nullptr, progress);
     if (before.failed()) progress.disable();
+    if (direct) std::memcpy(dest, lab, sizeof(int) * cols);
     auto row = [&](int *base, int r) { return base + static_cast<long long>(r) * cols; };
 
-    // Row 0 and column 0 keep -1, but (0, 0) is background.
-    std::fill(dest, dest + cols, -1);
-    dest[0] = 0;
-    // Each row is written from its runs; its one-pixel holes, which lie
-    // between two runs of one class, are filled once the row below is
-    // written. A filled pixel's four neighbours are labelled, so filling one
-    // never enables or prevents another: the order does not matter.
+    // Rows are resolved one ahead of the hole filling, which looks one row
+    // down; a row is final once filled, and its areas can be counted.
     const bool wantAreas = eraseSmall != 0 || eraseLarge != 0 || (areasPath && *areasPath);
     std::vector<long long> area(wantAreas ? static_cast<size_t>(count) + 1 : 0, 0);
-    std::vector<int> holes, holesAbove;
+    auto countRow = [&](int r) {
+        const int *labels = row(dest, r);
+        for (int c = 1; c < cols; ++c) {
+            const int l = labels[c];
+            if (l > count || l < -1)
+                std::printf("invalid label %d at %d %d\n", l, r, c);
+            else if (l > 0)
+                ++area[l];
+        }
+    };
+    std::vector<int> filled(static_cast<size_t>(cols));
+    if (rows > 1) resolveRow(row(lab, 1), row(dest, 1), cols, root);
     for (int r = 1; r < rows; ++r) {
         if (progress.report(static_cast<int64_t>(rows) + r)) {
             before.restore();
             return TAMO_CANCELLED;
         }
-        int *d = row(dest, r);
-        std::memset(d, 0, sizeof(int) * cols);
-        d[0] = -1;
-        holes.clear();
-        int lastEnd = -2, lastLabel = 0;
-        for (size_t k = rowBegin[r]; k < rowBegin[r + 1]; ++k) {
-            const Run &run = runs[k];
-            const int u = root[run.label];
-            writeRun(d, run.start, run.end, u, cols);
-            if (u == 0) continue;
-            if (wantAreas) area[u] += run.end - run.start;
-            if (run.start == lastEnd + 1 && u == lastLabel) holes.push_back(lastEnd);
-            lastEnd = run.end;
-            lastLabel = u;
+        if (r + 1 < rows) {
+            resolveRow(row(lab, r + 1), row(dest, r + 1), cols, root);
+            fillHolesOfRow(row(dest, r), row(dest, r - 1), row(dest, r + 1), cols, filled.data());
         }
-        if (r >= 2) {
-            int *mid = row(dest, r - 1);
-            const int *top = row(dest, r - 2);
-            for (const int c : holesAbove) {
-                const int u = mid[c - 1];
-                if (top[c] == u && d[c] == u) {
-                    mid[c] = u;
-                    if (wantAreas) ++area[u];
-                }
-            }
-        }
-        std::swap(holes, holesAbove);
+        if (wantAreas) countRow(r);
     }
     if (countOut) *countOut = count;
 
