@@ -22,8 +22,9 @@
 // above when any of its pixels joins a pixel of that run upwards or
 // diagonally; a neighbour above the band carries the background label 0, and
 // a run joined to one belongs to class 0. Rows of very short runs (noise) are
-// labelled pixel by pixel from the same bit rows instead. The provisional
-// labels go into a label image, resolved and written out in a second pass.
+// labelled pixel by pixel from the same bit rows instead. Rows of long runs
+// keep their runs, the others their provisional labels in a label image, and
+// a second pass writes them out resolved to class roots.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -448,20 +449,22 @@ inline void writeRun(int *d, int start, int end, int u, int cols) {
 // Rows with more runs than this fraction of their pixels are labelled pixel
 // by pixel: with runs that short, run bookkeeping costs more than it saves.
 constexpr int kPixelsPerRun = 4;
+// Rows with fewer runs than this fraction of their pixels keep their runs
+// for the second pass; others go into the label image.
+constexpr int kPixelsPerKeptRun = 8;
 
-enum ScanResult { kScanned, kFull, kStopped };
+enum ScanResult { kScanned, kFull, kStopped, kNoMemory };
 
-// Labels the run-poor row lr (row above lu) run by run; `above` holds the
-// runs of the row above and receives those of this row.
-ScanResult labelRuns(const RowJoins &joins, int *lr, Classes &classes, std::vector<Run> &above,
-                     std::vector<Run> &here, int cols) {
-    const int n = joins.runs(here.data(), false);
+// Labels a row run by run into `here`; `above` holds the runs of the row
+// above. Returns the number of runs, or -1 when the label table is full.
+int labelRuns(const RowJoins &joins, Classes &classes, const std::vector<Run> &above, Run *here) {
+    const int n = joins.runs(here, false);
     const Run *a0 = above.data(), *aboveEnd = above.data() + above.size();
     for (int k = 0; k < n; ++k) {
         const int start = here[k].start, end = here[k].end;
         int label = -1;
         if (joins.makesLabel(start)) {
-            if (classes.count() == kMaxLabels) return kFull;
+            if (classes.count() == kMaxLabels) return -1;
             label = classes.make();
         }
         if (joins.joinsZero(start, end)) label = label < 0 ? 0 : classes.mergeIntoRoot(label, 0);
@@ -473,10 +476,8 @@ ScanResult labelRuns(const RowJoins &joins, int *lr, Classes &classes, std::vect
             label = label < 0 ? classes.find(a->label) : classes.mergeIntoRoot(label, a->label);
         }
         here[k].label = label;
-        writeRun(lr, start, end, label, cols);
     }
-    above.assign(here.begin(), here.begin() + n);
-    return kScanned;
+    return n;
 }
 
 // Spreads the 8 bits of a byte over the 8 bytes of a word, bit i to the
@@ -554,47 +555,103 @@ __attribute__((noinline)) ScanResult labelPixels(const uint8_t *code, int *lr, c
     return kScanned;
 }
 
-// The raster scan over rows and columns from 1 into the label image lab,
-// whose rows from 1 are 0 from column 1 on. Returns kScanned, kFull when the
-// label table is full, or kStopped when the progress hook asked to stop
-// (progress counts rows).
-ScanResult scan(const float *y, int *lab, int rows, int cols, const Band &band, Classes &classes,
-                tamo::Progress &progress) {
+// The provisional labels of rows 1.. after the scan: a row of long runs
+// keeps its runs (runs[rowBegin[r]] on), any other its row of the label
+// image (inLabelImage[r]), whose other rows are left untouched.
+struct Scanned {
+    std::vector<Run> runs;
+    std::vector<size_t> rowBegin;
+    std::vector<char> inLabelImage;
+    tamo::RecordPtr labels;  // made when a row needs it
+    int *labelRow(int r, int cols) {
+        return pixels<int>(labels.get()) + static_cast<long long>(r) * cols;
+    }
+    // Makes the label image (0 everywhere) unless made; false when it
+    // cannot be made.
+    bool makeLabels(int rows, int cols) {
+        if (labels) return true;
+        int dims[3] = {2, cols, rows};
+        labels.reset(Tamocreate("int", dims, 11, 0));
+        return labels != nullptr;
+    }
+};
+
+// The raster scan over rows and columns from 1. Returns kScanned, kFull when
+// the label table is full, kNoMemory, or kStopped when the progress hook
+// asked to stop (progress counts rows).
+ScanResult scan(const float *y, int rows, int cols, const Band &band, Classes &classes,
+                Scanned &out, tamo::Progress &progress) {
+    out.rowBegin.assign(static_cast<size_t>(rows) + 1, 0);
+    out.inLabelImage.assign(static_cast<size_t>(rows), 0);
     if (rows < 2 || cols < 2) return kScanned;
     const CompareRow compareRow = pickCompareRow();
     RowJoins joins(cols);
+    out.runs.reserve(static_cast<size_t>(rows) * cols / 16 + cols);
     // The runs of the row above (while it was labelled run by run) and of
-    // this row; a row has at most cols - 1.
+    // this row, which has at most cols - 1; the row above spelt out pixel by
+    // pixel, for a row labelled pixel by pixel below one that kept its runs
+    // (row 0 holds -1, but (0, 0) is 0).
     std::vector<Run> above, here(static_cast<size_t>(cols));
     above.reserve(static_cast<size_t>(cols));
-    bool aboveHasRuns = true;
+    std::vector<int> aboveLabels(static_cast<size_t>(cols), -1);
+    aboveLabels[0] = 0;
     std::vector<uint8_t> codes(static_cast<size_t>(cols / kWordBits + 1) * kWordBits);
+    bool aboveHasRuns = true;
     for (int r = 1; r < rows; ++r) {
         if (progress.report(r)) return kStopped;
         const float *yr = y + static_cast<long long>(r) * cols;
-        int *lr = lab + static_cast<long long>(r) * cols;
-        const int *lu = lr - cols;
         joins.clearComparisons();
         compareRow(yr, yr - cols, cols, band, joins.comparisons());
         joins.build();
-        ScanResult result;
-        if (joins.runCount() * kPixelsPerRun > cols) {
-            codesOfRow(joins, codes.data());
-            result = labelPixels(codes.data(), lr, lu, cols, classes);
-            aboveHasRuns = false;
-        } else {
-            if (!aboveHasRuns) {
-                // Any pixel of a run carries a label of the run's class.
-                above.resize(static_cast<size_t>(joins.runs(here.data(), true)));
-                std::copy(here.begin(), here.begin() + above.size(), above.begin());
-                for (Run &a : above) a.label = lu[a.start];
+        const bool aboveInImage = out.inLabelImage[r - 1] != 0;
+        out.rowBegin[r] = out.runs.size();
+        const int runCount = joins.runCount();
+        if (runCount * kPixelsPerRun > cols) {
+            if (!out.makeLabels(rows, cols)) return kNoMemory;
+            const int *lu = aboveLabels.data();
+            if (aboveInImage) {
+                lu = out.labelRow(r - 1, cols);
+            } else if (r > 1) {
+                std::fill(aboveLabels.begin(), aboveLabels.end(), 0);
+                for (const Run &a : above)
+                    std::fill(aboveLabels.begin() + a.start, aboveLabels.begin() + a.end, a.label);
             }
-            result = labelRuns(joins, lr, classes, above, here, cols);
-            aboveHasRuns = true;
+            codesOfRow(joins, codes.data());
+            out.inLabelImage[r] = 1;
+            aboveHasRuns = false;
+            if (labelPixels(codes.data(), out.labelRow(r, cols), lu, cols, classes) == kFull) {
+                std::printf("need more labels than we have\n");
+                return kFull;
+            }
+            continue;
         }
-        if (result == kFull) std::printf("need more labels than we have\n");
-        if (result != kScanned) return result;
+        if (!aboveHasRuns) {
+            // Any pixel of a run carries a label of the run's class.
+            const int *lu = out.labelRow(r - 1, cols);
+            above.resize(static_cast<size_t>(joins.runs(here.data(), true)));
+            std::copy(here.begin(), here.begin() + above.size(), above.begin());
+            for (Run &a : above) a.label = lu[a.start];
+        }
+        const int n = labelRuns(joins, classes, above, here.data());
+        if (n < 0) {
+            std::printf("need more labels than we have\n");
+            return kFull;
+        }
+        above.assign(here.begin(), here.begin() + n);
+        aboveHasRuns = true;
+        if (runCount * kPixelsPerKeptRun > cols) {
+            // Fairly short runs are written out more quickly from the label
+            // image than from the runs.
+            if (!out.makeLabels(rows, cols)) return kNoMemory;
+            int *lr = out.labelRow(r, cols);
+            for (int k = 0; k < n; ++k)
+                writeRun(lr, here[k].start, here[k].end, here[k].label, cols);
+            out.inLabelImage[r] = 1;
+        } else {
+            out.runs.insert(out.runs.end(), here.begin(), here.begin() + n);
+        }
     }
+    out.rowBegin[rows] = out.runs.size();
     return kScanned;
 }
 
@@ -655,41 +712,80 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
         return -4;
     }
 
-    int dims[3] = {2, cols, rows};
-    tamo::RecordPtr labels(Tamocreate("int", dims, 11, 0));
-    if (!labels) return -4;
-    // Row 0 and column 0 keep -1, but (0, 0) is background; the scan writes
-    // the labels of the pixels in the band, the others stay 0 (background).
-    int *lab = pixels<int>(labels.get());
-    std::fill(lab, lab + cols, -1);
-    for (int r = 1; r < rows; ++r) lab[static_cast<long long>(r) * cols] = -1;
-    lab[0] = 0;
-
-    // Two passes: the scan, then resolving and filling the rows; progress
-    // counts the rows of both.
+    // Two passes: the scan, then writing the resolved rows; progress counts
+    // the rows of both.
     tamo::Progress progress(2LL * rows);
     Classes classes;
-    const Band band{t, lo, hi};
-    const ScanResult scanned = scan(y, lab, rows, cols, band, classes, progress);
-    if (scanned == kStopped) return TAMO_CANCELLED;
-    if (scanned == kFull) {
-        if (countOut) *countOut = classes.count();
-        return 1;
+    Scanned scanned;
+    switch (scan(y, rows, cols, Band{t, lo, hi}, classes, scanned, progress)) {
+        case kScanned:
+            break;
+        case kStopped:
+            return TAMO_CANCELLED;
+        case kNoMemory:
+            return -4;
+        case kFull:
+            if (countOut) *countOut = classes.count();
+            return 1;
     }
     const int count = classes.count();
     const int *root = classes.flatten();
 
     // Once the scan has succeeded, only the areas file can still fail; without
-    // one, the final labels go straight into a plain "32bit" output instead
-    // of being copied there at the end.
+    // one, the final labels go straight into a plain "32bit" output, else
+    // into the label image, copied there at the end.
     const bool direct = out->dtype == TAMO_32BIT && out->orvndim == 2 && !(areasPath && *areasPath);
-    int *dest = direct ? pixels<int>(out) : lab;
+    if (!direct && !scanned.makeLabels(rows, cols)) return -4;
+    int *dest = direct ? pixels<int>(out) : pixels<int>(scanned.labels.get());
     // Labels written straight into out are put back should the run be
     // stopped.
     tamo::PixelSnapshot before(direct ? out : nullptr, progress);
     if (before.failed()) progress.disable();
-    if (direct) std::memcpy(dest, lab, sizeof(int) * cols);
     auto row = [&](int *base, int r) { return base + static_cast<long long>(r) * cols; };
+
+    // Row 0 and column 0 keep -1, but (0, 0) is background. A row that kept
+    // its runs is written from them, noting the one-pixel gaps between two
+    // runs of one class, the only places where it can have a hole; any other
+    // is resolved from the label image.
+    std::fill(dest, dest + cols, -1);
+    dest[0] = 0;
+    std::vector<int> holes[2];
+    auto resolve = [&](int r) {
+        int *d = row(dest, r);
+        if (scanned.inLabelImage[r]) {
+            resolveRow(scanned.labelRow(r, cols), d, cols, root);
+            d[0] = -1;
+            return;
+        }
+        std::vector<int> &gaps = holes[r % 2];
+        gaps.clear();
+        std::memset(d, 0, sizeof(int) * cols);
+        d[0] = -1;
+        int lastEnd = -2, lastLabel = 0;
+        for (size_t k = scanned.rowBegin[r]; k < scanned.rowBegin[r + 1]; ++k) {
+            const Run &run = scanned.runs[k];
+            const int u = root[run.label];
+            writeRun(d, run.start, run.end, u, cols);
+            if (u == 0) continue;
+            if (run.start == lastEnd + 1 && u == lastLabel) gaps.push_back(lastEnd);
+            lastEnd = run.end;
+            lastLabel = u;
+        }
+    };
+    // Fills row r once rows r - 1 and r + 1 are resolved.
+    std::vector<int> filled(static_cast<size_t>(cols));
+    auto fillHoles = [&](int r) {
+        int *d = row(dest, r);
+        const int *top = row(dest, r - 1), *bottom = row(dest, r + 1);
+        if (scanned.inLabelImage[r]) {
+            fillHolesOfRow(d, top, bottom, cols, filled.data());
+            return;
+        }
+        for (const int c : holes[r % 2]) {
+            const int u = d[c - 1];
+            if (top[c] == u && bottom[c] == u) d[c] = u;
+        }
+    };
 
     // Rows are resolved one ahead of the hole filling, which looks one row
     // down; a row is final once filled, and its areas can be counted.
@@ -705,16 +801,15 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
                 ++area[l];
         }
     };
-    std::vector<int> filled(static_cast<size_t>(cols));
-    if (rows > 1) resolveRow(row(lab, 1), row(dest, 1), cols, root);
+    if (rows > 1) resolve(1);
     for (int r = 1; r < rows; ++r) {
         if (progress.report(static_cast<int64_t>(rows) + r)) {
             before.restore();
             return TAMO_CANCELLED;
         }
         if (r + 1 < rows) {
-            resolveRow(row(lab, r + 1), row(dest, r + 1), cols, root);
-            fillHolesOfRow(row(dest, r), row(dest, r - 1), row(dest, r + 1), cols, filled.data());
+            resolve(r + 1);
+            fillHoles(r);
         }
         if (wantAreas) countRow(r);
     }
@@ -750,11 +845,12 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
     }
     if (direct) return 0;
 
+    TAMOHDR *labels = scanned.labels.get();
     int rc = 0;
     if (out->dtype == TAMO_32BIT) {
-        rc = intcp(labels.get(), out);
+        rc = intcp(labels, out);
     } else {
-        rc = Tamoany2any(labels.get(), out);
+        rc = Tamoany2any(labels, out);
         std::printf("cclC4_3:converting output image from %s to %s\n", labels->orvdt, out->orvdt);
         std::fflush(stdout);
     }
