@@ -269,8 +269,9 @@ TEST(Ccl, RandomImagesGetTheLabelsOfAFloodFill) {
     // Band 10..250 with threshold 2. Blobs: 200 on 0 at the given density.
     // Levels: values about the band's ends and the threshold, among them
     // values above the band that hand on the background label. Ramps: smooth
-    // rows, so that whether neighbours join depends on their values.
-    enum Style { kBlobs, kLevels, kRamps };
+    // rows, so that whether neighbours join depends on their values. Mixed:
+    // pairs of rows of levels, of long blobs and of short blobs in turn.
+    enum Style { kBlobs, kLevels, kRamps, kMixed };
     struct Case {
         int cols, rows;
         const char *type;
@@ -286,6 +287,7 @@ TEST(Ccl, RandomImagesGetTheLabelsOfAFloodFill) {
         {130, 45, "float", kRamps, 0.0f},   {200, 150, "float", kBlobs, 0.45f},
         {200, 150, "16bit", kLevels, 0.0f}, {257, 20, "float", kBlobs, 0.95f},
         {300, 60, "float", kRamps, 0.0f},   {97, 97, "u8bit", kLevels, 0.0f},
+        {150, 60, "float", kMixed, 0.0f},   {70, 40, "u8bit", kMixed, 0.0f},
     };
     const float levels[] = {0, 5, 10, 11, 12, 13, 40, 41, 42, 248, 249, 250, 251, 252, 255};
     std::mt19937 gen(77);
@@ -298,9 +300,11 @@ TEST(Ccl, RandomImagesGetTheLabelsOfAFloodFill) {
         for (int r = 0; r < k.rows; ++r)
             for (int c = 0; c < k.cols; ++c) {
                 float &v = y[r * k.cols + c];
-                if (k.style == kBlobs)
-                    v = uniform(gen) < k.density ? 200.0f : 0.0f;
-                else if (k.style == kLevels)
+                const int rowKind = k.style == kMixed ? r / 2 % 3 : -1;
+                const float density = rowKind == 1 ? 0.95f : rowKind == 2 ? 0.5f : k.density;
+                if (k.style == kBlobs || rowKind > 0)
+                    v = uniform(gen) < density ? 200.0f : 0.0f;
+                else if (k.style == kLevels || rowKind == 0)
                     v = levels[pick(gen)];
                 else
                     v = std::round((c ? y[r * k.cols + c - 1] : 120.0f) + 3 * uniform(gen) - 1.4f +
