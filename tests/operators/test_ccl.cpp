@@ -1,5 +1,6 @@
 // Connected-component labelling: against the flat equivalence table it
-// stands for, on shapes worked out by hand, and its outputs and refusals.
+// stands for, against a flood fill on random images of every shape, on
+// shapes worked out by hand, and its outputs and refusals.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -188,6 +189,140 @@ TEST(Ccl, UnionFindGivesTheFlatTablesLabelsCountAndAreas) {
         if (withFile) EXPECT_EQ(readText(areas), want.areas) << "trial " << trial;
     }
     std::remove(areas.c_str());
+}
+
+// The labelling worked out plainly: the components of the join graph by
+// flood fill, each named after the first of its pixels (in raster order)
+// that joins none of its upper, left and upper-left neighbours, those being
+// numbered 1, 2, 3, ... in raster order; a component that joins a pixel
+// above the band is background (0). Then the one-pixel holes are filled.
+Flat floodLabels(const std::vector<float> &y, int rows, int cols, float t, float lo, float hi) {
+    const int n = rows * cols;
+    auto inBand = [&](int p) {
+        return p / cols > 0 && p % cols > 0 && !(y[p] < lo) && !(y[p] > hi);
+    };
+    // Neighbour q joins the in-band pixel p.
+    auto joins = [&](int p, int q) {
+        return q / cols > 0 && q % cols > 0 && !(y[q] < lo) && !(std::fabs(y[p] - y[q]) > t);
+    };
+    std::vector<std::vector<int>> edges(n);
+    std::vector<bool> touchesZero(n, false);
+    std::vector<int> rank(n, 0);
+    int count = 0;
+    for (int p = 0; p < n; ++p) {
+        if (!inBand(p)) continue;
+        const int r = p / cols, c = p % cols;
+        bool any = false;
+        for (const int q : {p - cols, p - 1, p - cols - 1}) {
+            if ((q == p - 1 || q == p - cols - 1) && c == 0) continue;
+            if (r == 0 || !joins(p, q)) continue;
+            any = true;
+            if (inBand(q)) {
+                edges[p].push_back(q);
+                edges[q].push_back(p);
+            } else {
+                touchesZero[p] = true;
+            }
+        }
+        if (!any) rank[p] = ++count;
+    }
+    Flat res;
+    res.count = count;
+    std::vector<int> &L = res.labels;
+    L.assign(n, 0);
+    for (int p = 0; p < n; ++p)
+        if (p / cols == 0 || p % cols == 0) L[p] = -1;
+    L[0] = 0;
+    std::vector<bool> seen(n, false);
+    for (int p = 0; p < n; ++p) {
+        if (!inBand(p) || seen[p]) continue;
+        std::vector<int> component{p}, stack{p};
+        seen[p] = true;
+        bool zero = false;
+        int name = 0;
+        while (!stack.empty()) {
+            const int q = stack.back();
+            stack.pop_back();
+            zero = zero || touchesZero[q];
+            if (rank[q] && (!name || rank[q] < name)) name = rank[q];
+            for (const int next : edges[q])
+                if (!seen[next]) {
+                    seen[next] = true;
+                    stack.push_back(next);
+                    component.push_back(next);
+                }
+        }
+        for (const int q : component) L[q] = zero ? 0 : name;
+    }
+    const std::vector<int> before = L;
+    for (int r = 1; r + 1 < rows; ++r)
+        for (int c = 1; c + 1 < cols; ++c) {
+            const int p = r * cols + c, u = before[p - cols];
+            if (before[p] == 0 && u >= 1 && before[p + cols] == u && before[p - 1] == u &&
+                before[p + 1] == u)
+                L[p] = u;
+        }
+    return res;
+}
+
+TEST(Ccl, RandomImagesGetTheLabelsOfAFloodFill) {
+    // Band 10..250 with threshold 2. Blobs: 200 on 0 at the given density.
+    // Levels: values about the band's ends and the threshold, among them
+    // values above the band that hand on the background label. Ramps: smooth
+    // rows, so that whether neighbours join depends on their values. Mixed:
+    // pairs of rows of levels, of long blobs and of short blobs in turn.
+    enum Style { kBlobs, kLevels, kRamps, kMixed };
+    struct Case {
+        int cols, rows;
+        const char *type;
+        Style style;
+        float density;
+    };
+    const Case cases[] = {
+        {1, 40, "float", kBlobs, 0.5f},     {40, 1, "float", kBlobs, 0.5f},
+        {2, 2, "float", kLevels, 0.0f},     {2, 50, "float", kBlobs, 0.7f},
+        {50, 2, "u8bit", kLevels, 0.0f},    {17, 23, "float", kBlobs, 0.3f},
+        {63, 40, "float", kBlobs, 0.5f},    {64, 64, "32bit", kBlobs, 0.6f},
+        {65, 30, "float", kLevels, 0.0f},   {129, 31, "u8bit", kBlobs, 0.8f},
+        {130, 45, "float", kRamps, 0.0f},   {200, 150, "float", kBlobs, 0.45f},
+        {200, 150, "16bit", kLevels, 0.0f}, {257, 20, "float", kBlobs, 0.95f},
+        {300, 60, "float", kRamps, 0.0f},   {97, 97, "u8bit", kLevels, 0.0f},
+        {150, 60, "float", kMixed, 0.0f},   {70, 40, "u8bit", kMixed, 0.0f},
+    };
+    const float levels[] = {0, 5, 10, 11, 12, 13, 40, 41, 42, 248, 249, 250, 251, 252, 255};
+    std::mt19937 gen(77);
+    for (const Case &k : cases) {
+        SCOPED_TRACE(std::to_string(k.cols) + " x " + std::to_string(k.rows) + " " + k.type +
+                     " style " + std::to_string(k.style));
+        std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
+        std::uniform_int_distribution<int> pick(0, 14);
+        std::vector<float> y(static_cast<size_t>(k.rows) * k.cols);
+        for (int r = 0; r < k.rows; ++r)
+            for (int c = 0; c < k.cols; ++c) {
+                float &v = y[r * k.cols + c];
+                const int rowKind = k.style == kMixed ? r / 2 % 3 : -1;
+                const float density = rowKind == 1 ? 0.95f : rowKind == 2 ? 0.5f : k.density;
+                if (k.style == kBlobs || rowKind > 0)
+                    v = uniform(gen) < density ? 200.0f : 0.0f;
+                else if (k.style == kLevels || rowKind == 0)
+                    v = levels[pick(gen)];
+                else
+                    v = std::round((c ? y[r * k.cols + c - 1] : 120.0f) + 3 * uniform(gen) - 1.4f +
+                                   (r % 5 == 2 ? 8.0f : 0.0f));
+            }
+        auto in = cclImage(k.cols, k.rows, k.type), out = cclImage(k.cols, k.rows, "32bit");
+        for (int r = 0; r < k.rows; ++r)
+            for (int c = 0; c < k.cols; ++c) Tamofpp(in.get(), r, c, y[r * k.cols + c]);
+        int count = -1;
+        testing::internal::CaptureStdout();
+        const int rc = cclC4_3(in.get(), 0, 0, &count, "", out.get(), 2.0f, 10.0f, 250.0f);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        ASSERT_EQ(rc, 0);
+        const Flat want = floodLabels(y, k.rows, k.cols, 2.0f, 10.0f, 250.0f);
+        EXPECT_EQ(count, want.count);
+        const int *got = tamo::pixels<int>(out.get());
+        EXPECT_EQ(std::vector<int>(got, got + y.size()), want.labels);
+    }
 }
 
 // Fills rows r0..r1, columns c0..c1 of y with v.
