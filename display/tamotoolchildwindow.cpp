@@ -121,28 +121,32 @@ TAMO_TARGET_CLONES_AVX512 void greyRow(const RowJob &job) {
         line[x] = 0xFF000000u | displayValue(v[x], o, lo, range) * 0x010101u;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(TAMO_PORTABLE)
+#define TAMO_WINDOW_ROWS 1
+
 // The selects and comparisons of the loops below vectorise only when
 // comparisons may be assumed not to trap; no result depends on
 // floating-point exception flags.
-#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC push_options
 #pragma GCC optimize("no-trapping-math")
-#endif
 
 // Whole contrast settings (a Window of 1..255 and a Level of 0..255, as the
-// sliders give them) with whole offsets allow an exact shortcut. For t =
-// v + offset held to 0..255 the double-precision steps above give
+// sliders give them) with whole offsets allow an exact shortcut on machines
+// with AVX-512 and fused multiply-adds. For t = v + offset held to 0..255
+// the double-precision steps above give
 //   floor(255 (t - lo) / range), held to 0..255,
 // the floor of the exact quotient: t - lo and its product with 255 are exact
 // in double precision, and a quotient just below a whole number lies at
 // least 2^-37 / 255 from it, far more than half a unit in the last place, so
 // it never rounds up to it. A tiny v (below 2^-14) cannot move t across a
 // step. With n = offset - lo, k = floor(255 (v + n) / range) is found from a
-// single-precision estimate corrected by the exact signs of
-// 255 v + 255 n - k * range and 255 v + 255 n - (k + 1) * range. The one
-// value this misses is a negative v within 2^-14 of zero, where v + offset
-// may round up to a whole number first; the row loops report meeting one and
-// the row is drawn again by the double-precision loops.
+// single-precision estimate corrected by the signs of
+// 255 v + 255 n - k * range and 255 v + 255 n - (k + 1) * range, which a
+// fused multiply-add gets exactly (it rounds once, and the whole part is
+// exact in single precision). The one value this misses is a negative v
+// within 2^-14 of zero, where v + offset may round up to a whole number
+// first; the row loops report meeting one and the row is drawn again by the
+// double-precision loops.
 struct ChannelStretch {
     float top, bottom;  // the values v + offset holds at 255 and at 0
     float n;            // offset - lo
@@ -158,15 +162,6 @@ ChannelStretch channelStretch(int offset, int lo, int window) {
         255.0f / static_cast<float>(window), static_cast<float>(window)};
 }
 
-// True when 255 v + whole >= 0, decided exactly: a fused multiply-add rounds
-// once, the double-precision sum not at all (v * 255 needs 32 bits).
-template <bool kFused>
-TAMO_INLINE bool atLeastZero(float v, float whole) {
-    if (kFused) return __builtin_fmaf(v, 255.0f, whole) >= 0.0f;
-    return static_cast<double>(v) * 255.0 + static_cast<double>(whole) >= 0.0;
-}
-
-template <bool kFused>
 TAMO_INLINE uint32_t windowValue(float v, const ChannelStretch &c) {
     float x = v < c.top ? v : c.top;  // NaN too
     x = x > c.bottom ? x : c.bottom;
@@ -174,8 +169,8 @@ TAMO_INLINE uint32_t windowValue(float v, const ChannelStretch &c) {
     int k = static_cast<int>(estimate);
     k -= static_cast<int>(static_cast<float>(k) > estimate);
     const float rest = c.base - static_cast<float>(k) * c.window;  // whole, exact
-    k -= static_cast<int>(!atLeastZero<kFused>(x, rest));
-    k += static_cast<int>(atLeastZero<kFused>(x, rest - c.window));
+    k -= static_cast<int>(__builtin_fmaf(x, 255.0f, rest) < 0.0f);
+    k += static_cast<int>(__builtin_fmaf(x, 255.0f, rest - c.window) >= 0.0f);
     k = k < 255 ? k : 255;
     return static_cast<uint32_t>(k > 0 ? k : 0);
 }
@@ -193,8 +188,7 @@ struct WindowJob {
     uint32_t *line;
 };
 
-template <bool kFused>
-TAMO_INLINE bool windowColour(const WindowJob &job) {
+__attribute__((target("avx512f,fma"))) bool windowColourRow(const WindowJob &job) {
     const float *r = job.red;
     const float *g = job.green;
     const float *b = job.blue;
@@ -204,14 +198,13 @@ TAMO_INLINE bool windowColour(const WindowJob &job) {
     int doubtful = 0;
     for (int x = 0; x < n; ++x) {
         doubtful |= nearNegativeZero(r[x]) | nearNegativeZero(g[x]) | nearNegativeZero(b[x]);
-        line[x] = 0xFF000000u | windowValue<kFused>(r[x], c0) << 16 |
-                  windowValue<kFused>(g[x], c1) << 8 | windowValue<kFused>(b[x], c2);
+        line[x] = 0xFF000000u | windowValue(r[x], c0) << 16 | windowValue(g[x], c1) << 8 |
+                  windowValue(b[x], c2);
     }
     return doubtful == 0;
 }
 
-template <bool kFused>
-TAMO_INLINE bool windowGrey(const WindowJob &job) {
+__attribute__((target("avx512f,fma"))) bool windowGreyRow(const WindowJob &job) {
     const float *v = job.red;
     uint32_t *__restrict line = job.line;
     const ChannelStretch c = job.channel[0];
@@ -219,41 +212,18 @@ TAMO_INLINE bool windowGrey(const WindowJob &job) {
     int doubtful = 0;
     for (int x = 0; x < n; ++x) {
         doubtful |= nearNegativeZero(v[x]);
-        line[x] = 0xFF000000u | windowValue<kFused>(v[x], c) * 0x010101u;
+        line[x] = 0xFF000000u | windowValue(v[x], c) * 0x010101u;
     }
     return doubtful == 0;
 }
 
-TAMO_TARGET_CLONES bool windowColourRow(const WindowJob &job) {
-    return windowColour<false>(job);
-}
-TAMO_TARGET_CLONES bool windowGreyRow(const WindowJob &job) {
-    return windowGrey<false>(job);
-}
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(TAMO_PORTABLE)
-#define TAMO_FUSED_ROWS 1
-__attribute__((target("avx512f,fma"))) bool windowColourRowFused(const WindowJob &job) {
-    return windowColour<true>(job);
-}
-__attribute__((target("avx512f,fma"))) bool windowGreyRowFused(const WindowJob &job) {
-    return windowGrey<true>(job);
-}
-#endif
-
-#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC pop_options
-#endif
 
-// The row loops for whole contrast settings on this machine: colour or grey.
-using WindowRow = bool (*)(const WindowJob &);
-WindowRow windowRowFor(bool colour) {
-#ifdef TAMO_FUSED_ROWS
-    static const bool fused = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma");
-    if (fused) return colour ? windowColourRowFused : windowGreyRowFused;
-#endif
-    return colour ? windowColourRow : windowGreyRow;
+bool windowRowsHere() {
+    static const bool here = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma");
+    return here;
 }
+#endif
 
 // A new zero-filled "float" record of img's columns and rows with `frames`
 // frames holding img's first min(frames, img's frames) frames.
@@ -514,14 +484,15 @@ void TamotoolChildWindow::changeRGB(int red, int green, int blue) {
     void (*const drawRow)(const RowJob &) = colour ? colourRow : greyRow;
     RowJob job{nullptr, nullptr, nullptr, width, {double(red), double(green), double(blue)},
                lower,   range,   nullptr};
+#ifdef TAMO_WINDOW_ROWS
     // Whole contrast settings and offsets of the sliders' size take the
     // exact shortcut.
     constexpr int kOffsetBound = 1024;
-    const bool whole = range == std::trunc(range) && range >= 1.0 && range <= 255.0 &&
-                       lower == std::trunc(lower) && lower >= 0.0 && lower <= 255.0 &&
-                       std::abs(red) <= kOffsetBound && std::abs(green) <= kOffsetBound &&
-                       std::abs(blue) <= kOffsetBound;
-    const WindowRow drawWindowRow = windowRowFor(colour);
+    const bool whole = windowRowsHere() && range == std::trunc(range) && range >= 1.0 &&
+                       range <= 255.0 && lower == std::trunc(lower) && lower >= 0.0 &&
+                       lower <= 255.0 && std::abs(red) <= kOffsetBound &&
+                       std::abs(green) <= kOffsetBound && std::abs(blue) <= kOffsetBound;
+    bool (*const drawWindowRow)(const WindowJob &) = colour ? windowColourRow : windowGreyRow;
     WindowJob windowJob{nullptr, nullptr, nullptr, width, {}, nullptr};
     if (whole) {
         const int offsets[3] = {red, green, blue};
@@ -529,12 +500,14 @@ void TamotoolChildWindow::changeRGB(int red, int green, int blue) {
             windowJob.channel[c] =
                 channelStretch(offsets[c], static_cast<int>(lower), static_cast<int>(range));
     }
+#endif
     for (int y = 0; y < height; ++y) {
         const long long rowStart = static_cast<long long>(y) * cols;
         job.red = data + channelFrame(0) * plane + rowStart;
         job.green = data + channelFrame(1) * plane + rowStart;
         job.blue = data + channelFrame(2) * plane + rowStart;
         job.line = reinterpret_cast<uint32_t *>(picture->scanLine(y));
+#ifdef TAMO_WINDOW_ROWS
         if (whole) {
             windowJob.red = job.red;
             windowJob.green = job.green;
@@ -542,6 +515,7 @@ void TamotoolChildWindow::changeRGB(int red, int green, int blue) {
             windowJob.line = job.line;
             if (drawWindowRow(windowJob)) continue;
         }
+#endif
         drawRow(job);
     }
     repeatLastColumn();
