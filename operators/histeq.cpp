@@ -112,6 +112,9 @@ TAMO_TARGET_CLONES void binValuesPlain(const float *__restrict v, uint8_t *__res
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(TAMO_PORTABLE)
 #define TAMO_HISTEQ_AVX512 1
+// GCC 12's AVX-512 intrinsics start from deliberately undefined vectors,
+// which its own analysis then reports as uninitialised.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 // wholeImageBin sixteen values at a time. max_pd(q, 0) gives 0 for NaN, as
 // the select does.
 __attribute__((target("avx512f"))) void binValuesAvx512(const float *v, uint8_t *bins, int n,
