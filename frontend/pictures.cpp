@@ -127,7 +127,7 @@ void drawPlanes(TAMOHDR *src, int first, int count, QImage &image) {
         const bool whole = first == 0 && (count == 3 ? tamo::framesOf(src) == 3 : src->orvndim < 3);
         tamo::RecordPtr planes;
         if (!whole) planes = planesAsFloat(src, first, count);
-        stretchToBytes(whole ? src : planes.get());
+        if (TAMOHDR *reported = whole ? src : planes.get()) stretchToBytes(reported);
         for (int y = 0; y < height; ++y) {
             auto *line = reinterpret_cast<uint32_t *>(image.scanLine(y));
             std::fill(line, line + width, 0xFF000000u);
