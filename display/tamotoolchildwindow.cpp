@@ -23,6 +23,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -96,9 +97,9 @@ struct RowJob {
     uint32_t *line;
 };
 
-// A redraw of a large picture is what a slider drag waits for; the AVX2
-// clones roughly halve it.
-TAMO_TARGET_CLONES void colourRow(const RowJob &job) {
+// A redraw of a large picture is what a slider drag waits for; the vector
+// clones cut it several times.
+TAMO_TARGET_CLONES_AVX512 void colourRow(const RowJob &job) {
     const float *r = job.red;
     const float *g = job.green;
     const float *b = job.blue;
@@ -111,7 +112,7 @@ TAMO_TARGET_CLONES void colourRow(const RowJob &job) {
                   displayValue(g[x], o1, lo, range) << 8 | displayValue(b[x], o2, lo, range);
 }
 
-TAMO_TARGET_CLONES void greyRow(const RowJob &job) {
+TAMO_TARGET_CLONES_AVX512 void greyRow(const RowJob &job) {
     const float *v = job.red;
     uint32_t *__restrict line = job.line;
     const double o = job.offset[0], lo = job.lo, range = job.range;
@@ -119,6 +120,110 @@ TAMO_TARGET_CLONES void greyRow(const RowJob &job) {
     for (int x = 0; x < n; ++x)
         line[x] = 0xFF000000u | displayValue(v[x], o, lo, range) * 0x010101u;
 }
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(TAMO_PORTABLE)
+#define TAMO_WINDOW_ROWS 1
+
+// The selects and comparisons of the loops below vectorise only when
+// comparisons may be assumed not to trap; no result depends on
+// floating-point exception flags.
+#pragma GCC push_options
+#pragma GCC optimize("no-trapping-math")
+
+// Whole contrast settings (a Window of 1..255 and a Level of 0..255, as the
+// sliders give them) with whole offsets allow an exact shortcut on machines
+// with AVX-512 and fused multiply-adds. For t = v + offset held to 0..255
+// the double-precision steps above give
+//   floor(255 (t - lo) / range), held to 0..255,
+// the floor of the exact quotient: t - lo and its product with 255 are exact
+// in double precision, and a quotient just below a whole number lies at
+// least 2^-37 / 255 from it, far more than half a unit in the last place, so
+// it never rounds up to it. A tiny v (below 2^-14) cannot move t across a
+// step. With n = offset - lo, k = floor(255 (v + n) / range) is found from a
+// single-precision estimate corrected by the signs of
+// 255 v + 255 n - k * range and 255 v + 255 n - (k + 1) * range, which a
+// fused multiply-add gets exactly (it rounds once, and the whole part is
+// exact in single precision). The one value this misses is a negative v
+// within 2^-14 of zero, where v + offset may round up to a whole number
+// first; the row loops report meeting one and the row is drawn again by the
+// double-precision loops.
+struct ChannelStretch {
+    float top, bottom;  // the values v + offset holds at 255 and at 0
+    float n;            // offset - lo
+    float base;         // 255 n
+    float scale;        // 255 / range, for the estimate
+    float window;       // range
+};
+
+ChannelStretch channelStretch(int offset, int lo, int window) {
+    const float n = static_cast<float>(offset - lo);
+    return ChannelStretch{
+        static_cast<float>(255 - offset),    static_cast<float>(-offset), n, 255.0f * n,
+        255.0f / static_cast<float>(window), static_cast<float>(window)};
+}
+
+TAMO_INLINE uint32_t windowValue(float v, const ChannelStretch &c) {
+    float x = v < c.top ? v : c.top;  // NaN too
+    x = x > c.bottom ? x : c.bottom;
+    const float estimate = (x + c.n) * c.scale;  // |estimate| <= 65025
+    int k = static_cast<int>(estimate);
+    k -= static_cast<int>(static_cast<float>(k) > estimate);
+    const float rest = c.base - static_cast<float>(k) * c.window;  // whole, exact
+    k -= static_cast<int>(__builtin_fmaf(x, 255.0f, rest) < 0.0f);
+    k += static_cast<int>(__builtin_fmaf(x, 255.0f, rest - c.window) >= 0.0f);
+    k = k < 255 ? k : 255;
+    return static_cast<uint32_t>(k > 0 ? k : 0);
+}
+
+TAMO_INLINE int nearNegativeZero(float v) {
+    return static_cast<int>(v < 0.0f) & static_cast<int>(v > -0x1p-14f);
+}
+
+struct WindowJob {
+    const float *red;
+    const float *green;
+    const float *blue;
+    int n;
+    ChannelStretch channel[3];
+    uint32_t *line;
+};
+
+__attribute__((target("avx512f,fma"))) bool windowColourRow(const WindowJob &job) {
+    const float *r = job.red;
+    const float *g = job.green;
+    const float *b = job.blue;
+    uint32_t *__restrict line = job.line;
+    const ChannelStretch c0 = job.channel[0], c1 = job.channel[1], c2 = job.channel[2];
+    const int n = job.n;
+    int doubtful = 0;
+    for (int x = 0; x < n; ++x) {
+        doubtful |= nearNegativeZero(r[x]) | nearNegativeZero(g[x]) | nearNegativeZero(b[x]);
+        line[x] = 0xFF000000u | windowValue(r[x], c0) << 16 | windowValue(g[x], c1) << 8 |
+                  windowValue(b[x], c2);
+    }
+    return doubtful == 0;
+}
+
+__attribute__((target("avx512f,fma"))) bool windowGreyRow(const WindowJob &job) {
+    const float *v = job.red;
+    uint32_t *__restrict line = job.line;
+    const ChannelStretch c = job.channel[0];
+    const int n = job.n;
+    int doubtful = 0;
+    for (int x = 0; x < n; ++x) {
+        doubtful |= nearNegativeZero(v[x]);
+        line[x] = 0xFF000000u | windowValue(v[x], c) * 0x010101u;
+    }
+    return doubtful == 0;
+}
+
+#pragma GCC pop_options
+
+bool windowRowsHere() {
+    static const bool here = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma");
+    return here;
+}
+#endif
 
 // A new zero-filled "float" record of img's columns and rows with `frames`
 // frames holding img's first min(frames, img's frames) frames.
@@ -379,12 +484,38 @@ void TamotoolChildWindow::changeRGB(int red, int green, int blue) {
     void (*const drawRow)(const RowJob &) = colour ? colourRow : greyRow;
     RowJob job{nullptr, nullptr, nullptr, width, {double(red), double(green), double(blue)},
                lower,   range,   nullptr};
+#ifdef TAMO_WINDOW_ROWS
+    // Whole contrast settings and offsets of the sliders' size take the
+    // exact shortcut.
+    constexpr int kOffsetBound = 1024;
+    const bool whole = windowRowsHere() && range == std::trunc(range) && range >= 1.0 &&
+                       range <= 255.0 && lower == std::trunc(lower) && lower >= 0.0 &&
+                       lower <= 255.0 && std::abs(red) <= kOffsetBound &&
+                       std::abs(green) <= kOffsetBound && std::abs(blue) <= kOffsetBound;
+    bool (*const drawWindowRow)(const WindowJob &) = colour ? windowColourRow : windowGreyRow;
+    WindowJob windowJob{nullptr, nullptr, nullptr, width, {}, nullptr};
+    if (whole) {
+        const int offsets[3] = {red, green, blue};
+        for (int c = 0; c < 3; ++c)
+            windowJob.channel[c] =
+                channelStretch(offsets[c], static_cast<int>(lower), static_cast<int>(range));
+    }
+#endif
     for (int y = 0; y < height; ++y) {
         const long long rowStart = static_cast<long long>(y) * cols;
         job.red = data + channelFrame(0) * plane + rowStart;
         job.green = data + channelFrame(1) * plane + rowStart;
         job.blue = data + channelFrame(2) * plane + rowStart;
         job.line = reinterpret_cast<uint32_t *>(picture->scanLine(y));
+#ifdef TAMO_WINDOW_ROWS
+        if (whole) {
+            windowJob.red = job.red;
+            windowJob.green = job.green;
+            windowJob.blue = job.blue;
+            windowJob.line = job.line;
+            if (drawWindowRow(windowJob)) continue;
+        }
+#endif
         drawRow(job);
     }
     repeatLastColumn();

@@ -52,6 +52,125 @@ void fillPlanes(const QImage &picture, T *out, int step, ChannelSums *sums) {
     }
 }
 
+// Tamovidscale's range of n values: the extremes start at -/+1,000,000 and
+// take a value only when it lies strictly beyond them, so NaN takes no part.
+// Running extremes per lane keep the loop in vector registers; folding the
+// lanes at the end can change only the sign of a zero extreme, which no
+// stretched byte depends on.
+struct StretchRange {
+    float min, max;
+    bool empty() const { return !(max > min); }
+};
+
+TAMO_TARGET_CLONES_AVX512 StretchRange stretchRangeOf(const float *__restrict v, long long n) {
+    constexpr int kLanes = 32;
+    float hi[kLanes], lo[kLanes];
+    for (int j = 0; j < kLanes; ++j) {
+        hi[j] = -1000000.0f;
+        lo[j] = 1000000.0f;
+    }
+    long long i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+        for (int j = 0; j < kLanes; ++j) {
+            const float x = v[i + j];
+            hi[j] = x > hi[j] ? x : hi[j];
+            lo[j] = x < lo[j] ? x : lo[j];
+        }
+    for (; i < n; ++i) {
+        hi[0] = v[i] > hi[0] ? v[i] : hi[0];
+        lo[0] = v[i] < lo[0] ? v[i] : lo[0];
+    }
+    StretchRange range{lo[0], hi[0]};
+    for (int j = 1; j < kLanes; ++j) {
+        range.max = hi[j] > range.max ? hi[j] : range.max;
+        range.min = lo[j] < range.min ? lo[j] : range.min;
+    }
+    return range;
+}
+
+// The byte Tamovidscale stores for v: (v - min) * scale truncated, its low 8
+// bits; NaN gives 0. x lies in [0, 256) for every other value.
+inline uint32_t stretchedByte(float v, float min, float scale) {
+    const float x = (v - min) * scale;
+    return x == x ? static_cast<uint32_t>(static_cast<int>(x)) & 0xFFu : 0u;
+}
+
+TAMO_TARGET_CLONES_AVX512 void stretchColourRow(const float *__restrict red,
+                                                const float *__restrict green,
+                                                const float *__restrict blue, int n, float min,
+                                                float scale, uint32_t *__restrict line) {
+    for (int x = 0; x < n; ++x)
+        line[x] = 0xFF000000u | stretchedByte(red[x], min, scale) << 16 |
+                  stretchedByte(green[x], min, scale) << 8 | stretchedByte(blue[x], min, scale);
+}
+
+TAMO_TARGET_CLONES_AVX512 void stretchGreyRow(const float *__restrict v, int n, float min,
+                                              float scale, uint32_t *__restrict line) {
+    for (int x = 0; x < n; ++x) line[x] = 0xFF000000u | stretchedByte(v[x], min, scale) * 0x010101u;
+}
+
+// Planes first .. first + count - 1 (count 1 or 3) of the "float" record src
+// into image: stretched with one range, packed, the columns past the
+// record's repeating its last column.
+void drawPlanes(TAMOHDR *src, int first, int count, QImage &image) {
+    const int cols = tamo::columnsOf(src), rows = tamo::rowsOf(src);
+    const int width = image.width();
+    const int used = std::min(cols, width);
+    const int height = std::min(rows, image.height());
+    if (used <= 0 || height <= 0) return;
+    const long long plane = static_cast<long long>(cols) * rows;
+    const float *base = tamo::pixels<float>(src) + first * plane;
+    const StretchRange range = stretchRangeOf(base, plane * count);
+    if (range.empty()) {
+        // A constant record: the library's stretch reports it and leaves its
+        // bytes zero, so the picture is black.
+        const bool whole = first == 0 && (count == 3 ? tamo::framesOf(src) == 3 : src->orvndim < 3);
+        tamo::RecordPtr planes;
+        if (!whole) planes = planesAsFloat(src, first, count);
+        if (TAMOHDR *reported = whole ? src : planes.get()) stretchToBytes(reported);
+        for (int y = 0; y < height; ++y) {
+            auto *line = reinterpret_cast<uint32_t *>(image.scanLine(y));
+            std::fill(line, line + width, 0xFF000000u);
+        }
+        return;
+    }
+    const float scale = 255.0f / (range.max - range.min);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<uint32_t *>(image.scanLine(y));
+        const float *red = base + static_cast<long long>(y) * cols;
+        if (count == 3)
+            stretchColourRow(red, red + plane, red + 2 * plane, used, range.min, scale, line);
+        else
+            stretchGreyRow(red, used, range.min, scale, line);
+        std::fill(line + used, line + width, line[used - 1]);
+    }
+}
+
+// Component `component` (0 magnitude, 1 phase, 2 real, 3 imaginary part) of
+// the 2-D "32cmp" record as a 2-D "float" record; zeros for any other value.
+tamo::RecordPtr componentPlane(TAMOHDR *record, int component) {
+    const int dims[3] = {2, tamo::columnsOf(record), tamo::rowsOf(record)};
+    tamo::RecordPtr plane(Tamocreate("float", dims, TAMO_CREATE_ZEROED, 0));
+    if (!plane) return nullptr;
+    switch (component) {
+        case 0:
+            Tamoc2mag(record, plane.get());
+            break;
+        case 1:
+            Tamoc2phase(record, plane.get());
+            break;
+        case 2:
+            Tamoc2real(record, plane.get());
+            break;
+        case 3:
+            Tamoc2imag(record, plane.get());
+            break;
+        default:
+            break;  // no such component: the plane stays zero
+    }
+    return plane;
+}
+
 }  // namespace
 
 tamo::RecordPtr stretchToBytes(TAMOHDR *img) {
@@ -152,32 +271,55 @@ tamo::RecordPtr shownBytes(TAMOHDR *record, int component, int frame) {
         return colour ? stretchToBytes(colour.get()) : nullptr;
     }
     if (ndim < 3 && record->dtype == TAMO_32CMP) {
-        const int dims[3] = {2, tamo::columnsOf(record), tamo::rowsOf(record)};
-        tamo::RecordPtr plane(Tamocreate("float", dims, TAMO_CREATE_ZEROED, 0));
-        if (!plane) return nullptr;
-        switch (component) {
-            case 0:
-                Tamoc2mag(record, plane.get());
-                break;
-            case 1:
-                Tamoc2phase(record, plane.get());
-                break;
-            case 2:
-                Tamoc2real(record, plane.get());
-                break;
-            case 3:
-                Tamoc2imag(record, plane.get());
-                break;
-            default:
-                break;  // no such component: the plane stays zero
-        }
-        return stretchToBytes(plane.get());
+        tamo::RecordPtr plane = componentPlane(record, component);
+        return plane ? stretchToBytes(plane.get()) : nullptr;
     }
     if (ndim < 3 && record->dtype == TAMO_32FLT) return stretchToBytes(record);
     // Frames past either end show the nearest frame rather than nothing.
     const int f = ndim == 3 ? std::clamp(frame, 0, frames - 1) : 0;
     tamo::RecordPtr plane = planesAsFloat(record, f, 1);
     return plane ? stretchToBytes(plane.get()) : nullptr;
+}
+
+QImage shownPicture(TAMOHDR *record, int component, int frame) {
+    if (!hasPixels(record)) return QImage();
+    const int ndim = record->orvndim;
+    const int frames = tamo::framesOf(record);
+    // The float planes to show: the record's own where it holds floats, else
+    // a converted copy, as shownBytes takes them.
+    tamo::RecordPtr scratch;
+    TAMOHDR *src = record;
+    int first = 0, count = 1;
+    if (ndim == 3 && frames == 3) {
+        count = 3;
+        if (record->dtype != TAMO_32FLT) scratch = planesAsFloat(record, 0, 3);
+    } else if (ndim < 3 && record->dtype == TAMO_32CMP) {
+        scratch = componentPlane(record, component);
+    } else if (ndim == 3 || record->dtype != TAMO_32FLT) {
+        const int f = ndim == 3 ? std::clamp(frame, 0, frames - 1) : 0;
+        if (record->dtype == TAMO_32FLT)
+            first = f;
+        else
+            scratch = planesAsFloat(record, f, 1);
+    }
+    if (scratch)
+        src = scratch.get();
+    else if (src->dtype != TAMO_32FLT)
+        return QImage();
+
+    const int cols = tamo::columnsOf(record);
+    QImage image(cols % 4 == 0 ? cols : cols + (4 - cols % 4), tamo::rowsOf(record),
+                 QImage::Format_RGB32);
+    if (image.isNull()) return QImage();
+    drawPlanes(src, first, count, image);
+    return image;
+}
+
+void drawShownPlanes(TAMOHDR *planes, int count, QImage &image) {
+    if (!hasPixels(planes) || planes->dtype != TAMO_32FLT || image.isNull() || image.depth() != 32)
+        return;
+    if ((count != 1 && count != 3) || tamo::framesOf(planes) < count) return;
+    drawPlanes(planes, 0, count, image);
 }
 
 }  // namespace frontend

@@ -39,6 +39,23 @@ void adviseHugePages(TAMOHDR *img);
 // pixels, or when memory runs out.
 tamo::RecordPtr shownBytes(TAMOHDR *record, int component, int frame);
 
+// The picture (format RGB32, 0xFF000000 | red << 16 | green << 8 | blue) of
+// the bytes shownBytes gives for the same arguments: red, green and blue from
+// the three frames in colour, the one plane in every channel otherwise. Its
+// width is the record's columns rounded up to a multiple of 4; the extra
+// columns repeat the last one. A null picture where shownBytes gives null.
+// Float planes are stretched and packed in one pass over the scan lines,
+// without an 8-bit record in between.
+QImage shownPicture(TAMOHDR *record, int component, int frame);
+
+// Writes the picture of the first `count` planes (3: red, green and blue; 1:
+// grey) of the "float" record `planes` into `image` (32 bits per pixel),
+// stretched with one range as Tamovidscale stretches them. Columns of the
+// image beyond the record's repeat its last column; rows beyond it are left
+// alone. A constant record is reported by Tamovidscale and drawn black.
+// Does nothing when the record has fewer planes or is not "float".
+void drawShownPlanes(TAMOHDR *planes, int count, QImage &image);
+
 // A "u8bit" record of img's dimensions holding Tamovidscale's stretch of img
 // with one range (a constant img leaves it zero); null when it cannot be made.
 tamo::RecordPtr stretchToBytes(TAMOHDR *img);

@@ -6,11 +6,15 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 #include "imagelib_internal.h"
@@ -84,58 +88,114 @@ private:
     long long plane_;
 };
 
-// Bin index in 0..255 of the whole-image histogram: the difference and the
-// range in single precision, the scaling in double precision. NaN and values
-// made undefined by infinite extremes land in bin 0 rather than outside the
-// table.
-inline int wholeImageBin(float v, float mn, float range) {
-    const float d = v - mn;
-    const double x = static_cast<double>(d) * 255.0 / static_cast<double>(range);
-    const double low = x > 0.0 ? x : 0.0;  // NaN too
+// Bin index in 0..255 of the whole-image histogram: the integer part of
+// d * 255.0 / range with d = v - min in single precision and the rest in
+// double precision. d * 255 is exact in double precision, so that division
+// truncates to floor(255 d / range) of the exact quotient unless it rounds
+// up to a whole number; it cannot: d and range are floats, 255 d - k range is
+// a multiple of the last bit of the smaller of them, and a quotient near a
+// whole k >= 1 that is not k itself lies at least 2^-33 from it. Here the
+// quotient is never formed: d times 255 / range in double precision lies
+// within 2^-44 of it, and adding 2^-40 before truncating finds the same
+// whole number. NaN, and the 0 * inf of an infinite range, land in bin 0.
+inline int wholeImageBin(float v, float mn, double scale) {
+    const double q = static_cast<double>(v - mn) * scale + 0x1p-40;
+    const double low = q > 0.0 ? q : 0.0;  // NaN too
     return static_cast<int>(low < 255.0 ? low : 255.0);
 }
 
 // The bins of n consecutive values. Kept free of calls and early exits so that
 // the compiler vectorises it.
-TAMO_TARGET_CLONES void binValues(const float *__restrict v, uint8_t *__restrict bins, int n,
-                                  float mn, float range) {
-    for (int i = 0; i < n; ++i) bins[i] = static_cast<uint8_t>(wholeImageBin(v[i], mn, range));
+TAMO_TARGET_CLONES void binValuesPlain(const float *__restrict v, uint8_t *__restrict bins, int n,
+                                       float mn, double scale) {
+    for (int i = 0; i < n; ++i) bins[i] = static_cast<uint8_t>(wholeImageBin(v[i], mn, scale));
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(TAMO_PORTABLE)
+#define TAMO_HISTEQ_AVX512 1
+// GCC 12's AVX-512 intrinsics start from deliberately undefined vectors,
+// which its own analysis then reports as uninitialised.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// wholeImageBin sixteen values at a time. max_pd(q, 0) gives 0 for NaN, as
+// the select does.
+__attribute__((target("avx512f"))) void binValuesAvx512(const float *v, uint8_t *bins, int n,
+                                                        float mn, double scale) {
+    const __m512 low = _mm512_set1_ps(mn);
+    const __m512d factor = _mm512_set1_pd(scale);
+    const __m512d nudge = _mm512_set1_pd(0x1p-40);
+    const __m512d zero = _mm512_setzero_pd();
+    const __m512d top = _mm512_set1_pd(255.0);
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m512 d = _mm512_sub_ps(_mm512_loadu_ps(v + i), low);
+        __m512d q0 = _mm512_cvtps_pd(_mm512_castps512_ps256(d));
+        __m512d q1 =
+            _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(d), 1)));
+        q0 = _mm512_min_pd(_mm512_max_pd(_mm512_add_pd(_mm512_mul_pd(q0, factor), nudge), zero),
+                           top);
+        q1 = _mm512_min_pd(_mm512_max_pd(_mm512_add_pd(_mm512_mul_pd(q1, factor), nudge), zero),
+                           top);
+        const __m512i k = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(q0)),
+                                             _mm512_cvttpd_epi32(q1), 1);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(bins + i), _mm512_cvtepi32_epi8(k));
+    }
+    binValuesPlain(v + i, bins + i, n - i, mn, scale);
+}
+#endif
+
+void binValues(const float *v, uint8_t *bins, int n, float mn, double scale) {
+#ifdef TAMO_HISTEQ_AVX512
+    static const bool avx512 = __builtin_cpu_supports("avx512f");
+    if (avx512) return binValuesAvx512(v, bins, n, mn, scale);
+#endif
+    binValuesPlain(v, bins, n, mn, scale);
+}
+
+// Counts n bins into four tables, so that runs of equal bins do not wait on
+// each other; eight bins are read at a time.
+inline void countBins(const uint8_t *bins, int n, uint32_t (&counts)[4][256]) {
+    int j = 0;
+    for (; j + 8 <= n; j += 8) {
+        uint64_t eight;
+        std::memcpy(&eight, bins + j, sizeof eight);
+        for (int k = 0; k < 8; ++k) ++counts[k % 4][(eight >> (8 * k)) & 0xFF];
+    }
+    for (; j < n; ++j) ++counts[0][bins[j]];
 }
 
 // Largest and smallest of n values, folded into top and bottom as
 // "if (v > top) top = v" and "if (v < bottom) bottom = v" would (NaN is
-// passed over). maxps/minps keep their second operand unless the first is
-// strictly beyond it, which is that rule exactly.
-void valueRange(const float *v, long long n, float &top, float &bottom) {
-    long long i = 0;
-#if defined(__SSE2__)
-    __m128 mx[2] = {_mm_set1_ps(top), _mm_set1_ps(top)};
-    __m128 mn[2] = {_mm_set1_ps(bottom), _mm_set1_ps(bottom)};
-    for (; i + 8 <= n; i += 8)
-        for (int k = 0; k < 2; ++k) {
-            const __m128 x = _mm_loadu_ps(v + i + 4 * k);
-            mx[k] = _mm_max_ps(x, mx[k]);
-            mn[k] = _mm_min_ps(x, mn[k]);
-        }
-    float lanes[16];
-    _mm_storeu_ps(lanes, mx[0]);
-    _mm_storeu_ps(lanes + 4, mx[1]);
-    _mm_storeu_ps(lanes + 8, mn[0]);
-    _mm_storeu_ps(lanes + 12, mn[1]);
-    for (int k = 0; k < 8; ++k) {
-        top = lanes[k] > top ? lanes[k] : top;
-        bottom = lanes[8 + k] < bottom ? lanes[8 + k] : bottom;
+// passed over). Running extremes per lane keep the loop in vector registers;
+// folding them at the end can change only the sign of a zero extreme, and no
+// bin depends on that.
+TAMO_TARGET_CLONES_AVX512 void valueRange(const float *__restrict v, long long n, float &top,
+                                          float &bottom) {
+    constexpr int kLanes = 32;
+    float hi[kLanes], lo[kLanes];
+    for (int j = 0; j < kLanes; ++j) {
+        hi[j] = top;
+        lo[j] = bottom;
     }
-#endif
+    long long i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+        for (int j = 0; j < kLanes; ++j) {
+            const float x = v[i + j];
+            hi[j] = x > hi[j] ? x : hi[j];
+            lo[j] = x < lo[j] ? x : lo[j];
+        }
     for (; i < n; ++i) {
-        top = v[i] > top ? v[i] : top;
-        bottom = v[i] < bottom ? v[i] : bottom;
+        hi[0] = v[i] > hi[0] ? v[i] : hi[0];
+        lo[0] = v[i] < lo[0] ? v[i] : lo[0];
+    }
+    for (int j = 0; j < kLanes; ++j) {
+        top = hi[j] > top ? hi[j] : top;
+        bottom = lo[j] < bottom ? lo[j] : bottom;
     }
 }
 
 // dst[c] = lut[bins[c]]. The image is far larger than the caches, so the
 // results are streamed past them (no read of the destination first).
-void lookUp(const float *lut, const uint8_t *bins, float *dst, int n) {
+void lookUpPlain(const float *lut, const uint8_t *bins, float *dst, int n) {
     int c = 0;
 #if defined(__SSE2__)
     for (; c < n && reinterpret_cast<uintptr_t>(dst + c) % 16 != 0; ++c) dst[c] = lut[bins[c]];
@@ -144,6 +204,30 @@ void lookUp(const float *lut, const uint8_t *bins, float *dst, int n) {
                                            lut[bins[c + 3]]));
 #endif
     for (; c < n; ++c) dst[c] = lut[bins[c]];
+}
+
+#ifdef TAMO_HISTEQ_AVX512
+// Sixteen look-ups at a time from the table, which stays in the first-level
+// cache.
+__attribute__((target("avx512f"))) void lookUpAvx512(const float *lut, const uint8_t *bins,
+                                                     float *dst, int n) {
+    int c = 0;
+    for (; c < n && reinterpret_cast<uintptr_t>(dst + c) % 64 != 0; ++c) dst[c] = lut[bins[c]];
+    for (; c + 16 <= n; c += 16) {
+        const __m512i index =
+            _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bins + c)));
+        _mm512_stream_ps(dst + c, _mm512_i32gather_ps(index, lut, 4));
+    }
+    for (; c < n; ++c) dst[c] = lut[bins[c]];
+}
+#endif
+
+void lookUp(const float *lut, const uint8_t *bins, float *dst, int n) {
+#ifdef TAMO_HISTEQ_AVX512
+    static const bool avx512 = __builtin_cpu_supports("avx512f");
+    if (avx512) return lookUpAvx512(lut, bins, dst, n);
+#endif
+    lookUpPlain(lut, bins, dst, n);
 }
 
 int equaliseWholeImage(const float *data, const Plane &p, const OutputWriter &out, bool colour) {
@@ -157,32 +241,35 @@ int equaliseWholeImage(const float *data, const Plane &p, const OutputWriter &ou
         return -2;
     }
     const float range = top - bottom;
+    const double scale = 255.0 / static_cast<double>(range);
 
     // Bins once, kept for the output pass, in chunks that stay in cache while
-    // they are counted; four count tables so that runs of equal bins do not
-    // wait on each other.
+    // they are counted. The 32-bit count tables are emptied into 64-bit
+    // totals long before they could overflow.
     std::unique_ptr<uint8_t[]> bins(new uint8_t[static_cast<size_t>(n)]);
     constexpr int kChunk = 4096;
-    long long counts[4][256] = {};
+    constexpr long long kFold = 1LL << 28;
+    uint32_t counts[4][256] = {};
+    uint64_t totals[256] = {};
+    auto fold = [&] {
+        for (int b = 0; b < 256; ++b) {
+            totals[b] +=
+                static_cast<uint64_t>(counts[0][b]) + counts[1][b] + counts[2][b] + counts[3][b];
+            counts[0][b] = counts[1][b] = counts[2][b] = counts[3][b] = 0;
+        }
+    };
     for (long long i0 = 0; i0 < n; i0 += kChunk) {
         const int len = static_cast<int>(std::min<long long>(kChunk, n - i0));
-        uint8_t *chunk = bins.get() + i0;
-        binValues(data + i0, chunk, len, bottom, range);
-        int j = 0;
-        for (; j + 4 <= len; j += 4) {
-            ++counts[0][chunk[j]];
-            ++counts[1][chunk[j + 1]];
-            ++counts[2][chunk[j + 2]];
-            ++counts[3][chunk[j + 3]];
-        }
-        for (; j < len; ++j) ++counts[0][chunk[j]];
+        binValues(data + i0, bins.get() + i0, len, bottom, scale);
+        countBins(bins.get() + i0, len, counts);
+        if ((i0 + kChunk) % kFold == 0) fold();
     }
+    fold();
 
     // Counted as integers: identical to counting in floats up to 2^24 pixels
     // per bin, and still right beyond.
     float h[256];
-    for (int b = 0; b < 256; ++b)
-        h[b] = static_cast<float>(counts[0][b] + counts[1][b] + counts[2][b] + counts[3][b]);
+    for (int b = 0; b < 256; ++b) h[b] = static_cast<float>(totals[b]);
     if (colour)
         for (int b = 0; b < 256; ++b) std::printf("h[%d]= %f\n", b, h[b]);
 

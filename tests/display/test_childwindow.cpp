@@ -16,6 +16,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include "guitest.h"
 #include "tamotoolchildwindow.h"
@@ -237,6 +238,63 @@ TEST_F(WindowTest, RedrawsFollowTheFormulaForEveryContrast) {
         const QImage picture = shown(w);
         for (int y = 0; y < picture.height(); ++y)
             for (int x = 37; x < width; ++x) ASSERT_EQ(picture.pixel(x, y), picture.pixel(36, y));
+    }
+}
+
+TEST_F(WindowTest, RedrawsAreExactAtEveryStepOfTheStretch) {
+    // For whole Level and Window settings the redraw finds each displayed
+    // value without dividing; the values where the division's result
+    // crosses a whole number, and the floats next to them, are where such a
+    // shortcut would go wrong. Each channel gets the steps of its own offset,
+    // along with values that round or clamp: tiny ones of either sign, -0,
+    // the infinities, NaN and values far outside 0..255.
+    TamotoolChildWindow *w = view(5, randomImage(64, 40, 3, 0, 1000, 23));
+    float *work = reinterpret_cast<float *>(w->workImage->orvptr);
+    const int plane = 64 * 40;
+    const struct {
+        int level, window, red, green, blue;
+    } cases[] = {{0, 128, 0, 0, 0},     {0, 255, 30, 30, 20}, {0, 1, -7, 0, 255},
+                 {17, 3, 90, -37, 255}, {127, 200, 5, 0, -5}, {100, 255, -255, 510, -510},
+                 {1, 77, 1, 2, 3},      {250, 5, 0, 255, 254}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.level << " " << c.window << " " << c.red << " "
+                                        << c.green << " " << c.blue);
+        const int offsets[3] = {c.red, c.green, c.blue};
+        for (int ch = 0; ch < 3; ++ch) {
+            std::vector<float> values = {0.0f,
+                                         -0.0f,
+                                         1e-30f,
+                                         -1e-30f,
+                                         1e-5f,
+                                         -1e-5f,
+                                         1e-40f,
+                                         255.0f,
+                                         254.999f,
+                                         -3.5f,
+                                         1e7f,
+                                         -1e7f,
+                                         std::numeric_limits<float>::infinity(),
+                                         -std::numeric_limits<float>::infinity(),
+                                         std::numeric_limits<float>::quiet_NaN()};
+            // v with 255 (v + offset - level) = k * window, and its
+            // neighbours.
+            for (int k = -1; k <= 256; ++k) {
+                const float step =
+                    static_cast<float>(k * c.window / 255.0 - (offsets[ch] - c.level));
+                values.push_back(step);
+                values.push_back(std::nextafter(step, -INFINITY));
+                values.push_back(std::nextafter(step, INFINITY));
+            }
+            ASSERT_LE(values.size(), static_cast<size_t>(plane));
+            float *frame = work + ch * plane;
+            for (int i = 0; i < plane; ++i) frame[i] = values[i % values.size()];
+        }
+        slider(w, "window")->setValue(c.window);
+        slider(w, "level")->setValue(c.level);
+        ASSERT_EQ(slider(w, "level")->value(), c.level);
+        w->changeRGB(c.red, c.green, c.blue);
+        ASSERT_EQ(shown(w),
+                  expectedRedraw(w->workImage, 64, c.red, c.green, c.blue, c.level, c.window));
     }
 }
 

@@ -5,6 +5,9 @@
 #include <QImage>
 
 #include <cmath>
+#include <algorithm>
+#include <random>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -94,6 +97,46 @@ TEST(Tamo2Qt, ColourPicturesShareOneRangeAndAreWidened) {
     EXPECT_EQ(qGreen(top), 127);  // 50 * 2.55
     EXPECT_EQ(qBlue(top), 63);    // 25 * 2.55
     EXPECT_EQ(qAlpha(top), 255);
+}
+
+TEST(Tamo2Qt, PicturesAreTheLibrarysStretchForEveryShapeAndRange) {
+    // The picture is stretched and packed in one pass; it must hold exactly
+    // the bytes of Tamovidscale on the widened planes. Widths around the
+    // vector steps, every kind of record, and ranges that stress the
+    // stretch: NaN, signed zeros, infinities, denormals, data wholly beyond
+    // the +-1e6 starting extremes.
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<std::vector<float>> special = {
+        {},  // uniform values in -1000..1000
+        {nan, -0.0f, 0.0f, 1e-3f, -1e-3f},
+        {2e6f, 5e6f, 3.5e6f, 1.0000001e6f},
+        {-2e9f, -3e6f, -1.5e6f, -1e7f},
+        {inf, -5.0f, 7.0f, 1.0f},
+        {-inf, inf, 3.0f},
+        {1e-42f, 3e-41f, 0.0f, 1e-40f},
+    };
+    std::mt19937 gen(3);
+    std::uniform_real_distribution<float> uniform(-1000.0f, 1000.0f);
+    for (const auto &values : special)
+        for (int cols : {1, 3, 4, 17, 33, 130})
+            for (int frames : {3, 0, 5}) {
+                SCOPED_TRACE(testing::Message() << values.size() << " " << cols << " " << frames);
+                const int rows = 3;
+                Record img = filled("float", cols, rows, frames, [&](int, int, int) {
+                    return values.empty() ? uniform(gen) : values[gen() % values.size()];
+                });
+                if (frames == 3) {
+                    EXPECT_EQ(*convert(img.get()),
+                              expected(cols, rows, plane(img.get(), 0), plane(img.get(), 1),
+                                       plane(img.get(), 2)));
+                } else {
+                    testing::internal::CaptureStdout();  // constant planes are reported
+                    EXPECT_EQ(*convert(img.get(), 0, 4),
+                              expectedGrey(cols, rows, plane(img.get(), frames ? 4 : 0)));
+                    testing::internal::GetCapturedStdout();
+                }
+            }
 }
 
 TEST(Tamo2Qt, GreyPicturesOfPlanesAndFrames) {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -97,6 +99,58 @@ TEST(HistogramEq, WholeImageMapsEachValueToItsCumulativeShare) {
     EXPECT_EQ(b[1], 31);  // 255 / 8 = 31.875
     EXPECT_EQ(b[3], 95);  // 255 * 3/8 = 95.625
     EXPECT_EQ(b[0], 255);
+}
+
+// Whole-image mode of a grey image by the book: the range from -/+1e6, bins
+// by the double-precision division, the shares, 255 times the cumulative
+// share.
+std::vector<float> wholeImageByTheBook(const std::vector<float> &v) {
+    float mx = -1e6f, mn = 1e6f;
+    for (float x : v) mx = x > mx ? x : mx, mn = x < mn ? x : mn;
+    const float range = mx - mn;
+    auto bin = [&](float x) {
+        const double q = static_cast<double>(x - mn) * 255.0 / static_cast<double>(range);
+        return q > 0.0 ? static_cast<int>(std::min(q, 255.0)) : 0;
+    };
+    float h[256] = {};
+    for (float x : v) h[bin(x)] += 1.0f;
+    float cdf[256];
+    for (int b = 0; b < 256; ++b)
+        cdf[b] = (b ? cdf[b - 1] : 0.0f) + h[b] / static_cast<float>(v.size());
+    std::vector<float> out;
+    for (float x : v) out.push_back(255.0f * cdf[bin(x)]);
+    return out;
+}
+
+TEST(HistogramEq, WholeImageBinsAreExactAtEveryStep) {
+    // Values on the edges between bins, where the division's result is a
+    // whole number or just below one, and their neighbouring floats, for
+    // ranges of every size, beyond the +-1e6 starting extremes, and with NaN
+    // and infinite values.
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        float lo, hi;
+    } ranges[] = {{0, 255},     {0, 1},         {-3.7f, 1000},   {1e-39f, 3e-39f}, {0.1f, 0.7f},
+                  {2e6f, 5e6f}, {-7e6f, -3e6f}, {-1e30f, 1e30f}, {-5, inf}};
+    for (const auto &r : ranges) {
+        SCOPED_TRACE(testing::Message() << r.lo << " " << r.hi);
+        std::vector<float> values = {r.lo, r.hi, NAN};
+        const float mn = std::min(r.lo, 1e6f), mx = std::max(r.hi, -1e6f);
+        for (int k = 0; k <= 255; ++k) {
+            const float edge = mn + static_cast<float>(k * (static_cast<double>(mx) - mn) / 255.0);
+            for (float v : {edge, std::nextafter(edge, -inf), std::nextafter(edge, inf)})
+                if (v >= r.lo && v <= r.hi) values.push_back(v);
+        }
+        auto in = image("float", static_cast<int>(values.size()), 1);
+        auto out = image("float", static_cast<int>(values.size()), 1);
+        std::copy(values.begin(), values.end(), data(in));
+        int rc = 1;
+        stdoutOf([&] { rc = flHistogramEq(in.get(), out.get(), 0); });  // negative borders
+        ASSERT_EQ(rc, 0);
+        const std::vector<float> want = wholeImageByTheBook(values);
+        for (size_t i = 0; i < values.size(); ++i)
+            ASSERT_EQ(data(out)[i], want[i]) << i << " " << values[i];
+    }
 }
 
 TEST(HistogramEq, ColourImagesShareOneHistogramAndReportItAndNegativeBorders) {
