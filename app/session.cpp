@@ -65,10 +65,6 @@ void Session::add(Entry entry) {
     entries_.append(std::move(entry));
 }
 
-void Session::lose(int slot) {
-    if (slot >= 0 && slot < 8) slots_[slot] = kUnknown;
-}
-
 void Session::undo() {
     if (entries_.isEmpty()) return;
     Entry entry = entries_.takeLast();

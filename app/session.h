@@ -45,9 +45,6 @@ public:
 
     // A command just done. Whatever could be redone is dropped.
     void add(Entry entry);
-    // A slot changed without a recorded command (a command whose parameter
-    // dialog was cancelled): its image can no longer be made by the script.
-    void lose(int slot);
     // Undo and redo of the last entry; the slots' files follow.
     void undo();
     void redo();

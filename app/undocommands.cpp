@@ -226,13 +226,6 @@ void TamotoolMainWindow::finishStep() {
     }
     if (changed.empty()) return updateHistoryActions();
 
-    // A cancelled dialog may leave the record prepared for the result; it is
-    // neither undone nor repeated.
-    if (trace->declined) {
-        for (int s : changed) session_->lose(s);
-        refreshRecording();
-        return updateHistoryActions();
-    }
 
     Session::Entry entry;
     QStringList slotNames;
@@ -260,7 +253,12 @@ void TamotoolMainWindow::finishStep() {
         unknown = unknown || change.after == Session::kUnknown;
         entry.changes.push_back(change);
     }
-    if (!trace->missing.isEmpty())
+    // A dialog cancelled after the result's record was prepared leaves that
+    // zero image in the Output slot, possibly over an input: the step can be
+    // undone like any other, but the session cannot repeat it.
+    if (trace->declined)
+        entry.missing = "it was cancelled in its dialog and left a zero image";
+    else if (!trace->missing.isEmpty())
         entry.missing = trace->missing;
     else if (entry.lines.isEmpty() && unknown)
         entry.missing = "the tamo tool has no equivalent of this command";

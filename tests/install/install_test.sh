@@ -26,7 +26,7 @@ libdir=$(dirname "$(dirname "$pc")")
 for f in bin/tamotool bin/tamo include/tamo/tamo.h include/tamo/tamolib.h include/tamo/tamoio.h \
     include/tamo/tamoops.h include/tamo/tamo++.h share/applications/tamotool.desktop \
     share/mime/packages/tamotool-tamo.xml share/icons/hicolor/scalable/apps/tamotool.svg \
-    share/icons/hicolor/48x48/apps/tamotool.png; do
+    share/icons/hicolor/48x48/apps/tamotool.png share/man/man1/tamo.1; do
     [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
 for f in libtamo.a cmake/tamo/tamoConfig.cmake cmake/tamo/tamoTargets.cmake; do
