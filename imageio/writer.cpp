@@ -153,8 +153,8 @@ public:
           pieces_(n == 0 ? 1 : static_cast<long long>((n + kPieceBytes - 1) / kPieceBytes)),
           room_(roomFor(std::min(n, kPieceBytes))) {}
     ~PackedData() {
-        Tamo_freeptr(out_);
-        Tamo_freeptr(sizes_);
+        if (out_) Tamo_freeptr(out_);
+        if (sizes_) Tamo_freeptr(sizes_);
     }
     PackedData(const PackedData &) = delete;
     PackedData &operator=(const PackedData &) = delete;
