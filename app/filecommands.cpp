@@ -34,6 +34,7 @@
 #include "notices.h"
 #include "npyio.h"
 #include "pictures.h"
+#include "pngread.h"
 #include "records.h"
 #include "session.h"
 #include "statistics.h"
@@ -201,6 +202,14 @@ TAMOHDR *readPointFile(const QByteArray &path, QString &reason) {
 // of red, green and blue, alpha ignored, with the statistics of the three
 // frames gathered in the same pass over the picture.
 TAMOHDR *readRaster(const QString &path, QString &reason, FrameStats *stats) {
+    // PNG files go straight into the record, at their full depth.
+    tamo::RecordPtr png;
+    std::string pngReason;
+    if (frontend::readPng(QFile::encodeName(path).toStdString(), *Tamotype("float"), png, pngReason,
+                          stats)) {
+        if (!png) reason = QString::fromStdString(pngReason);
+        return png.release();
+    }
     QImageReader reader(path);
     const QImage image = reader.read();
     if (image.isNull()) {

@@ -94,6 +94,10 @@ int main(int argc, char **argv) {
         return 1;
     }
     gTamotool = new Tamotool;
+    // One read first: the first message box and console text of a process
+    // load fonts and styles, which is start-up work, not reading.
+    gTamotool->handleFileByPath(path, 0);
+    closeNotes();
     benchmark::RunSpecifiedBenchmarks();
     delete gTamotool;
     gTamotool = nullptr;

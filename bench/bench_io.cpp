@@ -1,6 +1,8 @@
 // Reader and writer of the own format against the floor they sit on:
 // copying the same bytes file to file (raw data), and zlib's one-call
-// compress/uncompress of the same bytes (compressed data).
+// compress/uncompress of the same bytes (compressed data). Compressed
+// writing is also timed at one and two threads, and saving as the
+// programs do it (atomic replacement with fsync).
 //
 //   bench_io [--benchmark_filter=...]     (files go to $TMPDIR or /tmp)
 #include <benchmark/benchmark.h>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "records.h"
 #include "tamo++.h"
 #include "tamo.h"
 
@@ -137,6 +140,35 @@ void BM_Write(benchmark::State &state) {
     std::remove(path.c_str());
 }
 
+// Compressed writing with the library's thread count set to the argument.
+void BM_WriteCompressedThreads(benchmark::State &state) {
+    TAMOHDR *img = testImage();
+    img->orvcomp = 1;
+    const std::string path = scratchPath("write_threads.tam");
+    const char *before = std::getenv("TAMO_THREADS");
+    const std::string saved = before ? before : "";
+    setenv("TAMO_THREADS", std::to_string(state.range(0)).c_str(), 1);
+    for (auto _ : state) writeFile(path, img);
+    if (before)
+        setenv("TAMO_THREADS", saved.c_str(), 1);
+    else
+        unsetenv("TAMO_THREADS");
+    state.SetBytesProcessed(state.iterations() * int64_t(dataBytes()));
+    std::remove(path.c_str());
+}
+
+// Saving as the workbench and tamo do: atomic replacement of the target,
+// fsync included, uncompressed (0) or compressed (1).
+void BM_SaveFile(benchmark::State &state) {
+    TAMOHDR *img = testImage();
+    img->orvcomp = static_cast<char>(state.range(0));
+    const std::string path = scratchPath("save.tam");
+    for (auto _ : state)
+        if (!frontend::writeOwnFormatFile(img, path).empty()) std::abort();
+    state.SetBytesProcessed(state.iterations() * int64_t(dataBytes()));
+    std::remove(path.c_str());
+}
+
 void BM_Read(benchmark::State &state) {
     TAMOHDR *img = testImage();
     img->orvcomp = static_cast<char>(state.range(0));
@@ -158,6 +190,13 @@ BENCHMARK(BM_Write)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTi
 BENCHMARK(BM_Read)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(BM_ZlibCompress)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(BM_Write)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_WriteCompressedThreads)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2);
+BENCHMARK(BM_SaveFile)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(BM_ZlibUncompress)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(BM_ZlibUncompressFresh)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(BM_Read)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);

@@ -5,6 +5,11 @@ to file; zlib's one-call compress/uncompress of the same bytes), and against
 NumPy (tofile/fromfile) and Python's zlib on the same bytes, in one run.
 
 Usage: python3 bench/peers_io.py BUILD_DIR
+The plain writes (BM_Write, NumPy's tofile) are not synced to the disk; the
+save (BM_SaveFile: atomic replacement as the programs save, with fsync) is
+compared with tofile followed by fsync. The compressed write at two threads
+is a wall-clock figure (the CPU column counts the calling thread only).
+
 Prints one line per comparison: ours ms, reference ms, ratio (ours / reference;
 below 1 means faster than the reference), as wall-clock medians and, for the
 in-program floors, also as CPU-time medians (steadier on a shared machine).
@@ -79,8 +84,15 @@ def peers():
     with tempfile.TemporaryDirectory() as d:
         path = os.path.join(d, "peer.raw")
         a.tofile(path)
+        def tofile_fsync():
+            with open(path, "wb") as f:
+                a.tofile(f)
+                f.flush()
+                os.fsync(f.fileno())
+
         result = {
             "numpy tofile": median_ms(lambda: a.tofile(path)),
+            "numpy tofile + fsync": median_ms(tofile_fsync),
             "numpy fromfile": median_ms(lambda: np.fromfile(path, dtype=np.float32)),
         }
     w0, c0 = time.perf_counter(), time.process_time()
@@ -109,6 +121,10 @@ def main(build_dir):
         ("read, compressed", "BM_Read/1", "zlib uncompress", "BM_ZlibUncompress"),
         ("read, compressed", "BM_Read/1", "zlib uncompress, fresh output",
          "BM_ZlibUncompressFresh"),
+        ("write, compressed, 1 th", "BM_WriteCompressedThreads/1", "zlib compress",
+         "BM_ZlibCompress"),
+        ("write, compressed, 2 th", "BM_WriteCompressedThreads/2", "zlib compress",
+         "BM_ZlibCompress"),
     ]
     print(f"4096 x 4096 float ({SIDE * SIDE * 4 >> 20} MiB)")
     for kind, index in (("wall-clock", 0), ("CPU time", 1)):
@@ -118,6 +134,7 @@ def main(build_dir):
     p = peers()
     peer_pairs = [
         ("write, uncompressed", "BM_Write/0", "numpy tofile"),
+        ("save, uncompressed", "BM_SaveFile/0", "numpy tofile + fsync"),
         ("read, uncompressed", "BM_Read/0", "numpy fromfile"),
         ("write, compressed", "BM_Write/1", "python zlib.compress"),
         ("read, compressed", "BM_Read/1", "python zlib.decompress"),

@@ -23,6 +23,7 @@
 #include "cli.h"
 #include "npyio.h"
 #include "pictures.h"
+#include "pngread.h"
 #include "records.h"
 #include "tiffimage.h"
 
@@ -251,6 +252,12 @@ tamo::RecordPtr readImage(const std::string &path, const char *rasterType) {
     }
     const TAMODTYPE *type = Tamotype(rasterType);
     if (!type) throw UsageError(std::string("unknown data type '") + rasterType + "'");
+    tamo::RecordPtr png;
+    std::string pngReason;
+    if (frontend::readPng(path, *type, png, pngReason)) {
+        if (!png) throw Failure("cannot read " + quoted(path) + ": " + pngReason);
+        return png;
+    }
     QImageReader reader(QString::fromLocal8Bit(path.c_str()));
     QImage picture = reader.read();
     if (picture.isNull())

@@ -88,8 +88,6 @@ std::string writeOwnFormatFile(TAMOHDR *img, const std::string &path) {
         if (fd >= 0) ::close(fd);
         return std::strerror(err);
     }
-    // Big buffered writes: the writer hands over whole arrays.
-    std::setvbuf(fp, nullptr, _IOFBF, 1 << 20);
     const char comp = img->orvcomp;
     const int32_t tlen = img->orvtlen;
     if (tamo::elementCount(img) < 512) img->orvcomp = 0;
@@ -101,7 +99,8 @@ std::string writeOwnFormatFile(TAMOHDR *img, const std::string &path) {
     // Buffered bytes that cannot be flushed are a failed write as well.
     const bool closed = std::fclose(fp) == 0;
     if (!closed && !err) err = errno;
-    if (!written || !closed) return err ? std::strerror(err) : "the image library refused the image";
+    if (!written || !closed)
+        return err ? std::strerror(err) : "the image library refused the image";
     if (!file.commit()) return file.error();
     return std::string();
 }

@@ -194,6 +194,27 @@ TEST_F(FileCommandsTest, ReadOfARasterFileGivesThreeFramesWithTheirStatistics) {
             EXPECT_EQ(Tamofgp3d(slot(0), 2, k / 5, k % 5), qBlue(v)) << picture.format() << k;
         }
     }
+
+    // A 16-bit picture keeps its values 0..65535.
+    QImage deep(4, 1, QImage::Format_RGBA64);
+    const quint16 levels[4] = {0, 1, 32769, 65535};
+    for (int x = 0; x < 4; ++x)
+        reinterpret_cast<QRgba64 *>(deep.scanLine(0))[x] =
+            QRgba64::fromRgba64(levels[x], levels[3 - x], 257, 65535);
+    ASSERT_TRUE(deep.save(path("deep.png")));
+    ASSERT_EQ(load(path("deep.png"), 0), QString());
+    for (int x = 0; x < 4; ++x) {
+        EXPECT_EQ(Tamofgp3d(slot(0), 0, 0, x), levels[x]);
+        EXPECT_EQ(Tamofgp3d(slot(0), 1, 0, x), levels[3 - x]);
+        EXPECT_EQ(Tamofgp3d(slot(0), 2, 0, x), 257.0);
+    }
+    EXPECT_TRUE(
+        console().endsWith("\nImage has 3 frames and 1 rows and 4 Columns\n"
+                           "max = [65535 65535 257], min = [0 0 257], "
+                           "Mean = [24576.3 24576.3 257], "
+                           "StdDev = [27169.3 27169.3 0]"))
+        << console();
+    EXPECT_EQ(tool->labelCount, 65535);
 }
 
 TEST_F(FileCommandsTest, OwnFormatAndPointFilesAreChosenByTheEndOfTheName) {
@@ -254,6 +275,12 @@ TEST_F(FileCommandsTest, AFailedReadSaysWhyAndKeepsTheSlot) {
     writeOwn(path("wave.tamo"), "32cmp", {4, 4}, {});
     writeBytes(path("text.tamo"), QByteArray(2000, 'x'));
     writeBytes(path("text.png"), "not a picture");
+    {
+        QImage picture(40, 40, QImage::Format_RGB32);
+        picture.fill(qRgb(1, 2, 3));
+        ASSERT_TRUE(picture.save(path("cut.png")));
+        writeBytes(path("cut.png"), fileBytes(path("cut.png")).left(60));
+    }
     QDir(dir.path()).mkdir("folder.tamo");
     for (const auto &c : std::vector<std::pair<QString, QString>>{
              {"missing.tamo", "No such file or directory"},
@@ -262,6 +289,7 @@ TEST_F(FileCommandsTest, AFailedReadSaysWhyAndKeepsTheSlot) {
              {"wave.tamo", "its data type 32cmp cannot be converted to float"},
              {"text.tamo", "it is not an image file of this format, or its header is damaged"},
              {"text.png", ""},
+             {"cut.png", ""},
              {"missing.png", ""}}) {
         const QString message = load(path(c.first), 0);
         EXPECT_TRUE(message.startsWith("Cannot read " + path(c.first) + ": ")) << message;
@@ -390,7 +418,7 @@ TEST_F(FileCommandsTest, SaveAsRasterWritesTheShownFrameAndFailuresKeepOldFiles)
     EXPECT_TRUE(saveAs(path("keep.TAM"))->text(1).startsWith("output of file to disk failed: "));
     static void *(*realAlloc)(size_t, size_t) = Tamo_alcptr;
     Tamo_alcptr = [](size_t n, size_t size) -> void * {
-        return n * size == compressBound(32 * 32 * 4) ? nullptr : realAlloc(n, size);
+        return n * size > 32 * 32 * 4 ? nullptr : realAlloc(n, size);
     };
     EXPECT_EQ(saveAs(path("keep.tamo"), "float")->text(2),
               QString("output of file to disk failed"));

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QImage>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -129,6 +130,27 @@ TEST(CliTool, PicturesRoundTripThroughTheOwnFormat) {
     ASSERT_EQ(run({"convert", dir.file("g.png"), dir.file("g.tam")}).status, 0);
     ASSERT_EQ(run({"convert", dir.file("g.tam"), dir.file("g2.png")}).status, 0);
     EXPECT_TRUE(samePixels(grey, QImage(QString::fromStdString(dir.file("g2.png")))));
+
+    // 16-bit grey keeps its values in the types that hold them.
+    QImage deep(300, 2, QImage::Format_Grayscale16);
+    for (int x = 0; x < 300; ++x) {
+        reinterpret_cast<quint16 *>(deep.scanLine(0))[x] = static_cast<quint16>(x * 219 + 1);
+        reinterpret_cast<quint16 *>(deep.scanLine(1))[x] = static_cast<quint16>(65535 - x);
+    }
+    ASSERT_TRUE(deep.save(QString::fromStdString(dir.file("d.png"))));
+    for (const char *type : {"float", "u16bit", "32bit"}) {
+        SCOPED_TRACE(type);
+        r = run({"convert", dir.file("d.png"), dir.file("d.tam"), "--type", type});
+        ASSERT_EQ(r.status, 0) << r.err;
+        tamo::RecordPtr typed(readRecord(dir.file("d.tam")));
+        ASSERT_TRUE(typed);
+        EXPECT_EQ(typed->dtype, Tamontype(type));
+        for (int f = 0; f < 3; ++f)
+            for (int x = 0; x < 300; x += 13) {
+                EXPECT_EQ(Tamofgp3d(typed.get(), f, 0, x), x * 219 + 1);
+                EXPECT_EQ(Tamofgp3d(typed.get(), f, 1, x), 65535 - x);
+            }
+    }
 }
 
 TEST(CliTool, ConvertBetweenOwnFilesAndStreams) {
@@ -210,6 +232,18 @@ TEST(CliTool, FailuresSayWhatWentWrong) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("tamo convert: cannot read '" + dir.file("missing.png") + "'"),
               std::string::npos);
+
+    // A PNG file cut short: one line, nothing written.
+    QImage picture(64, 64, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    ASSERT_TRUE(picture.save(QString::fromStdString(dir.file("cut.png"))));
+    clitest::writeFile(dir.file("cut.png"), clitest::readFile(dir.file("cut.png")).substr(0, 70));
+    r = run({"convert", dir.file("cut.png"), dir.file("cut.tam")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("tamo convert: cannot read '" + dir.file("cut.png") + "': ", 0), 0u)
+        << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(readRecord(dir.file("cut.tam")));
 
     // A full device: the write fails, it is not reported as done.
     int small[] = {2, 30, 20};

@@ -3,6 +3,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 
@@ -287,6 +289,62 @@ TEST(FileFormat, IncompressibleDataRoundTrip) {
     EXPECT_TRUE(iotest::sameData(img.get(), back.get()));
     ASSERT_EQ(back->orvtlen, 600);
     EXPECT_EQ(back->orvtail[598], 'x');
+}
+
+TEST(FileFormat, CompressedDataAreOneZlibStreamWhateverTheThreadCount) {
+    // Sizes around the pieces the data are compressed in (1 MiB each), and
+    // data that compress well in front of noise that does not.
+    constexpr int kPiece = 1 << 20;
+    const testsupport::TempDir temp;
+    const std::string path = temp.file("packed.tam");
+    const char *threadsBefore = std::getenv("TAMO_THREADS");
+    const std::string saved = threadsBefore ? threadsBefore : "";
+    for (int n : {1, 511, 512, kPiece - 1, kPiece, kPiece + 1, 2 * kPiece + kPiece / 2}) {
+        tamo::RecordPtr img = iotest::patterned("u8bit", {n});
+        for (int i = 0; i < n / 2; ++i) img->orvptr[i] = static_cast<char>(i / 1000);
+        img->orvcomp = 1;
+        std::string first;
+        for (const char *threads : {"1", "2", "3"}) {
+            setenv("TAMO_THREADS", threads, 1);
+            // Through a file's descriptor, then a write after it through the
+            // stream, which must land behind the image.
+            FILE *fp = std::fopen(path.c_str(), "wb");
+            ASSERT_EQ(TamoWrImg(img.get(), fp, 0), -1);
+            const long end = std::ftell(fp);
+            std::fputs("after", fp);
+            std::fclose(fp);
+            std::ifstream in(path, std::ios::binary);
+            std::string f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            ASSERT_EQ(f.substr(f.size() - 5), "after") << n;
+            f.resize(f.size() - 5);
+            EXPECT_EQ(end, static_cast<long>(f.size())) << n;
+            if (first.empty()) {
+                first = f;
+                // Memory streams have no descriptor: the same bytes by stdio.
+                EXPECT_EQ(iotest::writeBytes(img.get()), f) << n;
+            } else {
+                EXPECT_EQ(f, first) << n << " bytes, " << threads << " threads";
+            }
+        }
+        const std::size_t pad = (512 - n % 512) % 512;
+        ASSERT_GT(first.size(), 512 + pad);
+        EXPECT_EQ(first.find_first_not_of('.', first.size() - pad), std::string::npos);
+        std::vector<Bytef> raw(n + 1);
+        uLongf rawLength = raw.size();
+        ASSERT_EQ(uncompress(raw.data(), &rawLength, reinterpret_cast<const Bytef *>(&first[512]),
+                             first.size() - 512 - pad),
+                  Z_OK)
+            << n;
+        ASSERT_EQ(rawLength, static_cast<uLongf>(n));
+        EXPECT_EQ(std::memcmp(raw.data(), img->orvptr, n), 0) << n;
+        tamo::RecordPtr back = iotest::readBytes(first);
+        ASSERT_TRUE(back) << n;
+        EXPECT_TRUE(iotest::sameData(img.get(), back.get())) << n;
+    }
+    if (threadsBefore)
+        setenv("TAMO_THREADS", saved.c_str(), 1);
+    else
+        unsetenv("TAMO_THREADS");
 }
 
 TEST(FileFormat, StreamsOfUnknownLengthAreReadInSteps) {
