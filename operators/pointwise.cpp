@@ -118,13 +118,13 @@ TAMO_TARGET_CLONES void invKernel(const float *in, float *out, long long n, floa
 TAMO_TARGET_CLONES void atan2Generic(const float *y, const float *x, float *out, long long n) {
     // Blocks go through a buffer: the output may be one of the inputs.
     constexpr long long kBlock = 512;
-    bool sure[kBlock];
+    double sure[kBlock];  // doubles, so that plain x86-64 vectorises the loop too
     float angles[kBlock];
     for (long long b = 0; b < n; b += kBlock) {
         const long long m = std::min(kBlock, n - b);
         for (long long i = 0; i < m; ++i) angles[i] = tamo::atan2Float(y[b + i], x[b + i], sure[i]);
         for (long long i = 0; i < m; ++i)
-            if (!sure[i]) angles[i] = std::atan2(y[b + i], x[b + i]);
+            if (sure[i] == 0.0) angles[i] = std::atan2(y[b + i], x[b + i]);
         std::memcpy(out + b, angles, static_cast<size_t>(m) * sizeof(float));
     }
 }

@@ -19,21 +19,27 @@ constexpr double kAtanPoly[] = {0.032598278250121321,  -0.060070604900746755, 0.
                                 0.19999999943031221,   -0.33333333333255538};
 
 // A double result r >= 0 rounds to float with certainty when it lies more
-// than 2^15 units of its last place (about 2^-37 relative, far above the
-// error of the evaluation) from the nearest halfway point between floats,
-// whose 29 low mantissa bits are 0x10000000; a nonzero r in or near the
-// subnormal float range is never certain.
+// than 2^-13 of half a float unit in the last place (about 2^-37 relative,
+// far above the error of the evaluation) from the nearest halfway point
+// between floats; a nonzero r in or near the subnormal float range is never
+// certain. Half a unit is taken in r's own binade (its exponent bits times
+// 2^-24), which is also right where r rounds up to the next power of two.
 __attribute__((always_inline)) inline bool roundsWithoutDoubt(double r) {
     uint64_t bits;
     std::memcpy(&bits, &r, sizeof bits);
-    const uint64_t low = bits & 0x1fffffffu;
-    const uint64_t fromHalf = low > 0x10000000u ? low - 0x10000000u : 0x10000000u - low;
-    return fromHalf >= 0x8000u && !(r < 0x1p-125 && r != 0.0);
+    bits &= 0x7ff0000000000000u;
+    double binade;
+    std::memcpy(&binade, &bits, sizeof binade);
+    const double half = binade * 0x1p-24;
+    const double off = r - static_cast<double>(static_cast<float>(r));
+    const double fromHalf = (off < 0.0 ? -off : off) - half;
+    return !((fromHalf < 0.0 ? -fromHalf : fromHalf) < half * 0x1p-13) &&
+           !(r < 0x1p-125 && r != 0.0);
 }
 
 // atan2(y, x) for floats, evaluated in double precision. The result is the
-// correctly rounded float wherever `sure` comes back true; elsewhere (about
-// one value in 8000) the exact value lies too close to a halfway point for
+// correctly rounded float wherever `sure` comes back 1 (else 0); elsewhere (about
+// one value in 4000) the exact value lies too close to a halfway point for
 // this evaluation to decide, and the caller takes the C library's atan2f.
 // Signed zeros, infinities and NaN give what the C library gives.
 //
@@ -42,7 +48,7 @@ __attribute__((always_inline)) inline bool roundsWithoutDoubt(double r) {
 // whose argument is again within tan(pi/8). Both n - d and n + d are exact
 // in double for such n and d. The quadrant follows from which of |x| and |y|
 // is larger, the sign bit of x and the sign of y.
-__attribute__((always_inline)) inline float atan2Float(float y, float x, bool &sure) {
+__attribute__((always_inline)) inline float atan2Float(float y, float x, double &sure) {
     constexpr float inf = std::numeric_limits<float>::infinity();
     const float ax = x < 0.0f ? -x : x, ay = y < 0.0f ? -y : y;
     const bool swap = ay > ax;
@@ -64,7 +70,7 @@ __attribute__((always_inline)) inline float atan2Float(float y, float x, bool &s
     std::memcpy(&xbits, &x, sizeof xbits);
     std::memcpy(&ybits, &y, sizeof ybits);
     r = (xbits >> 31) ? 3.14159265358979323846 - r : r;
-    sure = roundsWithoutDoubt(r);
+    sure = roundsWithoutDoubt(r) ? 1.0 : 0.0;
     // r >= 0: the sign is y's, -0 included.
     const float angle = static_cast<float>(r);
     std::memcpy(&abits, &angle, sizeof abits);
