@@ -158,17 +158,20 @@ __attribute__((target("avx512f"))) inline __m256 atan2Half(__m512d n, __m512d d,
     r = _mm512_mask_add_pd(r, reduce, r, _mm512_set1_pd(0.78539816339744830962));
     r = _mm512_mask_sub_pd(r, swap, _mm512_set1_pd(1.57079632679489661923), r);
     r = _mm512_mask_sub_pd(r, xNegative, _mm512_set1_pd(3.14159265358979323846), r);
-    const __m512i low = _mm512_and_si512(_mm512_castpd_si512(r), _mm512_set1_epi64(0x1fffffff));
-    const __m512i fromHalf = _mm512_abs_epi64(_mm512_sub_epi64(low, _mm512_set1_epi64(0x10000000)));
-    doubtful = _mm512_cmplt_epu64_mask(fromHalf, _mm512_set1_epi64(0x8000)) |
-               (_mm512_cmp_pd_mask(r, _mm512_set1_pd(0x1p-125), _CMP_LT_OQ) &
-                _mm512_cmp_pd_mask(r, _mm512_setzero_pd(), _CMP_NEQ_UQ));
+    // Within 2^15 units of the halfway pattern 0x10000000 of the 29 low bits.
+    const __m512i near = _mm512_and_si512(
+        _mm512_add_epi64(_mm512_castpd_si512(r), _mm512_set1_epi64(0x8000 - 0x10000000)),
+        _mm512_set1_epi64(0x1fffffff));
+    doubtful = _mm512_cmplt_epu64_mask(near, _mm512_set1_epi64(0x10000));
     return _mm512_cvtpd_ps(r);
 }
 
-// 16 values from y and x; lanes outside `lanes` are neither read nor written.
-__attribute__((target("avx512f"))) inline void atan2Block(const float *y, const float *x,
-                                                          float *out, __mmask16 lanes) {
+// 16 values from y and x; lanes outside `lanes` are neither read nor
+// written. The inputs of lanes whose rounding is in doubt are appended to
+// keepY, keepX and their positions (plus `at`) to keepAt; returns how many.
+__attribute__((target("avx512f"))) inline int atan2Block(const float *y, const float *x, float *out,
+                                                         __mmask16 lanes, int at, float *keepY,
+                                                         float *keepX, int *keepAt) {
     const __m512i magnitude = _mm512_set1_epi32(0x7fffffff);
     const __m512 one = _mm512_set1_ps(1.0f);
     const __m512 inf = _mm512_set1_ps(std::numeric_limits<float>::infinity());
@@ -204,28 +207,44 @@ __attribute__((target("avx512f"))) inline void atan2Block(const float *y, const 
     angle = _mm512_castsi512_ps(_mm512_or_si512(
         _mm512_castps_si512(angle), _mm512_andnot_si512(magnitude, _mm512_castps_si512(vy))));
     angle = _mm512_mask_add_ps(angle, _mm512_cmp_ps_mask(vx, vy, _CMP_UNORD_Q), vx, vy);
-    unsigned doubtful = (doubtLo | (static_cast<unsigned>(doubtHi) << 8)) & lanes;
-    if (!doubtful) {
-        _mm512_mask_storeu_ps(out, lanes, angle);
-        return;
-    }
-    // The output may be one of the inputs: keep their values.
-    alignas(64) float ys[16], xs[16], angles[16];
-    _mm512_store_ps(ys, vy);
-    _mm512_store_ps(xs, vx);
-    _mm512_store_ps(angles, angle);
-    for (; doubtful; doubtful &= doubtful - 1) {
-        const int k = __builtin_ctz(doubtful);
-        angles[k] = std::atan2(ys[k], xs[k]);
-    }
-    _mm512_mask_storeu_ps(out, lanes, _mm512_load_ps(angles));
+    _mm512_mask_storeu_ps(out, lanes, angle);
+    // Results in or near the subnormal range (but 0) are never certain.
+    const __m512 absAngle =
+        _mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(angle), magnitude));
+    const __mmask16 tiny =
+        _mm512_mask_cmp_ps_mask(_mm512_cmp_ps_mask(absAngle, _mm512_set1_ps(0x1p-125f), _CMP_LT_OQ),
+                                absAngle, _mm512_setzero_ps(), _CMP_NEQ_OQ);
+    const __mmask16 doubtful =
+        static_cast<__mmask16>((doubtLo | (static_cast<unsigned>(doubtHi) << 8) | tiny) & lanes);
+    if (!doubtful) return 0;
+    // Kept from the registers: the output may be one of the inputs.
+    const __m512i lane = _mm512_set_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    _mm512_mask_compressstoreu_ps(keepY, doubtful, vy);
+    _mm512_mask_compressstoreu_ps(keepX, doubtful, vx);
+    _mm512_mask_compressstoreu_epi32(keepAt, doubtful,
+                                     _mm512_add_epi32(lane, _mm512_set1_epi32(at)));
+    return __builtin_popcount(doubtful);
 }
 
+// Chunks of values; the few whose rounding is in doubt are redone by the C
+// library after each chunk, outside the vector loop (a call there would
+// cost the loop its registers).
 __attribute__((target("avx512f"))) void atan2Avx512(const float *y, const float *x, float *out,
                                                     long long n) {
-    long long i = 0;
-    for (; i + 16 <= n; i += 16) atan2Block(y + i, x + i, out + i, 0xffff);
-    if (i < n) atan2Block(y + i, x + i, out + i, static_cast<__mmask16>((1u << (n - i)) - 1));
+    constexpr int kChunk = 512;
+    float keepY[kChunk], keepX[kChunk];
+    int keepAt[kChunk];
+    for (long long c = 0; c < n; c += kChunk) {
+        const int m = static_cast<int>(std::min<long long>(kChunk, n - c));
+        int kept = 0;
+        for (int i = 0; i < m; i += 16) {
+            const __mmask16 lanes =
+                m - i >= 16 ? __mmask16(0xffff) : static_cast<__mmask16>((1u << (m - i)) - 1);
+            kept += atan2Block(y + c + i, x + c + i, out + c + i, lanes, i, keepY + kept,
+                               keepX + kept, keepAt + kept);
+        }
+        for (int k = 0; k < kept; ++k) out[c + keepAt[k]] = std::atan2(keepY[k], keepX[k]);
+    }
 }
 #endif
 
