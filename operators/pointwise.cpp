@@ -113,6 +113,14 @@ TAMO_TARGET_CLONES void invKernel(const float *in, float *out, long long n, floa
     for (long long i = 0; i < n; ++i) out[i] = top - in[i];
 }
 
+// An output that shares memory with an input without being that very array:
+// the results then depend on the order of the loop, which the vector
+// kernels below do not keep (they read a block before writing it) and the
+// compiler's loops keep by checking at run time.
+bool partlyOverlaps(const float *in, const float *out, long long n) {
+    return in != out && in < out + n && out < in + n;
+}
+
 // atan2 of floats: the correctly rounded value, or where the evaluation
 // cannot tell which float that is, the C library's atan2f.
 TAMO_TARGET_CLONES void atan2Generic(const float *y, const float *x, float *out, long long n) {
@@ -316,7 +324,7 @@ __attribute__((target("avx512f"))) void expAvx512(const float *in, float *out, l
 
 void expKernel(const float *in, float *out, long long n, float scale) {
 #ifdef TAMO_HAVE_AVX512_KERNELS
-    if (haveAvx512()) return expAvx512(in, out, n, scale);
+    if (haveAvx512() && !partlyOverlaps(in, out, n)) return expAvx512(in, out, n, scale);
 #endif
     expGeneric(in, out, n, scale);
 }
@@ -414,7 +422,7 @@ __attribute__((target("avx512f"))) long long lnAvx512(const float *in, float *ou
 
 long long lnKernel(const float *in, float *out, long long n) {
 #ifdef TAMO_HAVE_AVX512_KERNELS
-    if (haveAvx512()) return lnAvx512(in, out, n);
+    if (haveAvx512() && !partlyOverlaps(in, out, n)) return lnAvx512(in, out, n);
 #endif
     return lnGeneric(in, out, n);
 }
@@ -613,6 +621,14 @@ void elementwise(long long n, int cost, std::initializer_list<const TAMOHDR *> i
 namespace tamo {
 
 void atan2Floats(const float *y, const float *x, float *out, long long n) {
+    if (partlyOverlaps(y, out, n) || partlyOverlaps(x, out, n)) {
+        for (long long i = 0; i < n; ++i) {
+            double sure;
+            const float angle = atan2Float(y[i], x[i], sure);
+            out[i] = sure != 0.0 ? angle : std::atan2(y[i], x[i]);
+        }
+        return;
+    }
 #ifdef TAMO_HAVE_AVX512_KERNELS
     if (haveAvx512()) return atan2Avx512(y, x, out, n);
 #endif

@@ -424,6 +424,47 @@ TEST(PointwiseAccuracy, LnIsTheRoundedDoubleLogarithm) {
     }
 }
 
+// An output that starts a few values further into its input's memory: each
+// value is computed from what the input holds when the loop reaches it, as
+// in an element-by-element loop (here replayed one value at a time).
+TEST(PointwiseAccuracy, PartlyOverlappingOutputFollowsTheLoopOrder) {
+    constexpr int n = 100;
+    using Op = std::function<int(TAMOHDR *, TAMOHDR *)>;
+    const std::pair<const char *, Op> ops[] = {
+        {"flexp", [](TAMOHDR *i, TAMOHDR *o) { return flexp(i, o, 10.0f); }},
+        {"flln", flln},
+        {"flatan2",
+         [](TAMOHDR *i, TAMOHDR *o) {
+             RecordPtr x = recordOf(std::vector<float>(tamo::elementCount(i), -1.5f));
+             return flatan2(i, x.get(), o);
+         }},
+    };
+    for (const auto &[name, op] : ops) {
+        for (int shift : {1, 3, 17}) {
+            std::vector<float> start(n + shift);
+            for (int i = 0; i < n + shift; ++i)
+                start[i] = 0.25f + 0.37f * static_cast<float>(i % 23);
+            // The replay: value i of the output lands on value i + shift.
+            std::vector<float> want = start;
+            for (int i = 0; i < n; ++i) {
+                auto in1 = floats({want[i]}), out1 = floats({0.0f});
+                op(in1.get(), out1.get());
+                want[i + shift] = px(out1)[0];
+            }
+            RecordPtr buffer = recordOf(start), in = recordOf(std::vector<float>(n)),
+                      out = recordOf(std::vector<float>(n));
+            char *ownIn = in->orvptr, *ownOut = out->orvptr;
+            in->orvptr = buffer->orvptr;
+            out->orvptr = buffer->orvptr + shift * sizeof(float);
+            op(in.get(), out.get());
+            in->orvptr = ownIn;
+            out->orvptr = ownOut;
+            EXPECT_EQ(std::memcmp(px(buffer), want.data(), want.size() * sizeof(float)), 0)
+                << name << " shift " << shift;
+        }
+    }
+}
+
 // Shifted arithmetic against a reference written from the index rules.
 float shiftedReference(const RecordPtr &a, const RecordPtr &b, int i, int j, int dr, int dc,
                        char op) {
