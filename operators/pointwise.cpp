@@ -147,9 +147,8 @@ bool haveAvx512() {
 // atan2Float on 16 values at once: the octant logic on the floats, the
 // arithmetic on two halves of 8 doubles (same reduction and polynomial,
 // with fused multiply-adds), the same test of doubtful rounding.
-__attribute__((target("avx512f"))) inline __m256 atan2Half(__m512d n, __m512d d, __mmask8 reduce,
-                                                           __mmask8 swap, __mmask8 xNegative,
-                                                           __mmask8 &doubtful) {
+__attribute__((target("avx512f"))) inline __m512d atan2Half(__m512d n, __m512d d, __mmask8 reduce,
+                                                            __mmask8 swap, __mmask8 xNegative) {
     const __m512d num = _mm512_mask_sub_pd(n, reduce, n, d);
     const __m512d den = _mm512_mask_add_pd(d, reduce, n, d);
     const __m512d t = _mm512_div_pd(num, den);
@@ -166,20 +165,13 @@ __attribute__((target("avx512f"))) inline __m256 atan2Half(__m512d n, __m512d d,
     r = _mm512_mask_add_pd(r, reduce, r, _mm512_set1_pd(0.78539816339744830962));
     r = _mm512_mask_sub_pd(r, swap, _mm512_set1_pd(1.57079632679489661923), r);
     r = _mm512_mask_sub_pd(r, xNegative, _mm512_set1_pd(3.14159265358979323846), r);
-    // Within 2^15 units of the halfway pattern 0x10000000 of the 29 low bits.
-    const __m512i near = _mm512_and_si512(
-        _mm512_add_epi64(_mm512_castpd_si512(r), _mm512_set1_epi64(0x8000 - 0x10000000)),
-        _mm512_set1_epi64(0x1fffffff));
-    doubtful = _mm512_cmplt_epu64_mask(near, _mm512_set1_epi64(0x10000));
-    return _mm512_cvtpd_ps(r);
+    return r;
 }
 
 // 16 values from y and x; lanes outside `lanes` are neither read nor
-// written. The inputs of lanes whose rounding is in doubt are appended to
-// keepY, keepX and their positions (plus `at`) to keepAt; returns how many.
-__attribute__((target("avx512f"))) inline int atan2Block(const float *y, const float *x, float *out,
-                                                         __mmask16 lanes, int at, float *keepY,
-                                                         float *keepX, int *keepAt) {
+// written. Returns the lanes whose rounding is in doubt.
+__attribute__((target("avx512f"))) inline __mmask16 atan2Block(const float *y, const float *x,
+                                                               float *out, __mmask16 lanes) {
     const __m512i magnitude = _mm512_set1_epi32(0x7fffffff);
     const __m512 one = _mm512_set1_ps(1.0f);
     const __m512 inf = _mm512_set1_ps(std::numeric_limits<float>::infinity());
@@ -199,18 +191,28 @@ __attribute__((target("avx512f"))) inline int atan2Block(const float *y, const f
         _mm512_cmp_ps_mask(nf, _mm512_mul_ps(df, _mm512_set1_ps(0.41421356f)), _CMP_GT_OQ);
     const __mmask16 xNegative =
         _mm512_cmplt_epi32_mask(_mm512_castps_si512(vx), _mm512_setzero_si512());
-    __mmask8 doubtLo, doubtHi;
-    const __m256 lo =
+    const __m512d rLo =
         atan2Half(_mm512_cvtps_pd(_mm512_castps512_ps256(nf)),
                   _mm512_cvtps_pd(_mm512_castps512_ps256(df)), static_cast<__mmask8>(reduce),
-                  static_cast<__mmask8>(swap), static_cast<__mmask8>(xNegative), doubtLo);
-    const __m256 hi = atan2Half(
+                  static_cast<__mmask8>(swap), static_cast<__mmask8>(xNegative));
+    const __m512d rHi = atan2Half(
         _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(nf), 1))),
         _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(df), 1))),
         static_cast<__mmask8>(reduce >> 8), static_cast<__mmask8>(swap >> 8),
-        static_cast<__mmask8>(xNegative >> 8), doubtHi);
+        static_cast<__mmask8>(xNegative >> 8));
     __m512 angle = _mm512_castpd_ps(
-        _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(lo)), _mm256_castps_pd(hi), 1));
+        _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(_mm512_cvtpd_ps(rLo))),
+                           _mm256_castps_pd(_mm512_cvtpd_ps(rHi)), 1));
+    // Doubt: the 29 low mantissa bits of r (in the low halves of the 16
+    // doubles) within 2^15 units of the halfway pattern 0x10000000.
+    const __m512i lowWords = _mm512_permutex2var_epi32(
+        _mm512_castpd_si512(rLo),
+        _mm512_set_epi32(30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0),
+        _mm512_castpd_si512(rHi));
+    const __m512i near =
+        _mm512_and_si512(_mm512_add_epi32(lowWords, _mm512_set1_epi32(0x8000 - 0x10000000)),
+                         _mm512_set1_epi32(0x1fffffff));
+    const __mmask16 nearHalf = _mm512_cmplt_epu32_mask(near, _mm512_set1_epi32(0x10000));
     // The angle is not negative: give it y's sign; NaN in, NaN out.
     angle = _mm512_castsi512_ps(_mm512_or_si512(
         _mm512_castps_si512(angle), _mm512_andnot_si512(magnitude, _mm512_castps_si512(vy))));
@@ -222,36 +224,36 @@ __attribute__((target("avx512f"))) inline int atan2Block(const float *y, const f
     const __mmask16 tiny =
         _mm512_mask_cmp_ps_mask(_mm512_cmp_ps_mask(absAngle, _mm512_set1_ps(0x1p-125f), _CMP_LT_OQ),
                                 absAngle, _mm512_setzero_ps(), _CMP_NEQ_OQ);
-    const __mmask16 doubtful =
-        static_cast<__mmask16>((doubtLo | (static_cast<unsigned>(doubtHi) << 8) | tiny) & lanes);
-    if (!doubtful) return 0;
-    // Kept from the registers: the output may be one of the inputs.
-    const __m512i lane = _mm512_set_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
-    _mm512_mask_compressstoreu_ps(keepY, doubtful, vy);
-    _mm512_mask_compressstoreu_ps(keepX, doubtful, vx);
-    _mm512_mask_compressstoreu_epi32(keepAt, doubtful,
-                                     _mm512_add_epi32(lane, _mm512_set1_epi32(at)));
-    return __builtin_popcount(doubtful);
+    const __mmask16 doubtful = static_cast<__mmask16>((nearHalf | tiny) & lanes);
+    return doubtful;
 }
 
 // Chunks of values; the few whose rounding is in doubt are redone by the C
-// library after each chunk, outside the vector loop (a call there would
-// cost the loop its registers).
+// library after each chunk, outside the vector loop (a call or a rare branch
+// there would cost the loop its registers). Written in place over an input,
+// a chunk goes through a buffer so that those inputs are still there.
 __attribute__((target("avx512f"))) void atan2Avx512(const float *y, const float *x, float *out,
                                                     long long n) {
     constexpr int kChunk = 512;
-    float keepY[kChunk], keepX[kChunk];
-    int keepAt[kChunk];
+    alignas(64) float staged[kChunk];
+    __mmask16 doubtful[kChunk / 16];
+    const bool inPlace = out == y || out == x;
     for (long long c = 0; c < n; c += kChunk) {
         const int m = static_cast<int>(std::min<long long>(kChunk, n - c));
-        int kept = 0;
+        float *dst = inPlace ? staged : out + c;
+        unsigned any = 0;
         for (int i = 0; i < m; i += 16) {
             const __mmask16 lanes =
                 m - i >= 16 ? __mmask16(0xffff) : static_cast<__mmask16>((1u << (m - i)) - 1);
-            kept += atan2Block(y + c + i, x + c + i, out + c + i, lanes, i, keepY + kept,
-                               keepX + kept, keepAt + kept);
+            doubtful[i / 16] = atan2Block(y + c + i, x + c + i, dst + i, lanes);
+            any |= doubtful[i / 16];
         }
-        for (int k = 0; k < kept; ++k) out[c + keepAt[k]] = std::atan2(keepY[k], keepX[k]);
+        for (int b = 0; any && b < (m + 15) / 16; ++b)
+            for (unsigned d = doubtful[b]; d; d &= d - 1) {
+                const long long k = 16 * b + __builtin_ctz(d);
+                dst[k] = std::atan2(y[c + k], x[c + k]);
+            }
+        if (inPlace) std::memcpy(out + c, staged, static_cast<size_t>(m) * sizeof(float));
     }
 }
 #endif
