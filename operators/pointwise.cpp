@@ -146,7 +146,7 @@ bool haveAvx512() {
 
 // atan2Float on 16 values at once: the octant logic on the floats, the
 // arithmetic on two halves of 8 doubles (same reduction and polynomial,
-// with fused multiply-adds), the same test of doubtful rounding.
+// with fused multiply-adds).
 __attribute__((target("avx512f"))) inline __m512d atan2Half(__m512d n, __m512d d, __mmask8 reduce,
                                                             __mmask8 swap, __mmask8 xNegative) {
     const __m512d num = _mm512_mask_sub_pd(n, reduce, n, d);
@@ -229,8 +229,8 @@ __attribute__((target("avx512f"))) inline __mmask16 atan2Block(const float *y, c
 }
 
 // Chunks of values; the few whose rounding is in doubt are redone by the C
-// library after each chunk, outside the vector loop (a call or a rare branch
-// there would cost the loop its registers). Written in place over an input,
+// library after each chunk, outside the vector loop (a call in the loop
+// would cost it its registers). Written in place over an input,
 // a chunk goes through a buffer so that those inputs are still there.
 __attribute__((target("avx512f"))) void atan2Avx512(const float *y, const float *x, float *out,
                                                     long long n) {

@@ -39,7 +39,7 @@ __attribute__((always_inline)) inline bool roundsWithoutDoubt(double r) {
 
 // atan2(y, x) for floats, evaluated in double precision. The result is the
 // correctly rounded float wherever `sure` comes back 1 (else 0); elsewhere (about
-// one value in 4000) the exact value lies too close to a halfway point for
+// one value in 8000) the exact value lies too close to a halfway point for
 // this evaluation to decide, and the caller takes the C library's atan2f.
 // Signed zeros, infinities and NaN give what the C library gives.
 //
