@@ -170,7 +170,8 @@ PEER_NAMES = {
     "gmag_s1": "2 sepFilter2D + magnitude", "curv_s2": "5 sepFilter2D + NumPy",
 }
 TARGETS = {"dog_blur_s1": 1.5, "dog_blur_s3": 1.5, "dog_dx_s1": 1.5, "dog_dx_s3": 1.5,
-           "gmag_s1": 1.5, "curv_s2": 2.0}
+           "gmag_s1": 1.5, "curv_s2": 2.0,
+           "abs": 1.0, "adds": 1.0, "mults": 1.0, "atan2": 1.0, "exp": 1.0, "ln": 1.0}
 
 
 def main(build_dir):

@@ -13,6 +13,7 @@
 
 #include "operators_internal.h"
 #include "tamoops.h"
+#include "vecmath.h"
 
 // The selects of quickBins vectorise only when comparisons may be assumed not
 // to trap; no result depends on floating-point exception flags.
@@ -136,8 +137,11 @@ void binDirections(const float *gx, const float *gy, int cols, int cellRows, int
             uint8_t *line = bins.data() + y * cols;
             quickBins(gx + at, gy + at, line, cols);
             for (int x = 0; x < cols; ++x)
-                if (line[x] == kUnsure)
-                    line[x] = static_cast<uint8_t>(binOf(std::atan2(gy[at + x], gx[at + x])));
+                if (line[x] == kUnsure) {
+                    float direction;
+                    tamo::atan2Floats(gy + at + x, gx + at + x, &direction, 1);
+                    line[x] = static_cast<uint8_t>(binOf(direction));
+                }
         }
         std::fill(counts.begin(), counts.end(), 0);
         for (int y = 0; y < kCell; ++y) {

@@ -7,9 +7,12 @@
 #if defined(__GNUC__) && !defined(__clang__)
 // Comparisons and selects may be evaluated for every element (no operator
 // here relies on floating-point exception flags), which lets the loops with
-// clamps and guards vectorise. Results are unchanged. Set before the headers
-// so that their inline functions share the option and stay inlinable.
-#pragma GCC optimize("no-trapping-math")
+// clamps and guards vectorise. Products and sums are never fused into
+// multiply-adds, which the AVX-512 variants could otherwise do: every
+// variant rounds each operation as written and gives the same bits (the
+// hand-written AVX-512 code fuses where it says so). Set before the headers
+// so that their inline functions share the options and stay inlinable.
+#pragma GCC optimize("no-trapping-math", "fp-contract=off")
 #endif
 
 #include <algorithm>
@@ -22,12 +25,18 @@
 #include <vector>
 
 #if defined(__x86_64__) || defined(__SSE2__)
+// GCC 12 takes the deliberately undefined vectors inside the AVX-512
+// intrinsics for uninitialised variables.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 #endif
 
 #include "operators_internal.h"
 #include "parallel.h"
 #include "tamoops.h"
+#include "vecmath.h"
 
 namespace {
 
@@ -82,13 +91,13 @@ int checkBinary(const TAMOHDR *a, const TAMOHDR *b, const TAMOHDR *out) {
 
 // ---- Vectorised kernels -----------------------------------------------------
 
-TAMO_TARGET_CLONES void absKernel(const float *in, float *out, long long n) {
+TAMO_TARGET_CLONES_AVX512 void absKernel(const float *in, float *out, long long n) {
     for (long long i = 0; i < n; ++i) out[i] = std::fabs(in[i]);
 }
-TAMO_TARGET_CLONES void addsKernel(const float *in, float *out, long long n, float c) {
+TAMO_TARGET_CLONES_AVX512 void addsKernel(const float *in, float *out, long long n, float c) {
     for (long long i = 0; i < n; ++i) out[i] = in[i] + c;
 }
-TAMO_TARGET_CLONES void multsKernel(const float *in, float *out, long long n, float c) {
+TAMO_TARGET_CLONES_AVX512 void multsKernel(const float *in, float *out, long long n, float c) {
     for (long long i = 0; i < n; ++i) out[i] = in[i] * c;
 }
 TAMO_TARGET_CLONES void addvKernel(const float *a, const float *b, float *out, long long n) {
@@ -104,6 +113,151 @@ TAMO_TARGET_CLONES void invKernel(const float *in, float *out, long long n, floa
     for (long long i = 0; i < n; ++i) out[i] = top - in[i];
 }
 
+// An output that shares memory with an input without being that very array:
+// the results then depend on the order of the loop, which the vector
+// kernels below do not keep (they read a block before writing it) and the
+// compiler's loops keep by checking at run time.
+bool partlyOverlaps(const float *in, const float *out, long long n) {
+    return in != out && in < out + n && out < in + n;
+}
+
+// atan2 of floats: the correctly rounded value, or where the evaluation
+// cannot tell which float that is, the C library's atan2f.
+TAMO_TARGET_CLONES void atan2Generic(const float *y, const float *x, float *out, long long n) {
+    // Blocks go through a buffer: the output may be one of the inputs.
+    constexpr long long kBlock = 512;
+    double sure[kBlock];  // doubles, so that plain x86-64 vectorises the loop too
+    float angles[kBlock];
+    for (long long b = 0; b < n; b += kBlock) {
+        const long long m = std::min(kBlock, n - b);
+        for (long long i = 0; i < m; ++i) angles[i] = tamo::atan2Float(y[b + i], x[b + i], sure[i]);
+        for (long long i = 0; i < m; ++i)
+            if (sure[i] == 0.0) angles[i] = std::atan2(y[b + i], x[b + i]);
+        std::memcpy(out + b, angles, static_cast<size_t>(m) * sizeof(float));
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(TAMO_PORTABLE)
+#define TAMO_HAVE_AVX512_KERNELS 1
+bool haveAvx512() {
+    static const bool yes = __builtin_cpu_supports("avx512f");
+    return yes;
+}
+
+// atan2Float on 16 values at once: the octant logic on the floats, the
+// arithmetic on two halves of 8 doubles (same reduction and polynomial,
+// with fused multiply-adds).
+__attribute__((target("avx512f"))) inline __m512d atan2Half(__m512d n, __m512d d, __mmask8 reduce,
+                                                            __mmask8 swap, __mmask8 xNegative) {
+    const __m512d num = _mm512_mask_sub_pd(n, reduce, n, d);
+    const __m512d den = _mm512_mask_add_pd(d, reduce, n, d);
+    const __m512d t = _mm512_div_pd(num, den);
+    const __m512d z = _mm512_mul_pd(t, t);
+    // The polynomial by pairs of terms (shorter dependency chains).
+    const __m512d z2 = _mm512_mul_pd(z, z), z4 = _mm512_mul_pd(z2, z2);
+    auto pair = [&](int k) {
+        return _mm512_fmadd_pd(_mm512_set1_pd(tamo::kAtanPoly[k]), z,
+                               _mm512_set1_pd(tamo::kAtanPoly[k + 1]));
+    };
+    const __m512d p = _mm512_fmadd_pd(_mm512_fmadd_pd(pair(0), z2, pair(2)), z4,
+                                      _mm512_fmadd_pd(pair(4), z2, pair(6)));
+    __m512d r = _mm512_fmadd_pd(_mm512_mul_pd(t, z), p, t);
+    r = _mm512_mask_add_pd(r, reduce, r, _mm512_set1_pd(0.78539816339744830962));
+    r = _mm512_mask_sub_pd(r, swap, _mm512_set1_pd(1.57079632679489661923), r);
+    r = _mm512_mask_sub_pd(r, xNegative, _mm512_set1_pd(3.14159265358979323846), r);
+    return r;
+}
+
+// 16 values from y and x; lanes outside `lanes` are neither read nor
+// written. Returns the lanes whose rounding is in doubt.
+__attribute__((target("avx512f"))) inline __mmask16 atan2Block(const float *y, const float *x,
+                                                               float *out, __mmask16 lanes) {
+    const __m512i magnitude = _mm512_set1_epi32(0x7fffffff);
+    const __m512 one = _mm512_set1_ps(1.0f);
+    const __m512 inf = _mm512_set1_ps(std::numeric_limits<float>::infinity());
+    const __m512 vy = _mm512_maskz_loadu_ps(lanes, y), vx = _mm512_maskz_loadu_ps(lanes, x);
+    const __m512 ax = _mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(vx), magnitude));
+    const __m512 ay = _mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(vy), magnitude));
+    const __mmask16 swap = _mm512_cmp_ps_mask(ay, ax, _CMP_GT_OQ);
+    __m512 nf = _mm512_mask_blend_ps(swap, ay, ax);
+    __m512 df = _mm512_mask_blend_ps(swap, ax, ay);
+    const __mmask16 ordinary = _mm512_cmp_ps_mask(df, _mm512_setzero_ps(), _CMP_GT_OQ) &
+                               _mm512_cmp_ps_mask(df, inf, _CMP_LT_OQ);
+    const __mmask16 extreme = static_cast<__mmask16>(~ordinary);
+    nf = _mm512_mask_mov_ps(nf, extreme,
+                            _mm512_maskz_mov_ps(_mm512_cmp_ps_mask(nf, inf, _CMP_EQ_OQ), one));
+    df = _mm512_mask_mov_ps(df, extreme, one);
+    const __mmask16 reduce =
+        _mm512_cmp_ps_mask(nf, _mm512_mul_ps(df, _mm512_set1_ps(0.41421356f)), _CMP_GT_OQ);
+    const __mmask16 xNegative =
+        _mm512_cmplt_epi32_mask(_mm512_castps_si512(vx), _mm512_setzero_si512());
+    const __m512d rLo =
+        atan2Half(_mm512_cvtps_pd(_mm512_castps512_ps256(nf)),
+                  _mm512_cvtps_pd(_mm512_castps512_ps256(df)), static_cast<__mmask8>(reduce),
+                  static_cast<__mmask8>(swap), static_cast<__mmask8>(xNegative));
+    const __m512d rHi = atan2Half(
+        _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(nf), 1))),
+        _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(df), 1))),
+        static_cast<__mmask8>(reduce >> 8), static_cast<__mmask8>(swap >> 8),
+        static_cast<__mmask8>(xNegative >> 8));
+    __m512 angle = _mm512_castpd_ps(
+        _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(_mm512_cvtpd_ps(rLo))),
+                           _mm256_castps_pd(_mm512_cvtpd_ps(rHi)), 1));
+    // Doubt: the 29 low mantissa bits of r (in the low halves of the 16
+    // doubles) within 2^15 units of the halfway pattern 0x10000000.
+    const __m512i lowWords = _mm512_permutex2var_epi32(
+        _mm512_castpd_si512(rLo),
+        _mm512_set_epi32(30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0),
+        _mm512_castpd_si512(rHi));
+    const __m512i near =
+        _mm512_and_si512(_mm512_add_epi32(lowWords, _mm512_set1_epi32(0x8000 - 0x10000000)),
+                         _mm512_set1_epi32(0x1fffffff));
+    const __mmask16 nearHalf = _mm512_cmplt_epu32_mask(near, _mm512_set1_epi32(0x10000));
+    // The angle is not negative: give it y's sign; NaN in, NaN out.
+    angle = _mm512_castsi512_ps(_mm512_or_si512(
+        _mm512_castps_si512(angle), _mm512_andnot_si512(magnitude, _mm512_castps_si512(vy))));
+    angle = _mm512_mask_add_ps(angle, _mm512_cmp_ps_mask(vx, vy, _CMP_UNORD_Q), vx, vy);
+    _mm512_mask_storeu_ps(out, lanes, angle);
+    // Results in or near the subnormal range (but 0) are never certain.
+    const __m512 absAngle =
+        _mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(angle), magnitude));
+    const __mmask16 tiny =
+        _mm512_mask_cmp_ps_mask(_mm512_cmp_ps_mask(absAngle, _mm512_set1_ps(0x1p-125f), _CMP_LT_OQ),
+                                absAngle, _mm512_setzero_ps(), _CMP_NEQ_OQ);
+    const __mmask16 doubtful = static_cast<__mmask16>((nearHalf | tiny) & lanes);
+    return doubtful;
+}
+
+// Chunks of values; the few whose rounding is in doubt are redone by the C
+// library after each chunk, outside the vector loop (a call in the loop
+// would cost it its registers). Written in place over an input,
+// a chunk goes through a buffer so that those inputs are still there.
+__attribute__((target("avx512f"))) void atan2Avx512(const float *y, const float *x, float *out,
+                                                    long long n) {
+    constexpr int kChunk = 512;
+    alignas(64) float staged[kChunk];
+    __mmask16 doubtful[kChunk / 16];
+    const bool inPlace = out == y || out == x;
+    for (long long c = 0; c < n; c += kChunk) {
+        const int m = static_cast<int>(std::min<long long>(kChunk, n - c));
+        float *dst = inPlace ? staged : out + c;
+        unsigned any = 0;
+        for (int i = 0; i < m; i += 16) {
+            const __mmask16 lanes =
+                m - i >= 16 ? __mmask16(0xffff) : static_cast<__mmask16>((1u << (m - i)) - 1);
+            doubtful[i / 16] = atan2Block(y + c + i, x + c + i, dst + i, lanes);
+            any |= doubtful[i / 16];
+        }
+        for (int b = 0; any && b < (m + 15) / 16; ++b)
+            for (unsigned d = doubtful[b]; d; d &= d - 1) {
+                const long long k = 16 * b + __builtin_ctz(d);
+                dst[k] = std::atan2(y[c + k], x[c + k]);
+            }
+        if (inPlace) std::memcpy(out + c, staged, static_cast<size_t>(m) * sizeof(float));
+    }
+}
+#endif
+
 // exp for the range flexp needs: x is clamped to [-110, 6]; below, the float
 // result is 0 anyway; above, it exceeds 255 and is replaced by 255.
 inline double expClamped(double x) {
@@ -112,13 +266,69 @@ inline double expClamped(double x) {
     return tamo::expInRange(x);
 }
 
-TAMO_TARGET_CLONES void expKernel(const float *in, float *out, long long n, float scale) {
+TAMO_TARGET_CLONES void expGeneric(const float *in, float *out, long long n, float scale) {
     for (long long i = 0; i < n; ++i) {
         float q = in[i] / scale;
         float e = static_cast<float>(expClamped(q));
         e = e > 255.0f ? 255.0f : e;
         out[i] = q != q ? q : e;  // NaN stays NaN
     }
+}
+
+#ifdef TAMO_HAVE_AVX512_KERNELS
+// exp of 8 doubles within [-110, 6] the way expInRange computes it, with
+// fused multiply-adds (which only make each step more exact) and the power
+// of two applied by vscalefpd.
+__attribute__((target("avx512f"))) inline __m256 expHalf(__m512d x) {
+    const __m512d shifter = _mm512_set1_pd(6755399441055744.0);
+    const __m512d t = _mm512_fmadd_pd(x, _mm512_set1_pd(1.4426950408889634), shifter);
+    const __m512d k = _mm512_sub_pd(t, shifter);
+    __m512d r = _mm512_fnmadd_pd(k, _mm512_set1_pd(6.93147180369123816490e-01), x);
+    r = _mm512_fnmadd_pd(k, _mm512_set1_pd(1.90821492927058770002e-10), r);
+    __m512d p = _mm512_set1_pd(1.0 / 6227020800.0);
+    p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(1.0 / 479001600.0));
+    p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(1.0 / 39916800.0));
+    p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(1.0 / 3628800.0));
+    p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(1.0 / 362880.0));
+    p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(1.0 / 40320.0));
+    p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(1.0 / 5040.0));
+    p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(1.0 / 720.0));
+    p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(1.0 / 120.0));
+    p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(1.0 / 24.0));
+    p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(1.0 / 6.0));
+    p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(0.5));
+    p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(1.0));
+    p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(1.0));
+    return _mm512_cvtpd_ps(_mm512_scalef_pd(p, k));
+}
+
+__attribute__((target("avx512f"))) void expAvx512(const float *in, float *out, long long n,
+                                                  float scale) {
+    const __m512 vscale = _mm512_set1_ps(scale);
+    long long i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m512 q = _mm512_div_ps(_mm512_loadu_ps(in + i), vscale);
+        // NaN becomes -110 here and is put back below.
+        const __m512 x =
+            _mm512_min_ps(_mm512_max_ps(q, _mm512_set1_ps(-110.0f)), _mm512_set1_ps(6.0f));
+        const __m256 lo = expHalf(_mm512_cvtps_pd(_mm512_castps512_ps256(x)));
+        const __m256 hi = expHalf(
+            _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(x), 1))));
+        __m512 e = _mm512_castpd_ps(_mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(lo)),
+                                                       _mm256_castps_pd(hi), 1));
+        e = _mm512_min_ps(e, _mm512_set1_ps(255.0f));
+        e = _mm512_mask_mov_ps(e, _mm512_cmp_ps_mask(q, q, _CMP_UNORD_Q), q);
+        _mm512_storeu_ps(out + i, e);
+    }
+    expGeneric(in + i, out + i, n - i, scale);
+}
+#endif
+
+void expKernel(const float *in, float *out, long long n, float scale) {
+#ifdef TAMO_HAVE_AVX512_KERNELS
+    if (haveAvx512() && !partlyOverlaps(in, out, n)) return expAvx512(in, out, n, scale);
+#endif
+    expGeneric(in, out, n, scale);
 }
 
 // Natural logarithm of a positive float in double precision, without calls:
@@ -153,7 +363,7 @@ inline double logPositive(float v) {
 }
 
 // ln where positive, else 0; returns the number of values that were not.
-TAMO_TARGET_CLONES long long lnKernel(const float *in, float *out, long long n) {
+TAMO_TARGET_CLONES long long lnGeneric(const float *in, float *out, long long n) {
     long long refused = 0;
     for (long long i = 0; i < n; ++i) {
         const float v = in[i];
@@ -163,6 +373,60 @@ TAMO_TARGET_CLONES long long lnKernel(const float *in, float *out, long long n) 
         refused += positive ? 0 : 1;
     }
     return refused;
+}
+
+#ifdef TAMO_HAVE_AVX512_KERNELS
+// logPositive on 8 values, operation for operation (no fused steps): m and e
+// come from vgetmantps / vgetexpps, which normalise subnormals themselves.
+__attribute__((target("avx512f"))) inline __m256 lnHalf(__m512d md, __m512d e) {
+    const __m512d one = _mm512_set1_pd(1.0);
+    const __m512d f = _mm512_div_pd(_mm512_sub_pd(md, one), _mm512_add_pd(md, one));
+    const __m512d f2 = _mm512_mul_pd(f, f);
+    __m512d p = _mm512_set1_pd(1.0 / 21);
+    for (double c :
+         {1.0 / 19, 1.0 / 17, 1.0 / 15, 1.0 / 13, 1.0 / 11, 1.0 / 9, 1.0 / 7, 1.0 / 5, 1.0 / 3})
+        p = _mm512_fmadd_pd(p, f2, _mm512_set1_pd(c));
+    const __m512d twoF = _mm512_add_pd(f, f);
+    const __m512d result =
+        _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(e, _mm512_set1_pd(0.69314718055994530942)), twoF),
+                      _mm512_mul_pd(_mm512_mul_pd(twoF, f2), p));
+    return _mm512_cvtpd_ps(result);
+}
+
+__attribute__((target("avx512f"))) long long lnAvx512(const float *in, float *out, long long n) {
+    const __m512 zero = _mm512_setzero_ps();
+    const __m512 inf = _mm512_set1_ps(std::numeric_limits<float>::infinity());
+    long long refused = 0;
+    long long i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m512 v = _mm512_loadu_ps(in + i);
+        const __mmask16 positive = _mm512_cmp_ps_mask(v, zero, _CMP_GT_OQ);
+        refused += 16 - __builtin_popcount(positive);
+        const __m512 w = _mm512_mask_blend_ps(positive, _mm512_set1_ps(1.0f), v);
+        __m512 m = _mm512_getmant_ps(w, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero);
+        __m512 e = _mm512_getexp_ps(w);
+        const __mmask16 high = _mm512_cmp_ps_mask(m, _mm512_set1_ps(1.41421356f), _CMP_GT_OQ);
+        m = _mm512_mask_mul_ps(m, high, m, _mm512_set1_ps(0.5f));
+        e = _mm512_mask_add_ps(e, high, e, _mm512_set1_ps(1.0f));
+        const __m256 lo = lnHalf(_mm512_cvtps_pd(_mm512_castps512_ps256(m)),
+                                 _mm512_cvtps_pd(_mm512_castps512_ps256(e)));
+        const __m256 hi = lnHalf(
+            _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(m), 1))),
+            _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(e), 1))));
+        __m512 l = _mm512_castpd_ps(_mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(lo)),
+                                                       _mm256_castps_pd(hi), 1));
+        l = _mm512_mask_mov_ps(l, _mm512_cmp_ps_mask(w, inf, _CMP_EQ_OQ), inf);
+        _mm512_storeu_ps(out + i, _mm512_maskz_mov_ps(positive, l));
+    }
+    return refused + lnGeneric(in + i, out + i, n - i);
+}
+#endif
+
+long long lnKernel(const float *in, float *out, long long n) {
+#ifdef TAMO_HAVE_AVX512_KERNELS
+    if (haveAvx512() && !partlyOverlaps(in, out, n)) return lnAvx512(in, out, n);
+#endif
+    return lnGeneric(in, out, n);
 }
 
 // The square roots and the range scan of flinv are spelt out in vector
@@ -356,6 +620,25 @@ void elementwise(long long n, int cost, std::initializer_list<const TAMOHDR *> i
 
 }  // namespace
 
+namespace tamo {
+
+void atan2Floats(const float *y, const float *x, float *out, long long n) {
+    if (partlyOverlaps(y, out, n) || partlyOverlaps(x, out, n)) {
+        for (long long i = 0; i < n; ++i) {
+            double sure;
+            const float angle = atan2Float(y[i], x[i], sure);
+            out[i] = sure != 0.0 ? angle : std::atan2(y[i], x[i]);
+        }
+        return;
+    }
+#ifdef TAMO_HAVE_AVX512_KERNELS
+    if (haveAvx512()) return atan2Avx512(y, x, out, n);
+#endif
+    atan2Generic(y, x, out, n);
+}
+
+}  // namespace tamo
+
 extern "C" {
 
 int flabsolute(TAMOHDR *in, TAMOHDR *out) {
@@ -446,7 +729,7 @@ int flatan2(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out) {
     const float *pa = pixels<float>(a), *pb = pixels<float>(b);
     float *po = pixels<float>(out);
     elementwise(n, 16, {a, b}, out, [&](long long lo, long long hi) {
-        for (long long i = lo; i < hi; ++i) po[i] = std::atan2(pa[i], pb[i]);
+        tamo::atan2Floats(pa + lo, pb + lo, po + lo, hi - lo);
     });
     return 0;
 }
