@@ -20,6 +20,8 @@
 // AVX2 (TAMO_TARGET_CLONES_AVX512) and for plain x86-64; the loader picks one
 // at run time (GCC only). Building with -DTAMO_PORTABLE=ON (the definition
 // TAMO_PORTABLE) keeps only the plain x86-64 code, to measure or test it.
+// The build compiles with -ffp-contract=off, so that every variant rounds
+// each product and sum as the plain code does.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(TAMO_PORTABLE)
 #define TAMO_TARGET_CLONES __attribute__((target_clones("avx2", "default")))
 #define TAMO_TARGET_CLONES_AVX512 __attribute__((target_clones("avx512f", "avx2", "default")))
