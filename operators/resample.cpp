@@ -153,15 +153,52 @@ WIDE_CLONES void lerpDoubling(const float *__restrict line, const float *__restr
     }
 }
 
+// The halving loops below stream two input rows per output row. Each block
+// of outputs first asks for the same block of the next output row's input
+// rows (`nextA`, `nextB`), so that memory is read ahead while this block is
+// computed: reading dominates, and the hardware prefetcher alone leaves the
+// loads waiting. Prefetches never fault; the pointers passed for the last
+// row are the current rows.
+constexpr int kHalvingBlock = 64;  // outputs per block: 512 bytes per input row
+
+inline void prefetchPairs(const float *a, const float *b, int j, int n) {
+    const int end = 2 * std::min(j + kHalvingBlock, n);
+    for (int k = 2 * j; k < end; k += 16) {
+        __builtin_prefetch(a + k);
+        __builtin_prefetch(b + k);
+    }
+}
+
 // Both steps at once for rows a (top) and b (bottom) read as pairs, where no
 // interpolated row would be used twice (halving): saves keeping rows aside.
 WIDE_CLONES void lerpPairsTwice(const float *__restrict a, const float *__restrict b,
+                                const float *nextA, const float *nextB,
                                 const float *__restrict rest, const float *__restrict frac,
                                 float fr, float rr, float *__restrict dst, int n) {
-    for (int j = 0; j < n; ++j) {
-        const float top = a[2 * j] * rest[j] + a[2 * j + 1] * frac[j];
-        const float bottom = b[2 * j] * rest[j] + b[2 * j + 1] * frac[j];
-        dst[j] = bottom * fr + top * rr;
+    for (int j0 = 0; j0 < n; j0 += kHalvingBlock) {
+        prefetchPairs(nextA, nextB, j0, n);
+        const int j1 = std::min(j0 + kHalvingBlock, n);
+        for (int j = j0; j < j1; ++j) {
+            const float top = a[2 * j] * rest[j] + a[2 * j + 1] * frac[j];
+            const float bottom = b[2 * j] * rest[j] + b[2 * j + 1] * frac[j];
+            dst[j] = bottom * fr + top * rr;
+        }
+    }
+}
+
+// The same where every column has the same weights (cr, cf), as in an exact
+// halving, where all of them are 1 and 0: no weight tables to stream.
+WIDE_CLONES void lerpPairsTwiceUniform(const float *__restrict a, const float *__restrict b,
+                                       const float *nextA, const float *nextB, float cr, float cf,
+                                       float fr, float rr, float *__restrict dst, int n) {
+    for (int j0 = 0; j0 < n; j0 += kHalvingBlock) {
+        prefetchPairs(nextA, nextB, j0, n);
+        const int j1 = std::min(j0 + kHalvingBlock, n);
+        for (int j = j0; j < j1; ++j) {
+            const float top = a[2 * j] * cr + a[2 * j + 1] * cf;
+            const float bottom = b[2 * j] * cr + b[2 * j + 1] * cf;
+            dst[j] = bottom * fr + top * rr;
+        }
     }
 }
 
@@ -196,13 +233,19 @@ WIDE_CLONES void averageRows(const float *__restrict a, const float *__restrict 
     }
 }
 
-// The same where lo[j] = 2j and hi[j] = 2j + 1.
+// The same where lo[j] = 2j and hi[j] = 2j + 1, reading ahead as the
+// halving loops do.
 WIDE_CLONES void averagePairs(const float *__restrict a, const float *__restrict b,
-                              float *__restrict dst, int n) {
-    for (int j = 0; j < n; ++j) {
-        const double sum = static_cast<double>(a[2 * j]) + static_cast<double>(a[2 * j + 1]) +
-                           static_cast<double>(b[2 * j]) + static_cast<double>(b[2 * j + 1]);
-        dst[j] = static_cast<float>(sum) / 4.0f;
+                              const float *nextA, const float *nextB, float *__restrict dst,
+                              int n) {
+    for (int j0 = 0; j0 < n; j0 += kHalvingBlock) {
+        prefetchPairs(nextA, nextB, j0, n);
+        const int j1 = std::min(j0 + kHalvingBlock, n);
+        for (int j = j0; j < j1; ++j) {
+            const double sum = static_cast<double>(a[2 * j]) + static_cast<double>(a[2 * j + 1]) +
+                               static_cast<double>(b[2 * j]) + static_cast<double>(b[2 * j + 1]);
+            dst[j] = static_cast<float>(sum) / 4.0f;
+        }
     }
 }
 
@@ -263,6 +306,8 @@ public:
         }
         pairs_ = leadingPairs(lo_, hi_);
         doubles_ = leadingDoubles(lo_, hi_);
+        uniformCols_ = outCols_ > 0 && std::all_of(frac_.begin(), frac_.end(),
+                                                   [&](float f) { return f == frac_[0]; });
     }
 
     void rows(long long i0, long long i1, float *scratch) const {
@@ -306,8 +351,16 @@ public:
                 // Rows 2i and 2i + 1, every column a pair: one pass.
                 if (in_.step == 1 && outStep == 1 && pairs_ == outCols && t.lo == 2 * i &&
                     t.hi == t.lo + 1) {
-                    lerpPairsTwice(in_.row(t.lo), in_.row(t.hi), rest_.data(), frac_.data(), t.frac,
-                                   t.rest, out_.row(static_cast<int>(i)), outCols);
+                    const Taps &next = rows_.taps[static_cast<std::size_t>(i + 1 < i1 ? i + 1 : i)];
+                    const float *a = in_.row(t.lo), *b = in_.row(t.hi);
+                    const float *nextA = in_.row(next.lo), *nextB = in_.row(next.hi);
+                    float *dst = out_.row(static_cast<int>(i));
+                    if (uniformCols_)
+                        lerpPairsTwiceUniform(a, b, nextA, nextB, rest_[0], frac_[0], t.frac,
+                                              t.rest, dst, outCols);
+                    else
+                        lerpPairsTwice(a, b, nextA, nextB, rest_.data(), frac_.data(), t.frac,
+                                       t.rest, dst, outCols);
                     continue;
                 }
             }
@@ -356,8 +409,9 @@ private:
     int outCols_;
     std::vector<int> lo_, hi_;
     std::vector<float> frac_, rest_;
-    int pairs_ = 0;    // leading columns read as adjacent pairs (unit steps only)
-    int doubles_ = 0;  // leading column pairs reading one adjacent pair
+    int pairs_ = 0;             // leading columns read as adjacent pairs (unit steps only)
+    int doubles_ = 0;           // leading column pairs reading one adjacent pair
+    bool uniformCols_ = false;  // every column has the same weights
 };
 
 template <class Tin, class Tout>
@@ -405,8 +459,10 @@ public:
             Tout *dst = out_.row(static_cast<int>(i));
             if constexpr (std::is_same_v<Tin, float> && std::is_same_v<Tout, float>) {
                 if (in_.step == 1 && out_.step == 1) {
+                    const std::size_t next = static_cast<std::size_t>(i + 1 < i1 ? i + 1 : i);
                     const int p = pairs_;
-                    averagePairs(a, b, dst, p);
+                    averagePairs(a, b, in_.row(rows_.pairLo[next]), in_.row(rows_.pairHi[next]),
+                                 dst, p);
                     averageRows(a, b, lo_.data() + p, hi_.data() + p, dst + p, outCols - p);
                     continue;
                 }
