@@ -3,20 +3,27 @@
 
 Usage: python3 bench/peers_resample.py [BUILD_DIR]
 
-Runs BUILD_DIR/bench_resample (JSON written to a temporary file, since the
-operator prints its progress lines on standard output) and the peers in one
-run, and prints name, ours ms, peer ms and their ratio. Times are CPU times
-(the machine is shared; both sides run on one thread), each the best of
-several runs for the peer and Google Benchmark's mean for ours.
+For each case, runs BUILD_DIR/bench_resample on that case alone (JSON written
+to a temporary file, since the operator prints its progress lines on standard
+output) and then the peer, back to back, so that both see the same load on a
+shared machine. Prints name, ours ms, peer ms and their ratio. Times are CPU
+times, both sides on one thread, each the best of several runs (Google
+Benchmark repetitions for ours, repeated calls for the peer).
 
-Pairs:
-  bilinear 2048 -> 4096   cv2.INTER_LINEAR   (float32; uint8 as well)
-  replicate 2048 -> 4096  cv2.INTER_NEAREST
-  average 4096 -> 2048    cv2.INTER_AREA (a 2 x 2 mean at this exact ratio)
-  bilinear 4096 -> 2048   cv2.INTER_LINEAR
+What cv2 is given, and what it does with it (OpenCV 4.6):
+  bilinear 2048 -> 4096, 512 -> 1024   float32 (and uint8), cv2.INTER_LINEAR.
+      On uint8 OpenCV interpolates in 11-bit fixed point; ours works in
+      single-precision floats.
+  replicate 2048 -> 4096                float32, cv2.INTER_NEAREST
+  average 4096 -> 2048                  float32, cv2.INTER_AREA: at this exact
+      ratio a 2 x 2 mean summed in single precision (ours sums in double).
+  bilinear 4096 -> 2048                 float32, cv2.INTER_LINEAR: at an exact
+      halving OpenCV switches to INTER_AREA, the same 2 x 2 mean, so it
+      reads all four samples, as ours does (weights 1 and 0 on our grid).
 OpenCV's sample grid differs from ours (it centres pixels; ours maps the
 first output pixel onto the first input pixel), so the work is the same but
-the values are not compared.
+the values are not compared. cv2.resize returns a new array on every call;
+ours writes into an output made once.
 """
 import json
 import os
@@ -26,32 +33,47 @@ import sys
 import tempfile
 import time
 
+import peerlib
+
 MODE_NAMES = {0: "bilinear", 1: "replicate", 2: "average"}
+# (type, from, to, mode) as in bench_resample.
+CASES = [
+    ("float32", 512, 1024, 0),
+    ("float32", 2048, 4096, 0),
+    ("float32", 2048, 4096, 1),
+    ("float32", 4096, 2048, 0),
+    ("float32", 4096, 2048, 2),
+    ("uint8", 2048, 4096, 0),
+]
 
 
-def run_ours(build_dir):
+def run_ours(build_dir, case):
+    """Best CPU time in ms of one bench_resample case over five repetitions."""
+    kind, size_in, size_out, mode = case
     binary = pathlib.Path(build_dir) / "bench_resample"
+    if not binary.exists():
+        sys.exit(f"peers_resample: {binary} not found (build the bench_resample target)")
+    name = "BM_ZoomFloat" if kind == "float32" else "BM_ZoomUbyte"
+    pattern = f"^{name}/from:{size_in}/to:{size_out}/mode:{mode}$"
     with tempfile.TemporaryDirectory() as tmp:
         out = pathlib.Path(tmp) / "bench.json"
         subprocess.run(
-            [str(binary), f"--benchmark_out={out}", "--benchmark_out_format=json"],
+            [str(binary), f"--benchmark_filter={pattern}", "--benchmark_repetitions=5",
+             f"--benchmark_out={out}", "--benchmark_out_format=json"],
             check=True,
             stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
         )
         data = json.loads(out.read_text())
-    results = {}
+    times = []
     for b in data["benchmarks"]:
-        # e.g. BM_ZoomFloat/from:2048/to:4096/mode:0
-        parts = b["name"].split("/")
-        kind = "float32" if parts[0] == "BM_ZoomFloat" else "uint8"
-        args = dict(p.split(":") for p in parts[1:])
-        key = (kind, int(args["from"]), int(args["to"]), int(args["mode"]))
-        scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
-        results[key] = b["cpu_time"] * scale
-    return results
+        if b.get("run_type") == "iteration":
+            scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+            times.append(b["cpu_time"] * scale)
+    return min(times)
 
 
-def time_peer(fn, repeats=7):
+def time_peer(fn, repeats=9):
     fn()  # warm-up
     best = float("inf")
     for _ in range(repeats):
@@ -61,21 +83,35 @@ def time_peer(fn, repeats=7):
     return best * 1e3
 
 
+def peers_missing():
+    try:
+        import cv2  # noqa: F401
+        import numpy  # noqa: F401
+    except ImportError:
+        return True
+    return False
+
+
 def main(build_dir):
+    if peers_missing():
+        peerlib.rerun_with_system_python(
+            __file__, build_dir, "peers_resample: numpy and cv2 are needed (scripts/setup bench)")
+        return
     import cv2
     import numpy as np
 
     cv2.setNumThreads(1)
-    ours = run_ours(build_dir)
     rng = np.random.default_rng(7)
     interpolation = {0: cv2.INTER_LINEAR, 1: cv2.INTER_NEAREST, 2: cv2.INTER_AREA}
 
     print(f"{'case':44s} {'ours ms':>9s} {'peer ms':>9s} {'ratio':>7s}")
-    for (kind, size_in, size_out, mode), ours_ms in sorted(ours.items()):
+    for case in CASES:
+        kind, size_in, size_out, mode = case
         img = rng.uniform(0, 255, (size_in, size_in)).astype(np.float32)
         if kind == "uint8":
             img = img.astype(np.uint8)
         flag = interpolation[mode]
+        ours_ms = run_ours(build_dir, case)
         peer_ms = time_peer(lambda: cv2.resize(img, (size_out, size_out), interpolation=flag))
         name = f"{MODE_NAMES[mode]} {kind} {size_in}->{size_out} vs cv2.resize"
         print(f"{name:44s} {ours_ms:9.2f} {peer_ms:9.2f} {ours_ms / peer_ms:7.2f}", flush=True)
