@@ -4,7 +4,11 @@
 // The sampling positions are worked out once per axis; the planar types are
 // then resampled by walking the pixel arrays, the rest through the pixel
 // accessors. Both paths compute the same float expressions in the same order,
-// so they give bit-identical results.
+// so they give bit-identical results. The one exception is which NaN comes
+// out where two NaNs meet in a sum (e.g. a NaN sample and an infinite one
+// times a zero weight): the processor returns one operand's NaN, and which
+// operand that is depends on the instructions the compiler chose, so the
+// sign of such a NaN may differ between paths and builds.
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
