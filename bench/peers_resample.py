@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Resampling against OpenCV's cv2.resize (one thread) on the same sizes.
 
-Usage: python3 bench/peers_resample.py [BUILD_DIR]
+Usage: python3 bench/peers_resample.py [BUILD_DIR] [--peer-hugepages]
 
 For each case, runs BUILD_DIR/bench_resample on that case alone (JSON written
 to a temporary file, since the operator prints its progress lines on standard
@@ -22,8 +22,16 @@ What cv2 is given, and what it does with it (OpenCV 4.6):
       reads all four samples, as ours does (weights 1 and 0 on our grid).
 OpenCV's sample grid differs from ours (it centres pixels; ours maps the
 first output pixel onto the first input pixel), so the work is the same but
-the values are not compared. cv2.resize returns a new array on every call;
-ours writes into an output made once.
+the values are not compared. Both write into an output made once (cv2.resize
+is given it as dst), so neither pays for fresh pages on every call.
+
+Memory pages: NumPy asks the kernel for transparent huge pages on large
+arrays (madvise), so cv2's input and output would sit on 2 MB pages, while
+our records are plain allocations on 4 kB pages. The halvings are bound by
+memory reads, and 4 kB pages cost them about a quarter (TLB misses, and the
+hardware prefetcher stops at every page boundary), which would measure the
+allocators rather than the resampling. So the peer's arrays are made on
+4 kB pages too; --peer-hugepages keeps NumPy's default instead.
 """
 import json
 import os
@@ -92,15 +100,44 @@ def peers_missing():
     return False
 
 
-def main(build_dir):
+def set_numpy_hugepages(np, enabled):
+    """Whether NumPy madvises its large arrays onto huge pages; the previous
+    setting, or None when this NumPy has no such switch."""
+    switch = getattr(np.core.multiarray, "_set_madvise_hugepage", None)
+    return switch(enabled) if switch else None
+
+
+def main(build_dir, peer_hugepages=False):
     if peers_missing():
-        peerlib.rerun_with_system_python(
-            __file__, build_dir, "peers_resample: numpy and cv2 are needed (scripts/setup bench)")
+        # The peers come with the system's interpreter.
+        python = peerlib.SYSTEM_PYTHON
+        if not os.path.exists(python) or os.path.realpath(sys.executable) == os.path.realpath(
+                python):
+            sys.exit("peers_resample: numpy and cv2 are needed (scripts/setup bench)")
+        extra = ["--peer-hugepages"] if peer_hugepages else []
+        status = subprocess.run([python, __file__, str(build_dir)] + extra).returncode
+        if status:
+            sys.exit(status)
         return
     import cv2
     import numpy as np
 
     cv2.setNumThreads(1)
+    previous = None
+    if not peer_hugepages:
+        previous = set_numpy_hugepages(np, False)
+        if previous is None:
+            print("peers_resample: this NumPy has no huge-page switch; peer on its default pages")
+    print("peer arrays on", "NumPy's default (huge) pages" if peer_hugepages else
+          "4 kB pages, as ours")
+    try:
+        compare(build_dir, cv2, np)
+    finally:
+        if previous is not None:
+            set_numpy_hugepages(np, previous)
+
+
+def compare(build_dir, cv2, np):
     rng = np.random.default_rng(7)
     interpolation = {0: cv2.INTER_LINEAR, 1: cv2.INTER_NEAREST, 2: cv2.INTER_AREA}
 
@@ -112,7 +149,9 @@ def main(build_dir):
             img = img.astype(np.uint8)
         flag = interpolation[mode]
         ours_ms = run_ours(build_dir, case)
-        peer_ms = time_peer(lambda: cv2.resize(img, (size_out, size_out), interpolation=flag))
+        out = np.empty((size_out, size_out), img.dtype)
+        peer_ms = time_peer(
+            lambda: cv2.resize(img, (size_out, size_out), dst=out, interpolation=flag))
         name = f"{MODE_NAMES[mode]} {kind} {size_in}->{size_out} vs cv2.resize"
         print(f"{name:44s} {ours_ms:9.2f} {peer_ms:9.2f} {ours_ms / peer_ms:7.2f}", flush=True)
 
@@ -121,4 +160,6 @@ if __name__ == "__main__":
     os.environ.setdefault("TAMO_THREADS", "1")
     os.environ.setdefault("OMP_NUM_THREADS", "1")
     here = pathlib.Path(__file__).resolve().parent
-    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else str(here.parent / "build")))
+    args = [a for a in sys.argv[1:] if a != "--peer-hugepages"]
+    sys.exit(main(args[0] if args else str(here.parent / "build"),
+                  peer_hugepages="--peer-hugepages" in sys.argv[1:]))

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -272,6 +273,22 @@ WIDE_CLONES void averagePairs(const float *__restrict a, const float *__restrict
     }
 }
 
+// Replication of "float" rows: a sample is stored as the pixel writers store
+// it (through double, which gives the same float back).
+WIDE_CLONES void replicateGathered(const float *__restrict line, const int *__restrict at,
+                                   float *__restrict dst, int n) {
+    for (int j = 0; j < n; ++j) dst[j] = static_cast<float>(static_cast<double>(line[at[j]]));
+}
+
+// The same where outputs 2k and 2k + 1 both read sample k (doubling).
+WIDE_CLONES void replicateDoubling(const float *__restrict line, float *__restrict dst, int n) {
+    for (int k = 0; k < n; ++k) {
+        const float v = static_cast<float>(static_cast<double>(line[k]));
+        dst[2 * k] = v;
+        dst[2 * k + 1] = v;
+    }
+}
+
 // Number of leading columns whose neighbours are the pair (2j, 2j + 1).
 int leadingPairs(const std::vector<int> &lo, const std::vector<int> &hi) {
     int n = 0;
@@ -445,12 +462,32 @@ public:
     ReplicatePlane(Plane<const Tin> in, Plane<Tout> out, const Axis &rows, const Axis &cols)
         : in_(in), out_(out), rows_(rows), at_(cols.nearest.size()) {
         for (std::size_t j = 0; j < at_.size(); ++j) at_[j] = cols.nearest[j] * in.step;
+        while (2 * doubles_ + 1 < static_cast<int>(at_.size()) && at_[2 * doubles_] == doubles_ &&
+               at_[2 * doubles_ + 1] == doubles_)
+            ++doubles_;
     }
     void rows(long long i0, long long i1, float *) const {
         const int outCols = static_cast<int>(at_.size());
         for (long long i = i0; i < i1; ++i) {
-            const Tin *line = in_.row(rows_.nearest[static_cast<std::size_t>(i)]);
+            const int from = rows_.nearest[static_cast<std::size_t>(i)];
             Tout *dst = out_.row(static_cast<int>(i));
+            // An output row reading the same input row as the one above it
+            // (enlarging) is a copy of it; with a step of 2 the imaginary
+            // parts in between are not ours to copy.
+            if (out_.step == 1 && i > i0 &&
+                rows_.nearest[static_cast<std::size_t>(i - 1)] == from) {
+                std::memcpy(dst, out_.row(static_cast<int>(i - 1)), sizeof(Tout) * outCols);
+                continue;
+            }
+            const Tin *line = in_.row(from);
+            if constexpr (std::is_same_v<Tin, float> && std::is_same_v<Tout, float>) {
+                if (in_.step == 1 && out_.step == 1) {
+                    const int d = doubles_;
+                    replicateDoubling(line, dst, d);
+                    replicateGathered(line, at_.data() + 2 * d, dst + 2 * d, outCols - 2 * d);
+                    continue;
+                }
+            }
             for (int j = 0; j < outCols; ++j)
                 dst[j * out_.step] = storedValue<Tout>(static_cast<double>(line[at_[j]]));
         }
@@ -461,6 +498,7 @@ private:
     Plane<Tout> out_;
     const Axis &rows_;
     std::vector<int> at_;
+    int doubles_ = 0;  // leading output pairs (2k, 2k + 1) both reading sample k
 };
 
 // The four samples are summed in double precision in reading order; the mean

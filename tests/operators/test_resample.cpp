@@ -281,6 +281,35 @@ TEST(Zoomupdown, HalvingAndByteRowsMatchPerPixelEvaluationBitForBit) {
     }
 }
 
+TEST(Zoomupdown, ReplicationMatchesPerPixelNearestSample) {
+    // Doubling reads each sample for two columns and copies rows that repeat
+    // the one above; other ratios pick samples from the column table. Runs
+    // of several threads start their own rows.
+    const int sizes[][4] = {{5, 7, 10, 14},  {5, 7, 11, 15},   {300, 301, 600, 602},
+                            {9, 40, 20, 81}, {40, 30, 13, 17}, {3, 2, 7, 5}};
+    std::mt19937 gen(9);
+    std::uniform_real_distribution<float> dist(-1e6f, 1e6f);
+    for (const auto &sz : sizes) {
+        const int ri = sz[0], ci = sz[1], ro = sz[2], co = sz[3];
+        for (const char *type : {"float", "short"}) {
+            auto in = make(type, ci, ri);
+            for (int r = 0; r < ri; ++r)
+                for (int c = 0; c < ci; ++c) Tamofpp(in.get(), r, c, std::floor(dist(gen)));
+            auto out = make(type, co, ro);
+            zoom(in.get(), out.get(), 1);
+            const float sr = static_cast<float>(ri) / ro, sc = static_cast<float>(ci) / co;
+            for (int i = 0; i < ro; ++i)
+                for (int j = 0; j < co; ++j) {
+                    const int r = std::min(ri - 1, static_cast<int>(sr * i));
+                    const int c = std::min(ci - 1, static_cast<int>(sc * j));
+                    ASSERT_EQ(Tamofgp(out.get(), i, j), Tamofgp(in.get(), r, c))
+                        << type << " " << ri << "x" << ci << " -> " << ro << "x" << co << " at "
+                        << i << "," << j;
+                }
+        }
+    }
+}
+
 TEST(Zoomupdown, InterleavedRecordsGiveTheSameResultsAsPlanarOnes) {
     // An "Su8bit3" record goes through the pixel accessors, a planar "u8bit"
     // record with the same values through the array walk.
