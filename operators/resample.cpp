@@ -4,10 +4,15 @@
 // The sampling positions are worked out once per axis; the planar types are
 // then resampled by walking the pixel arrays, the rest through the pixel
 // accessors. Both paths compute the same float expressions in the same order,
-// so they give bit-identical results.
+// so they give bit-identical results. The one exception is which NaN comes
+// out where two NaNs meet in a sum (e.g. a NaN sample and an infinite one
+// times a zero weight): the processor returns one operand's NaN, and which
+// operand that is depends on the instructions the compiler chose, so the
+// sign of such a NaN may differ between paths and builds.
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -153,15 +158,71 @@ WIDE_CLONES void lerpDoubling(const float *__restrict line, const float *__restr
     }
 }
 
+// The halving loops below stream two input rows per output row. Each block
+// of outputs first asks for the same block of the next output row's input
+// rows (`nextA`, `nextB`), so that memory is read ahead while this block is
+// computed: reading dominates, and the hardware prefetcher alone leaves the
+// loads waiting. Prefetches never fault; the pointers passed for the last
+// row are the current rows.
+constexpr int kHalvingBlock = 64;  // outputs per block: 512 bytes per input row
+
+inline void prefetchPairs(const float *a, const float *b, int j, int n) {
+    const int end = 2 * std::min(j + kHalvingBlock, n);
+    for (int k = 2 * j; k < end; k += 16) {
+        __builtin_prefetch(a + k);
+        __builtin_prefetch(b + k);
+    }
+}
+
 // Both steps at once for rows a (top) and b (bottom) read as pairs, where no
 // interpolated row would be used twice (halving): saves keeping rows aside.
 WIDE_CLONES void lerpPairsTwice(const float *__restrict a, const float *__restrict b,
+                                const float *nextA, const float *nextB,
                                 const float *__restrict rest, const float *__restrict frac,
                                 float fr, float rr, float *__restrict dst, int n) {
-    for (int j = 0; j < n; ++j) {
-        const float top = a[2 * j] * rest[j] + a[2 * j + 1] * frac[j];
-        const float bottom = b[2 * j] * rest[j] + b[2 * j + 1] * frac[j];
-        dst[j] = bottom * fr + top * rr;
+    for (int j0 = 0; j0 < n; j0 += kHalvingBlock) {
+        prefetchPairs(nextA, nextB, j0, n);
+        const int j1 = std::min(j0 + kHalvingBlock, n);
+        for (int j = j0; j < j1; ++j) {
+            const float top = a[2 * j] * rest[j] + a[2 * j + 1] * frac[j];
+            const float bottom = b[2 * j] * rest[j] + b[2 * j + 1] * frac[j];
+            dst[j] = bottom * fr + top * rr;
+        }
+    }
+}
+
+// The same where every column has the same weights (cr, cf), as in an exact
+// halving, where all of them are 1 and 0: no weight tables to stream.
+WIDE_CLONES void lerpPairsTwiceUniform(const float *__restrict a, const float *__restrict b,
+                                       const float *nextA, const float *nextB, float cr, float cf,
+                                       float fr, float rr, float *__restrict dst, int n) {
+    for (int j0 = 0; j0 < n; j0 += kHalvingBlock) {
+        prefetchPairs(nextA, nextB, j0, n);
+        const int j1 = std::min(j0 + kHalvingBlock, n);
+        for (int j = j0; j < j1; ++j) {
+            const float top = a[2 * j] * cr + a[2 * j + 1] * cf;
+            const float bottom = b[2 * j] * cr + b[2 * j + 1] * cf;
+            dst[j] = bottom * fr + top * rr;
+        }
+    }
+}
+
+// The same for an exact halving along both axes, where every position falls
+// on a sample: weights 1 and 0 throughout, written as constants so that the
+// products with 1 cost nothing. The products with 0 are still taken, so that
+// an infinite or NaN neighbour gives NaN and the sign of a zero comes out as
+// in the general loop.
+WIDE_CLONES void halveOnSamples(const float *__restrict a, const float *__restrict b,
+                                const float *nextA, const float *nextB, float *__restrict dst,
+                                int n) {
+    for (int j0 = 0; j0 < n; j0 += kHalvingBlock) {
+        prefetchPairs(nextA, nextB, j0, n);
+        const int j1 = std::min(j0 + kHalvingBlock, n);
+        for (int j = j0; j < j1; ++j) {
+            const float top = a[2 * j] * 1.0f + a[2 * j + 1] * 0.0f;
+            const float bottom = b[2 * j] * 1.0f + b[2 * j + 1] * 0.0f;
+            dst[j] = bottom * 0.0f + top * 1.0f;
+        }
     }
 }
 
@@ -196,13 +257,35 @@ WIDE_CLONES void averageRows(const float *__restrict a, const float *__restrict 
     }
 }
 
-// The same where lo[j] = 2j and hi[j] = 2j + 1.
+// The same where lo[j] = 2j and hi[j] = 2j + 1, reading ahead as the
+// halving loops do.
 WIDE_CLONES void averagePairs(const float *__restrict a, const float *__restrict b,
-                              float *__restrict dst, int n) {
-    for (int j = 0; j < n; ++j) {
-        const double sum = static_cast<double>(a[2 * j]) + static_cast<double>(a[2 * j + 1]) +
-                           static_cast<double>(b[2 * j]) + static_cast<double>(b[2 * j + 1]);
-        dst[j] = static_cast<float>(sum) / 4.0f;
+                              const float *nextA, const float *nextB, float *__restrict dst,
+                              int n) {
+    for (int j0 = 0; j0 < n; j0 += kHalvingBlock) {
+        prefetchPairs(nextA, nextB, j0, n);
+        const int j1 = std::min(j0 + kHalvingBlock, n);
+        for (int j = j0; j < j1; ++j) {
+            const double sum = static_cast<double>(a[2 * j]) + static_cast<double>(a[2 * j + 1]) +
+                               static_cast<double>(b[2 * j]) + static_cast<double>(b[2 * j + 1]);
+            dst[j] = static_cast<float>(sum) / 4.0f;
+        }
+    }
+}
+
+// Replication of "float" rows: a sample is stored as the pixel writers store
+// it (through double, which gives the same float back).
+WIDE_CLONES void replicateGathered(const float *__restrict line, const int *__restrict at,
+                                   float *__restrict dst, int n) {
+    for (int j = 0; j < n; ++j) dst[j] = static_cast<float>(static_cast<double>(line[at[j]]));
+}
+
+// The same where outputs 2k and 2k + 1 both read sample k (doubling).
+WIDE_CLONES void replicateDoubling(const float *__restrict line, float *__restrict dst, int n) {
+    for (int k = 0; k < n; ++k) {
+        const float v = static_cast<float>(static_cast<double>(line[k]));
+        dst[2 * k] = v;
+        dst[2 * k + 1] = v;
     }
 }
 
@@ -263,6 +346,8 @@ public:
         }
         pairs_ = leadingPairs(lo_, hi_);
         doubles_ = leadingDoubles(lo_, hi_);
+        uniformCols_ = outCols_ > 0 && std::all_of(frac_.begin(), frac_.end(),
+                                                   [&](float f) { return f == frac_[0]; });
     }
 
     void rows(long long i0, long long i1, float *scratch) const {
@@ -306,8 +391,18 @@ public:
                 // Rows 2i and 2i + 1, every column a pair: one pass.
                 if (in_.step == 1 && outStep == 1 && pairs_ == outCols && t.lo == 2 * i &&
                     t.hi == t.lo + 1) {
-                    lerpPairsTwice(in_.row(t.lo), in_.row(t.hi), rest_.data(), frac_.data(), t.frac,
-                                   t.rest, out_.row(static_cast<int>(i)), outCols);
+                    const Taps &next = rows_.taps[static_cast<std::size_t>(i + 1 < i1 ? i + 1 : i)];
+                    const float *a = in_.row(t.lo), *b = in_.row(t.hi);
+                    const float *nextA = in_.row(next.lo), *nextB = in_.row(next.hi);
+                    float *dst = out_.row(static_cast<int>(i));
+                    if (uniformCols_ && frac_[0] == 0.0f && t.frac == 0.0f)
+                        halveOnSamples(a, b, nextA, nextB, dst, outCols);
+                    else if (uniformCols_)
+                        lerpPairsTwiceUniform(a, b, nextA, nextB, rest_[0], frac_[0], t.frac,
+                                              t.rest, dst, outCols);
+                    else
+                        lerpPairsTwice(a, b, nextA, nextB, rest_.data(), frac_.data(), t.frac,
+                                       t.rest, dst, outCols);
                     continue;
                 }
             }
@@ -356,8 +451,9 @@ private:
     int outCols_;
     std::vector<int> lo_, hi_;
     std::vector<float> frac_, rest_;
-    int pairs_ = 0;    // leading columns read as adjacent pairs (unit steps only)
-    int doubles_ = 0;  // leading column pairs reading one adjacent pair
+    int pairs_ = 0;             // leading columns read as adjacent pairs (unit steps only)
+    int doubles_ = 0;           // leading column pairs reading one adjacent pair
+    bool uniformCols_ = false;  // every column has the same weights
 };
 
 template <class Tin, class Tout>
@@ -366,12 +462,32 @@ public:
     ReplicatePlane(Plane<const Tin> in, Plane<Tout> out, const Axis &rows, const Axis &cols)
         : in_(in), out_(out), rows_(rows), at_(cols.nearest.size()) {
         for (std::size_t j = 0; j < at_.size(); ++j) at_[j] = cols.nearest[j] * in.step;
+        while (2 * doubles_ + 1 < static_cast<int>(at_.size()) && at_[2 * doubles_] == doubles_ &&
+               at_[2 * doubles_ + 1] == doubles_)
+            ++doubles_;
     }
     void rows(long long i0, long long i1, float *) const {
         const int outCols = static_cast<int>(at_.size());
         for (long long i = i0; i < i1; ++i) {
-            const Tin *line = in_.row(rows_.nearest[static_cast<std::size_t>(i)]);
+            const int from = rows_.nearest[static_cast<std::size_t>(i)];
             Tout *dst = out_.row(static_cast<int>(i));
+            // An output row reading the same input row as the one above it
+            // (enlarging) is a copy of it; with a step of 2 the imaginary
+            // parts in between are not ours to copy.
+            if (out_.step == 1 && i > i0 &&
+                rows_.nearest[static_cast<std::size_t>(i - 1)] == from) {
+                std::memcpy(dst, out_.row(static_cast<int>(i - 1)), sizeof(Tout) * outCols);
+                continue;
+            }
+            const Tin *line = in_.row(from);
+            if constexpr (std::is_same_v<Tin, float> && std::is_same_v<Tout, float>) {
+                if (in_.step == 1 && out_.step == 1) {
+                    const int d = doubles_;
+                    replicateDoubling(line, dst, d);
+                    replicateGathered(line, at_.data() + 2 * d, dst + 2 * d, outCols - 2 * d);
+                    continue;
+                }
+            }
             for (int j = 0; j < outCols; ++j)
                 dst[j * out_.step] = storedValue<Tout>(static_cast<double>(line[at_[j]]));
         }
@@ -382,6 +498,7 @@ private:
     Plane<Tout> out_;
     const Axis &rows_;
     std::vector<int> at_;
+    int doubles_ = 0;  // leading output pairs (2k, 2k + 1) both reading sample k
 };
 
 // The four samples are summed in double precision in reading order; the mean
@@ -405,8 +522,10 @@ public:
             Tout *dst = out_.row(static_cast<int>(i));
             if constexpr (std::is_same_v<Tin, float> && std::is_same_v<Tout, float>) {
                 if (in_.step == 1 && out_.step == 1) {
+                    const std::size_t next = static_cast<std::size_t>(i + 1 < i1 ? i + 1 : i);
                     const int p = pairs_;
-                    averagePairs(a, b, dst, p);
+                    averagePairs(a, b, in_.row(rows_.pairLo[next]), in_.row(rows_.pairHi[next]),
+                                 dst, p);
                     averageRows(a, b, lo_.data() + p, hi_.data() + p, dst + p, outCols - p);
                     continue;
                 }

@@ -222,16 +222,20 @@ TEST(Zoomupdown, HalvingAndByteRowsMatchPerPixelEvaluationBitForBit) {
     // Halving reads neighbours as adjacent pairs, "u8bit" rows go through
     // floats; infinities and NaN among the values must still spread through
     // their zero-weighted products exactly as pixel by pixel, and -0 keep
-    // its sign.
+    // its sign. Where two NaNs meet, which one comes out (its sign) is the
+    // processor's choice of operand, so NaN results are compared as NaN.
     const float inf = std::numeric_limits<float>::infinity();
     const float specials[] = {inf, -inf, std::nanf(""), -0.0f, 0.0f};
     std::mt19937 gen(5);
     std::uniform_real_distribution<float> dist(-100.0f, 100.0f);
-    const int sizes[][4] = {{40, 46, 20, 23}, {41, 47, 20, 23}, {20, 23, 40, 46}, {6, 4, 3, 2}};
+    // Exact halvings (rows of several read-ahead blocks among them), halving
+    // of the columns only with rows between samples, and near-halvings.
+    const int sizes[][4] = {{40, 46, 20, 23}, {41, 47, 20, 23}, {20, 23, 40, 46}, {6, 4, 3, 2},
+                            {8, 302, 4, 151}, {41, 46, 20, 23}, {9, 300, 4, 150}, {7, 261, 3, 130}};
     auto bits = [](float x) {
         uint32_t b;
         std::memcpy(&b, &x, sizeof b);
-        return b;
+        return std::isnan(x) ? 0x7fc00000u : b;
     };
     for (const auto &sz : sizes) {
         const int ri = sz[0], ci = sz[1], ro = sz[2], co = sz[3];
@@ -273,6 +277,35 @@ TEST(Zoomupdown, HalvingAndByteRowsMatchPerPixelEvaluationBitForBit) {
                 ASSERT_EQ(tamo::pixels<uint8_t>(byteOut.get())[at],
                           static_cast<uint8_t>(referenceBilinear(byteValues, ri, ci, r, c)));
             }
+        }
+    }
+}
+
+TEST(Zoomupdown, ReplicationMatchesPerPixelNearestSample) {
+    // Doubling reads each sample for two columns and copies rows that repeat
+    // the one above; other ratios pick samples from the column table. Runs
+    // of several threads start their own rows.
+    const int sizes[][4] = {{5, 7, 10, 14},  {5, 7, 11, 15},   {300, 301, 600, 602},
+                            {9, 40, 20, 81}, {40, 30, 13, 17}, {3, 2, 7, 5}};
+    std::mt19937 gen(9);
+    std::uniform_real_distribution<float> dist(-1e6f, 1e6f);
+    for (const auto &sz : sizes) {
+        const int ri = sz[0], ci = sz[1], ro = sz[2], co = sz[3];
+        for (const char *type : {"float", "short"}) {
+            auto in = make(type, ci, ri);
+            for (int r = 0; r < ri; ++r)
+                for (int c = 0; c < ci; ++c) Tamofpp(in.get(), r, c, std::floor(dist(gen)));
+            auto out = make(type, co, ro);
+            zoom(in.get(), out.get(), 1);
+            const float sr = static_cast<float>(ri) / ro, sc = static_cast<float>(ci) / co;
+            for (int i = 0; i < ro; ++i)
+                for (int j = 0; j < co; ++j) {
+                    const int r = std::min(ri - 1, static_cast<int>(sr * i));
+                    const int c = std::min(ci - 1, static_cast<int>(sc * j));
+                    ASSERT_EQ(Tamofgp(out.get(), i, j), Tamofgp(in.get(), r, c))
+                        << type << " " << ri << "x" << ci << " -> " << ro << "x" << co << " at "
+                        << i << "," << j;
+                }
         }
     }
 }
