@@ -47,11 +47,22 @@ struct LiveBlocks {
     std::set<void *> blocks;
 };
 LiveBlocks *live = nullptr;
+// When set, the next allocation or release off the GUI thread (a command's computation)
+// waits long enough for the progress dialog to show, so that Cancel can be
+// pressed while the computation runs.
+std::atomic<bool> slowNextWorkerAlloc{false};
+std::thread::id guiThread;
 void *(*realAlloc)(size_t, size_t) = nullptr;
 void *(*realRealloc)(void *, size_t) = nullptr;
 void (*realFree)(void *) = nullptr;
 
+void slowWorker() {
+    if (std::this_thread::get_id() != guiThread && slowNextWorkerAlloc.exchange(false))
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+}
+
 void *trackedAlloc(size_t n, size_t size) {
+    slowWorker();
     void *p = realAlloc(n, size);
     if (p && live) {
         std::lock_guard<std::mutex> lock(live->mutex);
@@ -71,6 +82,7 @@ void *trackedRealloc(void *old, size_t size) {
 }
 
 void trackedFree(void *p) {
+    slowWorker();
     if (p && live) {
         std::lock_guard<std::mutex> lock(live->mutex);
         live->blocks.erase(p);
@@ -203,6 +215,7 @@ protected:
         realRealloc = Tamo_realcptr;
         realFree = Tamo_freeptr;
         live = &blocks_;
+        guiThread = std::this_thread::get_id();
         Tamo_alcptr = trackedAlloc;
         Tamo_realcptr = trackedRealloc;
         Tamo_freeptr = trackedFree;
@@ -288,7 +301,9 @@ protected:
     // A small random own-format file, read into a random slot as Read does.
     void loadRandomImage(std::string &what) {
         const char *type = kTypes[rng_.below(kTypes.size())];
-        const int cols = 1 + rng_.below(9), rows = 1 + rng_.below(9);
+        // Some square power-of-two images, which the Fourier transform takes.
+        int cols = 1 + rng_.below(9), rows = 1 + rng_.below(9);
+        if (rng_.chance(40)) cols = rows = 2 << rng_.below(3);
         const int frames = rng_.chance(20) ? 1 + rng_.below(4) : 0;
         tamo::RecordPtr img = testsupport::image(type, cols, rows, frames);
         ASSERT_TRUE(img);
@@ -387,7 +402,23 @@ protected:
                    std::to_string(panel->modeFlag) + (button->isEnabled() ? ")" : ", disabled)");
             button->click();
         } else if (kind < 56) {
-            triggerAction(rng_.pick(kActions), what);
+            // The complex commands mostly on a complex image, as a user
+            // would pick one after FFT.
+            const char *name = rng_.pick(kActions);
+            QList<int> complex;
+            for (int i = 0; i < 8; ++i) {
+                if (tool->images[i] && tool->images[i]->dtype == TAMO_32CMP) complex << i;
+            }
+            std::string chosen;
+            if (std::strncmp(name, "c2", 2) == 0 || std::strcmp(name, "ifftAct") == 0) {
+                if (!complex.isEmpty() && rng_.chance(70)) {
+                    const int index = rng_.pick(complex);
+                    select("input1", index);
+                    chosen = "input1 " + std::to_string(index) + ", ";
+                }
+            }
+            triggerAction(name, what);
+            what = chosen + what;
         } else if (kind < 60) {
             triggerAction("modeAct", what);
         } else if (kind < 65) {
@@ -494,9 +525,11 @@ TEST_F(SoakTest, RandomStepsKeepThePanelWhole) {
             QList<guitest::DialogAction> answers;
             for (int k = 0; k < 6; ++k) answers << randomAnswer();
             guitest::DialogScript script(answers);
-            const bool cancel = rng_.chance(40);
+            slowNextWorkerAlloc = rng_.chance(10);
+            const bool cancel = rng_.chance(60);
             guitest::ProgressWatch progress([cancel](QProgressDialog *) { return cancel; });
             step(what);
+            slowNextWorkerAlloc = false;
             hang.step(index, what);
             guitest::waitUntil([] { return QApplication::activeModalWidget() == nullptr; }, 3000);
             for (const QString &text : script.texts()) what += " | " + text.toStdString();
