@@ -19,7 +19,10 @@
 #include <QPushButton>
 #include <QSpinBox>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -30,6 +33,10 @@
 #include <mutex>
 #include <set>
 #include <thread>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 #include "guitest.h"
 #include "history.h"
@@ -178,6 +185,35 @@ private:
     std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
     std::thread thread_;
 };
+
+// ---- Crash note -----------------------------------------------------------------------
+
+// What a crash prints before the process goes: the seed and step to replay.
+// Written at each step, read only by the handlers below.
+char crashNote[256] = "";
+
+void writeCrashNote() {
+    if (crashNote[0]) {
+        ssize_t written = ::write(2, crashNote, std::strlen(crashNote));
+        (void)written;
+    }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizers report the fault themselves and then call this.
+void installCrashNote() {
+    __sanitizer_set_death_callback(writeCrashNote);
+}
+#else
+void crashSignal(int signal) {
+    writeCrashNote();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+void installCrashNote() {
+    for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(signal, crashSignal);
+}
+#endif
 
 // ---- The soak ------------------------------------------------------------------------
 
@@ -515,10 +551,19 @@ TEST_F(SoakTest, RandomStepsKeepThePanelWhole) {
     const bool verbose = envNumber("TAMO_SOAK_VERBOSE", 0) != 0;
     HangWatch hang(seed, hangSeconds);
     std::deque<std::string> recent;
+    installCrashNote();
+    struct ClearNote {
+        ~ClearNote() { crashNote[0] = '\0'; }
+    } clearNote;
 
     for (int index = 0; index < steps; ++index) {
         std::string what = "?";
         hang.step(index, what);
+        std::snprintf(crashNote, sizeof crashNote,
+                      "\nsoak crashed: seed %llu, step %d; replay with TAMO_SOAK_SEED=%llu "
+                      "TAMO_SOAK_STEPS=%d\n",
+                      static_cast<unsigned long long>(seed), index,
+                      static_cast<unsigned long long>(seed), index + 1);
         {
             // Answers for every dialog the step opens, up to a few; later
             // ones are rejected. A progress dialog is cancelled or not.
