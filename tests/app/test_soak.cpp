@@ -199,17 +199,22 @@ void writeCrashNote() {
     }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-// The sanitizers report the fault themselves and then call this.
-void installCrashNote() {
-    __sanitizer_set_death_callback(writeCrashNote);
-}
-#else
 void crashSignal(int signal) {
     writeCrashNote();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer reports memory faults and signals itself and then calls
+// the death callback; aborts and illegal instructions it leaves alone. An
+// UndefinedBehaviorSanitizer finding ends the process without either: run
+// again with TAMO_SOAK_VERBOSE=1, whose last line is the step before.
+void installCrashNote() {
+    __sanitizer_set_death_callback(writeCrashNote);
+    for (int signal : {SIGILL, SIGABRT}) std::signal(signal, crashSignal);
+}
+#else
 void installCrashNote() {
     for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(signal, crashSignal);
 }
@@ -587,7 +592,8 @@ TEST_F(SoakTest, RandomStepsKeepThePanelWhole) {
         if (verbose) {
             std::string filled;
             for (int i = 0; i < 8; ++i) filled += tool->images[i] ? char('0' + i) : '.';
-            std::printf("%d: %s [%s]\n", index, what.c_str(), filled.c_str());
+            // Unbuffered, so that a crash leaves the step before it shown.
+            std::fprintf(stderr, "%d: %s [%s]\n", index, what.c_str(), filled.c_str());
         }
         recent.push_back(std::to_string(index) + ": " + what);
         if (recent.size() > 12) recent.pop_front();
