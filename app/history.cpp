@@ -25,6 +25,18 @@ long long History::recordBytes(const TAMOHDR *img) {
            tamo::elementCount(img) * img->orvbpd + (img->orvtail ? img->orvtlen : 0);
 }
 
+std::vector<const TAMOHDR *> History::records() const {
+    std::vector<const TAMOHDR *> held;
+    for (const auto *steps : {&undo_, &redo_}) {
+        for (const HistoryStep &step : *steps) {
+            for (const SlotImage &s : step.images) {
+                if (s.record) held.push_back(s.record.get());
+            }
+        }
+    }
+    return held;
+}
+
 void History::setBudget(long long bytes) {
     budget_ = bytes < 0 ? 0 : bytes;
     fitBudget();

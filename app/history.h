@@ -64,6 +64,9 @@ public:
     int undoCount() const { return static_cast<int>(undo_.size()); }
     int redoCount() const { return static_cast<int>(redo_.size()); }
     long long bytesHeld() const;
+    // Every record the undo and redo steps hold (for checks that account
+    // for each live record).
+    std::vector<const TAMOHDR *> records() const;
 
 private:
     // Drops steps until they fit the budget: the oldest undo steps first, or

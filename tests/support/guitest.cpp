@@ -24,6 +24,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "history.h"
 #include "tamotoolchildwindow.h"
 
 // Exported by QtGui: offers a key to the shortcut map as a key press from the
@@ -505,6 +506,62 @@ testing::AssertionResult floatsNear(const TAMOHDR *actual,
     return testing::AssertionSuccess();
 }
 
+const QList<EnableGroup> &enableGroups() {
+    static const QList<EnableGroup> groups = {
+        {"display",
+         {"cutAct", "copyAct", "deleteAct", "viewAct", "increaseBrightnessAct",
+          "decreaseBrightnessAct", "increaseWarmAct", "decreaseWarmAct", "increaseCoolAct",
+          "decreaseCoolAct"},
+         nullptr},
+        {"unary",
+         {"dxAct", "dyAct", "dxxAct", "dyyAct", "dxdyAct", "cclAct", "curvatureAct", "exponentAct",
+          "inverseAct", "natlogAct", "laplacianAct", "histeqAct", "pseudoAct", "c2magAct",
+          "c2phaseAct", "c2realAct", "c2imagAct", "fftAct", "ifftAct"},
+         "unaryBox"},
+        {"binary", {"addAct", "subAct", "mulAct", "divAct", "pconAct"}, "binaryBox"},
+    };
+    return groups;
+}
+
+QStringList enableRuleFaults(TamotoolMainWindow *panel) {
+    QStringList faults;
+    auto holds = [panel](_RADIO_GROUP group) {
+        const int index = panel->getRadioButtonStatus(group);
+        return gTamotool && index >= 0 && gTamotool->images[index] != nullptr;
+    };
+    const bool in1 = holds(INPUT1);
+    const bool want[3] = {holds(OUTPUT), in1, in1 && holds(INPUT2)};
+    auto check = [&faults](QObject *control, const QString &name, bool enabled, bool wanted) {
+        if (!control) {
+            faults << name + " missing";
+        } else if (enabled != wanted) {
+            faults << name + (enabled ? " on" : " off");
+        }
+    };
+    const QList<EnableGroup> &groups = enableGroups();
+    for (int g = 0; g < groups.size(); ++g) {
+        for (const QString &name : groups[g].actions) {
+            auto *action = panel->findChild<QAction *>(name);
+            check(action, name, action && action->isEnabled(), want[g]);
+        }
+        if (!groups[g].box) continue;
+        auto *box = panel->findChild<QGroupBox *>(groups[g].box);
+        if (!box) {
+            faults << QString(groups[g].box) + " missing";
+            continue;
+        }
+        for (QPushButton *button : box->findChildren<QPushButton *>())
+            check(button, button->objectName(), button->isEnabled(), want[g]);
+    }
+    auto *paste = panel->findChild<QAction *>("pasteAct");
+    check(paste, "pasteAct", paste && paste->isEnabled(), panel->clipboardImage != nullptr);
+    auto *undo = panel->findChild<QAction *>("undoAct");
+    check(undo, "undoAct", undo && undo->isEnabled(), panel->history().canUndo());
+    auto *redo = panel->findChild<QAction *>("redoAct");
+    check(redo, "redoAct", redo && redo->isEnabled(), panel->history().canRedo());
+    return faults;
+}
+
 }  // namespace guitest
 
 void PanelTest::SetUp() {
@@ -557,30 +614,16 @@ void PanelTest::setMode(int mode) {
 }
 
 QString PanelTest::groups() {
-    const QStringList display = {"cut",
-                                 "copy",
-                                 "delete",
-                                 "view",
-                                 "increaseBrightness",
-                                 "decreaseBrightness",
-                                 "increaseWarm",
-                                 "decreaseWarm",
-                                 "increaseCool",
-                                 "decreaseCool"};
-    const QStringList unary = {"dx",        "dy",        "dxx",      "dyy",     "dxdy",
-                               "ccl",       "curvature", "exponent", "inverse", "natlog",
-                               "laplacian", "histeq",    "pseudo",   "c2mag",   "c2phase",
-                               "c2real",    "c2imag",    "fft",      "ifft"};
-    const QStringList binary = {"add", "sub", "mul", "div", "pcon"};
-    auto state = [this](const QStringList &actions, const char *box) {
+    QString result;
+    for (const guitest::EnableGroup &group : guitest::enableGroups()) {
         QList<bool> on;
-        for (const QString &name : actions)
-            on << find<QAction>((name + "Act").toUtf8().constData())->isEnabled();
-        if (box) {
-            for (QPushButton *button : find<QGroupBox>(box)->findChildren<QPushButton *>())
+        for (const QString &name : group.actions)
+            on << find<QAction>(name.toUtf8().constData())->isEnabled();
+        if (group.box) {
+            for (QPushButton *button : find<QGroupBox>(group.box)->findChildren<QPushButton *>())
                 on << button->isEnabled();
         }
-        return on.count(true) == on.size() ? '1' : on.count(false) == on.size() ? '0' : 'x';
-    };
-    return QString(state(display, nullptr)) + state(unary, "unaryBox") + state(binary, "binaryBox");
+        result += on.count(true) == on.size() ? '1' : on.count(false) == on.size() ? '0' : 'x';
+    }
+    return result;
 }

@@ -174,6 +174,21 @@ testing::AssertionResult floatsNear(const TAMOHDR *actual,
                                     const std::function<double(int)> &expected,
                                     double tolerance = 1e-5);
 
+// The three enable groups of the control panel: the actions (object names)
+// and the command box whose buttons belong to each group.
+struct EnableGroup {
+    const char *name;  // "display", "unary", "binary"
+    QStringList actions;
+    const char *box;  // object name of the button box, or null
+};
+const QList<EnableGroup> &enableGroups();
+
+// The controls whose enabled state disagrees with what the selected slots
+// hold: display controls with the Output slot, unary ones with Input 1,
+// binary ones with Input 1 and Input 2; Paste with the clipboard, Undo and
+// Redo with the history. Empty when every control agrees.
+QStringList enableRuleFaults(TamotoolMainWindow *panel);
+
 // Owns a record for the length of a test.
 struct ImageOwner {
     explicit ImageOwner(TAMOHDR *img = nullptr) : img(img) {}
