@@ -114,6 +114,8 @@ TAMOHDR *toFloat(TAMOHDR *img, QString &reason) {
         reason = frontend::readFailureReason(Tamoerr);
         return nullptr;
     }
+    // A new record of tens of megabytes is written through at once.
+    frontend::adviseHugePages(converted.get());
     if (!copyValues(img, converted.get())) {
         reason = QString("its data type %1 cannot be converted to float").arg(typeNameOf(img));
         return nullptr;

@@ -2,6 +2,8 @@
 
 #include <QImage>
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -213,6 +215,7 @@ tamo::RecordPtr recordFromPicture(const QImage &source, const TAMODTYPE &type, F
         int dims[4] = {3, w, h, interleaved ? lay.channels : 3};
         rec.reset(Tamocreate(type.name, dims, TAMO_CREATE_ZEROED, 0));
         if (!rec) return;
+        adviseHugePages(rec.get());
         T *out = tamo::pixels<T>(rec.get());
         if (!interleaved) {
             const int step = lay.complex ? 2 : 1;
@@ -243,6 +246,19 @@ tamo::RecordPtr recordFromPicture(const QImage &source, const TAMODTYPE &type, F
         }
     });
     return rec;
+}
+
+void adviseHugePages(TAMOHDR *img) {
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t kHugePage = std::uintptr_t(1) << 21;
+    const auto data = reinterpret_cast<std::uintptr_t>(img->orvptr);
+    const std::uintptr_t begin = (data + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t end =
+        (data + static_cast<std::uintptr_t>(Tamodimen(img, -2))) & ~(kHugePage - 1);
+    if (end > begin) madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)img;
+#endif
 }
 
 tamo::RecordPtr shownBytes(TAMOHDR *record, int component, int frame) {

@@ -19,6 +19,11 @@ namespace frontend {
 tamo::RecordPtr recordFromPicture(const QImage &picture, const TAMODTYPE &type,
                                   FrameStats *stats = nullptr);
 
+// Asks the kernel to back the pixels of a new, large record with huge pages
+// before they are written through: a hint that spares most of the page
+// faults of filling it; the memory is the same either way.
+void adviseHugePages(TAMOHDR *img);
+
 // The 8-bit values shown of `record`, stretched with Tamovidscale so that
 // the smallest value becomes 0 and the largest 255 (a constant record stays
 // 0), as a "u8bit" record:

@@ -352,6 +352,8 @@ bool readPng(const std::string &path, const TAMODTYPE &type, tamo::RecordPtr &re
         reason = readFailureReason(Tamoerr).toStdString();
         return true;
     }
+    adviseHugePages(img.get());
+
     bool decoded = false;
     Sums sums[3];
     tamo::visitScalar(static_cast<int32_t>(type.code), [&](auto tag, tamo::ElemLayout) {

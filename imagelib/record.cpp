@@ -7,10 +7,6 @@
 #include <ctime>
 #include <utility>
 
-#if __has_include(<sys/mman.h>)
-#include <sys/mman.h>
-#endif
-
 #include "imagelib_internal.h"
 
 static_assert(sizeof(TAMODIM) == 64, "dimension records are 64 bytes in memory and on disk");
@@ -27,24 +23,6 @@ void probeEndian() {
 }
 
 char timeText[26];
-
-// Asks the kernel to back a large, freshly allocated pixel array with huge
-// pages where it can: operators that stream through big images then take a
-// fraction of the page faults and TLB misses. Only whole huge pages inside
-// the array are named, so the memory used is the same either way.
-void adviseHugePages(void *data, std::size_t bytes) {
-#ifdef MADV_HUGEPAGE
-    constexpr std::uintptr_t kHugePage = std::uintptr_t(1) << 21;
-    if (bytes < 2 * kHugePage) return;
-    const auto start = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t end = (start + bytes) & ~(kHugePage - 1);
-    if (end > begin) madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)data;
-    (void)bytes;
-#endif
-}
 
 }  // namespace
 
@@ -338,7 +316,6 @@ TAMOHDR *Tamocreate(const char *type, const int *dims, unsigned flags, int size)
             Tamodie("Tamocreate:  can't allocate space for image data");
             return nullptr;
         }
-        adviseHugePages(h->orvptr, bytes);
     }
     h->orvdln = products.release();
     return header.release();
