@@ -59,6 +59,11 @@ bool readHeader(Decoder *d) {
     if (setjmp(png_jmpbuf(d->png))) return false;
     png_init_io(d->png, d->fp);
     png_set_sig_bytes(d->png, kSignatureBytes);
+#ifdef PNG_IGNORE_ADLER32
+    // Every chunk's CRC already guards the compressed bytes; zlib's own
+    // checksum over the inflated rows would cost a second pass.
+    png_set_option(d->png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+#endif
     png_read_info(d->png, d->info);
     const int colourType = png_get_color_type(d->png, d->info);
     const int bitDepth = png_get_bit_depth(d->png, d->info);
