@@ -29,6 +29,7 @@
 // intrinsics for uninitialised variables.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
 #endif
@@ -122,7 +123,7 @@ bool partlyOverlaps(const float *in, const float *out, long long n) {
 }
 
 // atan2 of floats: the correctly rounded value, or where the evaluation
-// cannot tell which float that is, the C library's atan2f.
+// cannot tell which float that is, the double-precision atan2 rounded.
 TAMO_TARGET_CLONES void atan2Generic(const float *y, const float *x, float *out, long long n) {
     // Blocks go through a buffer: the output may be one of the inputs.
     constexpr long long kBlock = 512;
@@ -132,7 +133,7 @@ TAMO_TARGET_CLONES void atan2Generic(const float *y, const float *x, float *out,
         const long long m = std::min(kBlock, n - b);
         for (long long i = 0; i < m; ++i) angles[i] = tamo::atan2Float(y[b + i], x[b + i], sure[i]);
         for (long long i = 0; i < m; ++i)
-            if (sure[i] == 0.0) angles[i] = std::atan2(y[b + i], x[b + i]);
+            if (sure[i] == 0.0) angles[i] = tamo::atan2Rounded(y[b + i], x[b + i]);
         std::memcpy(out + b, angles, static_cast<size_t>(m) * sizeof(float));
     }
 }
@@ -144,94 +145,96 @@ bool haveAvx512() {
     return yes;
 }
 
-// atan2Float on 16 values at once: the octant logic on the floats, the
-// arithmetic on two halves of 8 doubles (same reduction and polynomial,
-// with fused multiply-adds).
-__attribute__((target("avx512f"))) inline __m512d atan2Half(__m512d n, __m512d d, __mmask8 reduce,
-                                                            __mmask8 swap, __mmask8 xNegative) {
-    const __m512d num = _mm512_mask_sub_pd(n, reduce, n, d);
-    const __m512d den = _mm512_mask_add_pd(d, reduce, n, d);
-    const __m512d t = _mm512_div_pd(num, den);
-    const __m512d z = _mm512_mul_pd(t, t);
-    // The polynomial by pairs of terms (shorter dependency chains).
-    const __m512d z2 = _mm512_mul_pd(z, z), z4 = _mm512_mul_pd(z2, z2);
-    auto pair = [&](int k) {
-        return _mm512_fmadd_pd(_mm512_set1_pd(tamo::kAtanPoly[k]), z,
-                               _mm512_set1_pd(tamo::kAtanPoly[k + 1]));
-    };
-    const __m512d p = _mm512_fmadd_pd(_mm512_fmadd_pd(pair(0), z2, pair(2)), z4,
-                                      _mm512_fmadd_pd(pair(4), z2, pair(6)));
-    __m512d r = _mm512_fmadd_pd(_mm512_mul_pd(t, z), p, t);
-    r = _mm512_mask_add_pd(r, reduce, r, _mm512_set1_pd(0.78539816339744830962));
-    r = _mm512_mask_sub_pd(r, swap, _mm512_set1_pd(1.57079632679489661923), r);
-    r = _mm512_mask_sub_pd(r, xNegative, _mm512_set1_pd(3.14159265358979323846), r);
-    return r;
-}
+// atan2 of 16 floats at once, in single precision with the few steps that
+// need it carried as pairs of floats, so that the result is faithful: one of
+// the two floats around the exact angle (error below one unit in the last
+// place, against 2.2 units for the C library's atan2f).
+//
+// With n = min(|x|, |y|) and d = max(|x|, |y|), the angle is
+// k pi/4 + s (u + c(u)):
+// u = n / d, or u = (n - d) / (n + d) above tan(pi/8) (k one higher), so that
+// |u| <= tan(pi/8); c(u) = atan(u) - u is a small polynomial term. n - d and
+// n + d are kept exactly as pairs (Fast2Sum), u as a pair to about 2^-38, and
+// k pi/4 + s u by a Fast2Sum with pi/4 split so that k pi/4 is exact in the
+// high part. The error of c (relative 2^-22 at most) and of the low parts
+// stays below a quarter unit of the result, so with the final rounding the
+// total is under one unit.
+constexpr float kAtanFloatPoly[] = {-0x1.555554p-2f, 0x1.999738p-3f, -0x1.242114p-3f,
+                                     0x1.b82052p-4f, -0x1.08741cp-4f};  // (atan(u) - u) / u^3 in u^2
+constexpr float kQuarterPiHi = 0x1.921fb0p-1f;  // 21 significant bits: 3 kQuarterPiHi is exact
+constexpr float kQuarterPiLo = static_cast<float>(0.78539816339744830962 - 0x1.921fb0p-1);
 
 // 16 values from y and x; lanes outside `lanes` are neither read nor
-// written. Returns the lanes whose rounding is in doubt.
+// written. Returns the lanes the caller must redo: those whose larger
+// magnitude lies outside 2^-100 .. 2^100.
 __attribute__((target("avx512f"))) inline __mmask16 atan2Block(const float *y, const float *x,
                                                                float *out, __mmask16 lanes) {
     const __m512i magnitude = _mm512_set1_epi32(0x7fffffff);
-    const __m512 one = _mm512_set1_ps(1.0f);
-    const __m512 inf = _mm512_set1_ps(std::numeric_limits<float>::infinity());
+    const __m512 zero = _mm512_setzero_ps();
     const __m512 vy = _mm512_maskz_loadu_ps(lanes, y), vx = _mm512_maskz_loadu_ps(lanes, x);
     const __m512 ax = _mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(vx), magnitude));
     const __m512 ay = _mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(vy), magnitude));
     const __mmask16 swap = _mm512_cmp_ps_mask(ay, ax, _CMP_GT_OQ);
-    __m512 nf = _mm512_mask_blend_ps(swap, ay, ax);
-    __m512 df = _mm512_mask_blend_ps(swap, ax, ay);
-    const __mmask16 ordinary = _mm512_cmp_ps_mask(df, _mm512_setzero_ps(), _CMP_GT_OQ) &
-                               _mm512_cmp_ps_mask(df, inf, _CMP_LT_OQ);
-    const __mmask16 extreme = static_cast<__mmask16>(~ordinary);
-    nf = _mm512_mask_mov_ps(nf, extreme,
-                            _mm512_maskz_mov_ps(_mm512_cmp_ps_mask(nf, inf, _CMP_EQ_OQ), one));
-    df = _mm512_mask_mov_ps(df, extreme, one);
+    // 0/0 becomes 0/2^-126, angle 0 inside the octant; the quadrant logic
+    // below does the rest. Infinities are among the lanes redone.
+    const __m512 n = _mm512_min_ps(ax, ay), dAsIs = _mm512_max_ps(ax, ay);
+    const __m512 d = _mm512_max_ps(dAsIs, _mm512_set1_ps(0x1p-126f));
     const __mmask16 reduce =
-        _mm512_cmp_ps_mask(nf, _mm512_mul_ps(df, _mm512_set1_ps(0.41421356f)), _CMP_GT_OQ);
+        _mm512_cmp_ps_mask(n, _mm512_mul_ps(d, _mm512_set1_ps(0.41421356f)), _CMP_GT_OQ);
     const __mmask16 xNegative =
         _mm512_cmplt_epi32_mask(_mm512_castps_si512(vx), _mm512_setzero_si512());
-    const __m512d rLo =
-        atan2Half(_mm512_cvtps_pd(_mm512_castps512_ps256(nf)),
-                  _mm512_cvtps_pd(_mm512_castps512_ps256(df)), static_cast<__mmask8>(reduce),
-                  static_cast<__mmask8>(swap), static_cast<__mmask8>(xNegative));
-    const __m512d rHi = atan2Half(
-        _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(nf), 1))),
-        _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(df), 1))),
-        static_cast<__mmask8>(reduce >> 8), static_cast<__mmask8>(swap >> 8),
-        static_cast<__mmask8>(xNegative >> 8));
-    __m512 angle = _mm512_castpd_ps(
-        _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(_mm512_cvtpd_ps(rLo))),
-                           _mm256_castps_pd(_mm512_cvtpd_ps(rHi)), 1));
-    // Doubt: the 29 low mantissa bits of r (in the low halves of the 16
-    // doubles) within 2^15 units of the halfway pattern 0x10000000.
-    const __m512i lowWords = _mm512_permutex2var_epi32(
-        _mm512_castpd_si512(rLo),
-        _mm512_set_epi32(30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0),
-        _mm512_castpd_si512(rHi));
-    const __m512i near =
-        _mm512_and_si512(_mm512_add_epi32(lowWords, _mm512_set1_epi32(0x8000 - 0x10000000)),
-                         _mm512_set1_epi32(0x1fffffff));
-    const __mmask16 nearHalf = _mm512_cmplt_epu32_mask(near, _mm512_set1_epi32(0x10000));
-    // The angle is not negative: give it y's sign; NaN in, NaN out.
-    angle = _mm512_castsi512_ps(_mm512_or_si512(
-        _mm512_castps_si512(angle), _mm512_andnot_si512(magnitude, _mm512_castps_si512(vy))));
+    // u = (numHi + numLo) / (denHi + denLo): the quotient of the high parts,
+    // then the remainder (exact by the fused multiply-add) and the low parts
+    // over an approximate reciprocal, which is plenty for a correction.
+    const __m512 numHi = _mm512_mask_sub_ps(n, reduce, n, d);
+    const __m512 numLo = _mm512_maskz_sub_ps(reduce, n, _mm512_add_ps(numHi, d));
+    const __m512 denHi = _mm512_mask_add_ps(d, reduce, n, d);
+    const __m512 denLo = _mm512_maskz_sub_ps(reduce, n, _mm512_sub_ps(denHi, d));
+    const __m512 uHi = _mm512_div_ps(numHi, denHi);
+    const __m512 rest = _mm512_add_ps(_mm512_fnmadd_ps(uHi, denHi, numHi), numLo);
+    const __m512 uLo = _mm512_mul_ps(_mm512_fnmadd_ps(uHi, denLo, rest), _mm512_rcp14_ps(denHi));
+    // small = uLo + c(u).
+    const __m512 z = _mm512_mul_ps(uHi, uHi);
+    __m512 p = _mm512_set1_ps(kAtanFloatPoly[4]);
+    for (int i = 3; i >= 0; --i) p = _mm512_fmadd_ps(p, z, _mm512_set1_ps(kAtanFloatPoly[i]));
+    __m512 small = _mm512_fmadd_ps(_mm512_mul_ps(uHi, z), p, uLo);
+    // k pi/4 by octant: 0 in the first, 2 when swapped, 4 for negative x
+    // unswapped; one more (or less where the sum is subtracted) when reduced.
+    // Indexed by swap + 2 xNegative + 4 reduce.
+    const __mmask16 subtract = swap ^ xNegative;
+    __m512i octant = _mm512_maskz_mov_epi32(swap, _mm512_set1_epi32(1));
+    octant = _mm512_mask_add_epi32(octant, xNegative, octant, _mm512_set1_epi32(2));
+    octant = _mm512_mask_add_epi32(octant, reduce, octant, _mm512_set1_epi32(4));
+    constexpr float h = kQuarterPiHi, l = kQuarterPiLo;
+    const __m512 kHi = _mm512_permutexvar_ps(
+        octant, _mm512_setr_ps(0, 2 * h, 4 * h, 2 * h, h, h, 3 * h, 3 * h, 0, 0, 0, 0, 0, 0, 0, 0));
+    const __m512 kLo = _mm512_permutexvar_ps(
+        octant, _mm512_setr_ps(0, 2 * l, 4 * l, 2 * l, l, l, 3 * l, 3 * l, 0, 0, 0, 0, 0, 0, 0, 0));
+    const __m512 su = _mm512_mask_sub_ps(uHi, subtract, zero, uHi);
+    small = _mm512_mask_sub_ps(small, subtract, zero, small);
+    const __m512 sHi = _mm512_add_ps(kHi, su);
+    const __m512 sLo = _mm512_sub_ps(su, _mm512_sub_ps(sHi, kHi));
+    __m512 angle = _mm512_add_ps(sHi, _mm512_add_ps(_mm512_add_ps(sLo, small), kLo));
+    // The angle is not negative: give it y's sign (angle | (y & sign bit));
+    // NaN in, NaN out.
+    angle = _mm512_castsi512_ps(_mm512_ternarylogic_epi32(
+        _mm512_castps_si512(angle), _mm512_castps_si512(vy),
+        _mm512_set1_epi32(static_cast<int>(0x80000000u)), 0xf8));
     angle = _mm512_mask_add_ps(angle, _mm512_cmp_ps_mask(vx, vy, _CMP_UNORD_Q), vx, vy);
     _mm512_mask_storeu_ps(out, lanes, angle);
-    // Results in or near the subnormal range (but 0) are never certain.
-    const __m512 absAngle =
-        _mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(angle), magnitude));
-    const __mmask16 tiny =
-        _mm512_mask_cmp_ps_mask(_mm512_cmp_ps_mask(absAngle, _mm512_set1_ps(0x1p-125f), _CMP_LT_OQ),
-                                absAngle, _mm512_setzero_ps(), _CMP_NEQ_OQ);
-    const __mmask16 doubtful = static_cast<__mmask16>((nearHalf | tiny) & lanes);
-    return doubtful;
+    // Beyond 2^-100 .. 2^100 (zero apart) the reciprocal and the low parts
+    // would leave the normal range.
+    const __mmask16 outside = _mm512_mask_cmp_epu32_mask(
+        _mm512_cmp_ps_mask(dAsIs, zero, _CMP_NEQ_UQ),
+        _mm512_sub_epi32(_mm512_castps_si512(dAsIs), _mm512_set1_epi32(0x0d800000)),
+        _mm512_set1_epi32(0x71800000 - 0x0d800000), _MM_CMPINT_NLT);
+    return static_cast<__mmask16>(outside & lanes);
 }
 
-// Chunks of values; the few whose rounding is in doubt are redone by the C
-// library after each chunk, outside the vector loop (a call in the loop
-// would cost it its registers). Written in place over an input,
-// a chunk goes through a buffer so that those inputs are still there.
+// Chunks of values; the few lanes of extreme magnitude are redone in double precision
+// after each chunk, outside the vector loop (a call in the loop would cost
+// it its registers). Written in place over an input, a chunk goes through a
+// buffer so that those inputs are still there.
 __attribute__((target("avx512f"))) void atan2Avx512(const float *y, const float *x, float *out,
                                                     long long n) {
     constexpr int kChunk = 512;
@@ -242,16 +245,20 @@ __attribute__((target("avx512f"))) void atan2Avx512(const float *y, const float 
         const int m = static_cast<int>(std::min<long long>(kChunk, n - c));
         float *dst = inPlace ? staged : out + c;
         unsigned any = 0;
-        for (int i = 0; i < m; i += 16) {
-            const __mmask16 lanes =
-                m - i >= 16 ? __mmask16(0xffff) : static_cast<__mmask16>((1u << (m - i)) - 1);
+        int i = 0;
+        for (; i + 16 <= m; i += 16) {
+            doubtful[i / 16] = atan2Block(y + c + i, x + c + i, dst + i, 0xffff);
+            any |= doubtful[i / 16];
+        }
+        if (i < m) {
+            const auto lanes = static_cast<__mmask16>((1u << (m - i)) - 1);
             doubtful[i / 16] = atan2Block(y + c + i, x + c + i, dst + i, lanes);
             any |= doubtful[i / 16];
         }
         for (int b = 0; any && b < (m + 15) / 16; ++b)
             for (unsigned d = doubtful[b]; d; d &= d - 1) {
                 const long long k = 16 * b + __builtin_ctz(d);
-                dst[k] = std::atan2(y[c + k], x[c + k]);
+                dst[k] = tamo::atan2Rounded(y[c + k], x[c + k]);
             }
         if (inPlace) std::memcpy(out + c, staged, static_cast<size_t>(m) * sizeof(float));
     }
@@ -624,10 +631,17 @@ namespace tamo {
 
 void atan2Floats(const float *y, const float *x, float *out, long long n) {
     if (partlyOverlaps(y, out, n) || partlyOverlaps(x, out, n)) {
+#ifdef TAMO_HAVE_AVX512_KERNELS
+        // One value at a time, each read after the writes before it.
+        if (haveAvx512()) {
+            for (long long i = 0; i < n; ++i) atan2Avx512(y + i, x + i, out + i, 1);
+            return;
+        }
+#endif
         for (long long i = 0; i < n; ++i) {
             double sure;
             const float angle = atan2Float(y[i], x[i], sure);
-            out[i] = sure != 0.0 ? angle : std::atan2(y[i], x[i]);
+            out[i] = sure != 0.0 ? angle : atan2Rounded(y[i], x[i]);
         }
         return;
     }

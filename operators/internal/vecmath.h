@@ -6,6 +6,7 @@
 // precision and are meant to be rounded to float by the caller.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -40,7 +41,7 @@ __attribute__((always_inline)) inline bool roundsWithoutDoubt(double r) {
 // atan2(y, x) for floats, evaluated in double precision. The result is the
 // correctly rounded float wherever `sure` comes back 1 (else 0); elsewhere (about
 // one value in 8000) the exact value lies too close to a halfway point for
-// this evaluation to decide, and the caller takes the C library's atan2f.
+// this evaluation to decide, and the caller takes atan2Rounded.
 // Signed zeros, infinities and NaN give what the C library gives.
 //
 // With n = min(|x|, |y|) and d = max(|x|, |y|), atan(n / d) lies in
@@ -78,6 +79,13 @@ __attribute__((always_inline)) inline float atan2Float(float y, float x, double 
     float signedAngle;
     std::memcpy(&signedAngle, &abits, sizeof signedAngle);
     return (x != x || y != y) ? x + y : signedAngle;
+}
+
+// The C library's double-precision atan2 rounded to float: always one of
+// the two floats around the exact angle, and nearly always the nearer one
+// (the C library's atan2f is up to 2.2 units off).
+inline float atan2Rounded(float y, float x) {
+    return static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(x)));
 }
 
 // out[i] = atan2(y[i], x[i]) exactly as flatan2 computes it (on the vector
