@@ -52,39 +52,16 @@ void fillPlanes(const QImage &picture, T *out, int step, ChannelSums *sums) {
     }
 }
 
-// Tamovidscale's range of n values: the extremes start at -/+1,000,000 and
-// take a value only when it lies strictly beyond them, so NaN takes no part.
-// Running extremes per lane keep the loop in vector registers; folding the
-// lanes at the end can change only the sign of a zero extreme, which no
-// stretched byte depends on.
+// Tamovidscale's range: the extremes start at -/+1,000,000 and take a value
+// only when it lies strictly beyond them, so NaN takes no part.
 struct StretchRange {
     float min, max;
     bool empty() const { return !(max > min); }
 };
 
-TAMO_TARGET_CLONES_AVX512 StretchRange stretchRangeOf(const float *__restrict v, long long n) {
-    constexpr int kLanes = 32;
-    float hi[kLanes], lo[kLanes];
-    for (int j = 0; j < kLanes; ++j) {
-        hi[j] = -1000000.0f;
-        lo[j] = 1000000.0f;
-    }
-    long long i = 0;
-    for (; i + kLanes <= n; i += kLanes)
-        for (int j = 0; j < kLanes; ++j) {
-            const float x = v[i + j];
-            hi[j] = x > hi[j] ? x : hi[j];
-            lo[j] = x < lo[j] ? x : lo[j];
-        }
-    for (; i < n; ++i) {
-        hi[0] = v[i] > hi[0] ? v[i] : hi[0];
-        lo[0] = v[i] < lo[0] ? v[i] : lo[0];
-    }
-    StretchRange range{lo[0], hi[0]};
-    for (int j = 1; j < kLanes; ++j) {
-        range.max = hi[j] > range.max ? hi[j] : range.max;
-        range.min = lo[j] < range.min ? lo[j] : range.min;
-    }
+StretchRange stretchRangeOf(const float *v, long long n) {
+    StretchRange range{1000000.0f, -1000000.0f};
+    tamo::valueRange(v, n, range.max, range.min);
     return range;
 }
 

@@ -132,6 +132,13 @@ bool visitScalar(int32_t code, F &&f) {
 // Number of entries in Tamo_Dtyp (Tamo_Ntyp may be set lower by a caller).
 int typeTableSize();
 
+// Largest and smallest of n floats, folded into top and bottom as
+// "if (v > top) top = v" and "if (v < bottom) bottom = v" would: NaN takes no
+// part, and starting values beyond all the data are kept. Running extremes
+// per lane keep the loop in vector registers; folding them at the end can
+// change only the sign of a zero extreme.
+void valueRange(const float *v, long long n, float &top, float &bottom);
+
 // ---- Small record helpers ------------------------------------------------------
 
 // True when the header's magic is "TAM" or "ORV" (no report).
