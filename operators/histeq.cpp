@@ -158,8 +158,8 @@ __attribute__((target("avx512f"))) inline __m128i binsOf16(const float *v, __m51
     const __m512 ph = _mm512_mul_ps(c255, d), pl = _mm512_fmsub_ps(c255, d, ph);
     const __m512 bh = _mm512_mul_ps(k, range), bl = _mm512_fmsub_ps(k, range, bh);
     const __m512 diff = _mm512_add_ps(_mm512_sub_ps(ph, bh), _mm512_sub_ps(pl, bl));
-    __m512 bin = _mm512_mask_sub_ps(k, _mm512_cmp_ps_mask(diff, zero, _CMP_LT_OQ), k,
-                                    _mm512_set1_ps(1.0f));
+    __m512 bin =
+        _mm512_mask_sub_ps(k, _mm512_cmp_ps_mask(diff, zero, _CMP_LT_OQ), k, _mm512_set1_ps(1.0f));
     bin = _mm512_min_ps(_mm512_max_ps(bin, zero), c255);
     return _mm512_cvtepi32_epi8(_mm512_cvttps_epi32(bin));
 }
@@ -172,7 +172,8 @@ __attribute__((target("avx512f"))) void binValuesSingle(const float *v, uint8_t 
     const __m512 scaleV = _mm512_set1_ps(static_cast<float>(scale));
     int i = 0;
     for (; i + 16 <= n; i += 16)
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(bins + i), binsOf16(v + i, low, scaleV, rangeV));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(bins + i),
+                         binsOf16(v + i, low, scaleV, rangeV));
     binValuesPlain(v + i, bins + i, n - i, mn, scale);
 }
 #endif
@@ -208,7 +209,6 @@ inline void countBins(const uint8_t *bins, int n, uint32_t (&counts)[4][256]) {
     }
     for (; j < n; ++j) ++counts[0][bins[j]];
 }
-
 
 // dst[c] = lut[bins[c]]. The image is far larger than the caches, so the
 // results are streamed past them (no read of the destination first).
@@ -247,8 +247,8 @@ __attribute__((target("avx512f"))) void lookUpAvx512(const float *lut, const uin
 // 128-bit lanes, so the bins are first put in the order that makes the
 // results come out in order.
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void lookUpVbmi(const float *lut,
-                                                                         const uint8_t *bins,
-                                                                         float *dst, int n) {
+                                                                       const uint8_t *bins,
+                                                                       float *dst, int n) {
     alignas(64) uint8_t planes[4][256];
     for (int b = 0; b < 256; ++b) {
         uint32_t bits;
@@ -263,7 +263,8 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void lookUpVbmi(const flo
     alignas(64) uint8_t order[64];
     for (int lane = 0; lane < 4; ++lane)
         for (int r = 0; r < 4; ++r)
-            for (int k = 0; k < 4; ++k) order[16 * lane + 4 * r + k] = static_cast<uint8_t>(16 * r + 4 * lane + k);
+            for (int k = 0; k < 4; ++k)
+                order[16 * lane + 4 * r + k] = static_cast<uint8_t>(16 * r + 4 * lane + k);
     const __m512i reorder = _mm512_load_si512(reinterpret_cast<const __m512i *>(order));
     int c = 0;
     for (; c < n && reinterpret_cast<uintptr_t>(dst + c) % 64 != 0; ++c) dst[c] = lut[bins[c]];
@@ -291,8 +292,8 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void lookUpVbmi(const flo
 
 void lookUp(const float *lut, const uint8_t *bins, float *dst, int n) {
 #ifdef TAMO_HISTEQ_AVX512
-    static const bool vbmi = __builtin_cpu_supports("avx512vbmi") &&
-                             __builtin_cpu_supports("avx512bw");
+    static const bool vbmi =
+        __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512bw");
     if (vbmi) return lookUpVbmi(lut, bins, dst, n);
     static const bool avx512 = __builtin_cpu_supports("avx512f");
     if (avx512) return lookUpAvx512(lut, bins, dst, n);
