@@ -3,7 +3,8 @@
 connected components and HoG: bench_ops2 against OpenCV (one thread), SciPy
 and NumPy on the same sizes, in one run.
 
-  flHistogramEq (whole image, float)   cv2.equalizeHist on the image as 8 bits
+  flHistogramEq (whole image, float)   cv2.equalizeHist on the image as 8 bits,
+                                       and NumPy on the same float image
   flcorrelate, 32 and 64 templates     cv2.matchTemplate TM_CCOEFF_NORMED
   pconsub, defaults, 1024 x 1024       the same iteration in NumPy (timed for a
                                        few iterations, scaled to the schedule)
@@ -137,6 +138,16 @@ def run(build_dir):
     mine = ours(build_dir, "BM_HistEqWhole")
     report(f"histeq whole {SIDE}^2 vs cv2.equalizeHist (8 bits)", mine,
            median_ms(lambda: cv2.equalizeHist(levels)))
+    # The same float image through NumPy: float in, float out, as ours.
+    as_floats = levels.astype(np.float32)
+
+    def numpy_equalise():
+        lo, hi = as_floats.min(), as_floats.max()
+        bins = np.minimum(((as_floats - lo) * (np.float32(255) / (hi - lo))).astype(np.int32), 255)
+        cdf = np.cumsum(np.bincount(bins.ravel(), minlength=256)) / np.float32(as_floats.size)
+        return (np.float32(255) * cdf.astype(np.float32))[bins]
+
+    report(f"histeq whole {SIDE}^2 vs NumPy on the float image", mine, median_ms(numpy_equalise))
 
     image = levels.astype(np.float32)
     for side in (32, 64):
