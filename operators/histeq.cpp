@@ -282,10 +282,10 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void lookUpVbmi(const flo
         const __m512i lo23 = _mm512_unpacklo_epi8(bytes[2], bytes[3]);
         const __m512i hi23 = _mm512_unpackhi_epi8(bytes[2], bytes[3]);
         float *to = dst + c;
-        _mm512_store_ps(to, _mm512_castsi512_ps(_mm512_unpacklo_epi16(lo01, lo23)));
-        _mm512_store_ps(to + 16, _mm512_castsi512_ps(_mm512_unpackhi_epi16(lo01, lo23)));
-        _mm512_store_ps(to + 32, _mm512_castsi512_ps(_mm512_unpacklo_epi16(hi01, hi23)));
-        _mm512_store_ps(to + 48, _mm512_castsi512_ps(_mm512_unpackhi_epi16(hi01, hi23)));
+        _mm512_stream_ps(to, _mm512_castsi512_ps(_mm512_unpacklo_epi16(lo01, lo23)));
+        _mm512_stream_ps(to + 16, _mm512_castsi512_ps(_mm512_unpackhi_epi16(lo01, lo23)));
+        _mm512_stream_ps(to + 32, _mm512_castsi512_ps(_mm512_unpacklo_epi16(hi01, hi23)));
+        _mm512_stream_ps(to + 48, _mm512_castsi512_ps(_mm512_unpackhi_epi16(hi01, hi23)));
     }
     for (; c < n; ++c) dst[c] = lut[bins[c]];
 }
@@ -301,41 +301,41 @@ void lookUp(const float *lut, const uint8_t *bins, float *dst, int n) {
     lookUpPlain(lut, bins, dst, n);
 }
 
-int equaliseWholeImage(const float *data, const Plane &p, const OutputWriter &out, bool colour) {
-    const long long plane = static_cast<long long>(p.rows) * p.cols;
-    const long long n = plane * p.planes;
-
-    float top = kRangeMax, bottom = kRangeMin;
-    tamo::valueRange(data, n, top, bottom);
-    if (bottom >= top) {
-        std::printf("maximum = minimum. Somethings is wrong with this image\n");
-        return -2;
+// Counts bins into four tables, emptied into 64-bit totals long before the
+// 32-bit counts could overflow.
+class BinCounter {
+public:
+    void add(const uint8_t *bins, int n) {
+        countBins(bins, n, counts_);
+        counted_ += n;
+        if (counted_ >= kFold) fold();
     }
-    const float range = top - bottom;
+    const uint64_t (&totals())[256] {
+        fold();
+        return totals_;
+    }
 
-    // Bins once, kept for the output pass, in chunks that stay in cache while
-    // they are counted. The 32-bit count tables are emptied into 64-bit
-    // totals long before they could overflow.
-    std::unique_ptr<uint8_t[]> bins(new uint8_t[static_cast<size_t>(n)]);
-    constexpr int kChunk = 4096;
-    constexpr long long kFold = 1LL << 28;
-    uint32_t counts[4][256] = {};
-    uint64_t totals[256] = {};
-    auto fold = [&] {
+private:
+    static constexpr long long kFold = 1LL << 28;
+    void fold() {
         for (int b = 0; b < 256; ++b) {
-            totals[b] +=
-                static_cast<uint64_t>(counts[0][b]) + counts[1][b] + counts[2][b] + counts[3][b];
-            counts[0][b] = counts[1][b] = counts[2][b] = counts[3][b] = 0;
+            totals_[b] += static_cast<uint64_t>(counts_[0][b]) + counts_[1][b] + counts_[2][b] +
+                          counts_[3][b];
+            counts_[0][b] = counts_[1][b] = counts_[2][b] = counts_[3][b] = 0;
         }
-    };
-    for (long long i0 = 0; i0 < n; i0 += kChunk) {
-        const int len = static_cast<int>(std::min<long long>(kChunk, n - i0));
-        binValues(data + i0, bins.get() + i0, len, bottom, range);
-        countBins(bins.get() + i0, len, counts);
-        if ((i0 + kChunk) % kFold == 0) fold();
+        counted_ = 0;
     }
-    fold();
+    uint32_t counts_[4][256] = {};
+    uint64_t totals_[256] = {};
+    long long counted_ = 0;
+};
 
+constexpr int kChunk = 4096;
+
+// The equalised value of each bin, 255 times its cumulative share, from the
+// bins' totals; colour images report the counts and shares.
+void equalisedValues(const uint64_t (&totals)[256], const Plane &p, bool colour,
+                     float (&lut)[256]) {
     // Counted as integers: identical to counting in floats up to 2^24 pixels
     // per bin, and still right beyond.
     float h[256];
@@ -355,9 +355,132 @@ int equaliseWholeImage(const float *data, const Plane &p, const OutputWriter &ou
     for (int b = 1; b < 256; ++b) cdf[b] = cdf[b - 1] + h[b];
     if (colour)
         for (int b = 0; b < 256; ++b) std::printf("p[%d]= %f\n", b, cdf[b]);
-
-    float lut[256];
     for (int b = 0; b < 256; ++b) lut[b] = 255.0f * cdf[b];
+}
+
+#ifdef TAMO_HISTEQ_AVX512
+// Pictures of whole levels 0 .. 255 (8-bit images read as floats, the usual
+// case) take two passes instead of three. A pixel's bin depends only on its
+// level, so the first pass counts the levels while it finds the range, the
+// 256 levels are binned once, and the output pass looks each pixel's level
+// up in a table of 256 results. The same bins, counts and values as the
+// general path.
+
+// Counts the levels of n values and finds the lowest and highest; false as
+// soon as a chunk holds anything but a whole number 0 .. 255 (-0 included).
+__attribute__((target("avx512f"))) bool countLevels(const float *v, long long n, BinCounter &levels,
+                                                    int &lowest, int &highest) {
+    alignas(64) uint8_t keys[kChunk];
+    const __m512i top = _mm512_set1_epi32(255);
+    __m512i lo = _mm512_set1_epi32(255), hi = _mm512_setzero_si512();
+    for (long long i0 = 0; i0 < n; i0 += kChunk) {
+        const int len = static_cast<int>(std::min<long long>(kChunk, n - i0));
+        __mmask16 whole = 0xffff;
+        int i = 0;
+        for (; i + 16 <= len; i += 16) {
+            const __m512 x = _mm512_loadu_ps(v + i0 + i);
+            const __m512i k = _mm512_cvttps_epi32(x);
+            whole &= _mm512_cmpeq_epi32_mask(_mm512_castps_si512(_mm512_cvtepi32_ps(k)),
+                                             _mm512_castps_si512(x)) &
+                     _mm512_cmple_epu32_mask(k, top);
+            lo = _mm512_min_epu32(lo, k);
+            hi = _mm512_max_epu32(hi, k);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(keys + i), _mm512_cvtepi32_epi8(k));
+        }
+        for (; i < len; ++i) {
+            const float x = v[i0 + i];
+            if (!(x >= 0.0f && x <= 255.0f) || x != std::floor(x) || std::signbit(x)) return false;
+            keys[i] = static_cast<uint8_t>(x);
+            lowest = std::min(lowest, static_cast<int>(keys[i]));
+            highest = std::max(highest, static_cast<int>(keys[i]));
+        }
+        if (whole != 0xffff) return false;
+        levels.add(keys, len);
+    }
+    lowest = std::min(lowest, static_cast<int>(_mm512_reduce_min_epu32(lo)));
+    highest = std::max(highest, static_cast<int>(_mm512_reduce_max_epu32(hi)));
+    return true;
+}
+
+// The levels of n values (whole numbers 0 .. 255) as bytes.
+__attribute__((target("avx512f"))) void levelsOf(const float *v, uint8_t *keys, int n) {
+    int i = 0;
+    for (; i + 16 <= n; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(keys + i),
+                         _mm512_cvtepi32_epi8(_mm512_cvttps_epi32(_mm512_loadu_ps(v + i))));
+    for (; i < n; ++i) keys[i] = static_cast<uint8_t>(v[i]);
+}
+
+// Whole-image mode for pictures of whole levels; false, with nothing
+// written or printed, for any other picture.
+bool equaliseLevels(const float *data, const Plane &p, const OutputWriter &out, bool colour,
+                    int &rc) {
+    static const bool avx512 = __builtin_cpu_supports("avx512f");
+    const long long plane = static_cast<long long>(p.rows) * p.cols;
+    const long long n = plane * p.planes;
+    BinCounter levels;
+    int lowest = 255, highest = 0;
+    if (!avx512 || !countLevels(data, n, levels, lowest, highest)) return false;
+    if (lowest >= highest) {
+        std::printf("maximum = minimum. Somethings is wrong with this image\n");
+        rc = -2;
+        return true;
+    }
+    const float bottom = static_cast<float>(lowest), range = static_cast<float>(highest) - bottom;
+    const double scale = 255.0 / static_cast<double>(range);
+    const uint64_t(&perLevel)[256] = levels.totals();
+    int binOf[256] = {};
+    uint64_t totals[256] = {};
+    for (int level = lowest; level <= highest; ++level) {
+        binOf[level] = wholeImageBin(static_cast<float>(level), bottom, scale);
+        totals[binOf[level]] += perLevel[level];
+    }
+    float lut[256], byLevel[256];
+    equalisedValues(totals, p, colour, lut);
+    for (int level = 0; level < 256; ++level) byLevel[level] = lut[binOf[level]];
+    std::vector<uint8_t> keys(static_cast<size_t>(p.cols));
+    for (int f = 0; f < p.planes; ++f)
+        for (int r = 0; r < p.rows; ++r) {
+            levelsOf(data + f * plane + static_cast<long long>(r) * p.cols, keys.data(), p.cols);
+            if (out.direct()) {
+                lookUp(byLevel, keys.data(), out.row(f, r), p.cols);
+            } else {
+                for (int c = 0; c < p.cols; ++c) out.put(f, r, c, byLevel[keys[c]]);
+            }
+        }
+    _mm_sfence();  // the streamed stores are visible before the call returns
+    rc = 0;
+    return true;
+}
+#endif
+
+int equaliseWholeImage(const float *data, const Plane &p, const OutputWriter &out, bool colour) {
+    const long long plane = static_cast<long long>(p.rows) * p.cols;
+    const long long n = plane * p.planes;
+#ifdef TAMO_HISTEQ_AVX512
+    int rc = 0;
+    if (equaliseLevels(data, p, out, colour, rc)) return rc;
+#endif
+
+    float top = kRangeMax, bottom = kRangeMin;
+    tamo::valueRange(data, n, top, bottom);
+    if (bottom >= top) {
+        std::printf("maximum = minimum. Somethings is wrong with this image\n");
+        return -2;
+    }
+    const float range = top - bottom;
+
+    // Bins once, kept for the output pass, in chunks that stay in cache while
+    // they are counted.
+    std::unique_ptr<uint8_t[]> bins(new uint8_t[static_cast<size_t>(n)]);
+    BinCounter counter;
+    for (long long i0 = 0; i0 < n; i0 += kChunk) {
+        const int len = static_cast<int>(std::min<long long>(kChunk, n - i0));
+        binValues(data + i0, bins.get() + i0, len, bottom, range);
+        counter.add(bins.get() + i0, len);
+    }
+    float lut[256];
+    equalisedValues(counter.totals(), p, colour, lut);
     for (int f = 0; f < p.planes; ++f)
         for (int r = 0; r < p.rows; ++r) {
             const uint8_t *src = bins.get() + f * plane + static_cast<long long>(r) * p.cols;

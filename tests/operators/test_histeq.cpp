@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <algorithm>
 #include <limits>
 #include <random>
@@ -150,6 +151,41 @@ TEST(HistogramEq, WholeImageBinsAreExactAtEveryStep) {
         const std::vector<float> want = wholeImageByTheBook(values);
         for (size_t i = 0; i < values.size(); ++i)
             ASSERT_EQ(data(out)[i], want[i]) << i << " " << values[i];
+    }
+}
+
+TEST(HistogramEq, PicturesOfWholeLevelsGiveTheSameAsAnyOtherImage) {
+    // Whole levels 0 .. 255 take their own path; anything else in any chunk
+    // (here near the end, after many chunks of levels) sends the image down
+    // the general one. Both must give what the book gives.
+    const int side = 131;  // 17,161 values: four chunks and a ragged tail
+    const struct {
+        const char *name;
+        int lo, hi;    // levels drawn from lo .. hi
+        float oddOne;  // put at value 17,000 unless 0
+    } cases[] = {{"levels 0..255", 0, 255, 0.0f},
+                 {"levels 10..20", 10, 20, 0.0f},
+                 {"levels 0..3", 0, 3, 0.0f},
+                 {"a half level", 0, 255, 7.5f},
+                 {"a negative zero", 1, 200, -0.0f},
+                 {"a level above 255", 0, 255, 256.0f},
+                 {"NaN", 0, 255, NAN}};
+    std::mt19937 gen(7);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::uniform_int_distribution<int> level(c.lo, c.hi);
+        std::vector<float> values(side * side);
+        for (float &v : values) v = static_cast<float>(level(gen));
+        if (c.oddOne != 0.0f || std::signbit(c.oddOne) || std::isnan(c.oddOne))
+            values[17000] = c.oddOne;
+        auto in = image("float", side, side), out = image("float", side, side);
+        std::copy(values.begin(), values.end(), data(in));
+        ASSERT_EQ(flHistogramEq(in.get(), out.get(), 0), 0);
+        const std::vector<float> want = wholeImageByTheBook(values);
+        int differ = 0;
+        for (size_t i = 0; i < values.size(); ++i)
+            differ += std::memcmp(&data(out)[i], &want[i], sizeof(float)) != 0;
+        EXPECT_EQ(differ, 0);
     }
 }
 
