@@ -25,9 +25,10 @@ def rerun_with_system_python(script, build_dir, missing_message):
     sys.exit(missing_message)
 
 
-def benchmark_median_ms(build_dir, program_name, case, env=None):
-    """Median real time in ms of the Google Benchmark `case` (e.g. "BM_X/1024")
-    of the program `program_name` in `build_dir`, over five repetitions."""
+def benchmark_median_times(build_dir, program_name, case, env=None):
+    """Median (CPU ms, real ms) of the Google Benchmark `case` (e.g.
+    "BM_X/1024") of the program `program_name` in `build_dir`, over five
+    repetitions."""
     program = pathlib.Path(build_dir) / program_name
     if not program.exists():
         sys.exit(f"{program} not found (build the {program_name} target)")
@@ -38,8 +39,13 @@ def benchmark_median_ms(build_dir, program_name, case, env=None):
     for b in json.loads(out)["benchmarks"]:
         if b.get("aggregate_name") == "median":
             scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
-            return b["real_time"] * scale
+            return b["cpu_time"] * scale, b["real_time"] * scale
     sys.exit(f"{program_name} reported no {case}")
+
+
+def benchmark_median_ms(build_dir, program_name, case, env=None):
+    """Median real time in ms of `case` (see benchmark_median_times)."""
+    return benchmark_median_times(build_dir, program_name, case, env)[1]
 
 
 def median_ms(fn, min_runs=5, min_seconds=1.0):

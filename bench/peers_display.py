@@ -12,11 +12,9 @@ Prints one line per benchmark and size: name, then ours ms, peer ms and ratio
 thread, which a busy shared machine disturbs far less, and the ratio in
 elapsed time.
 """
-import json
 import os
 import pathlib
 import statistics
-import subprocess
 import sys
 import time
 
@@ -36,19 +34,8 @@ def peers_missing():
 
 def ours(build_dir, name, size):
     """Median (CPU ms, elapsed ms) of bench_display's `name` at `size`."""
-    program = pathlib.Path(build_dir) / "bench_display"
-    if not program.exists():
-        sys.exit(f"{program} not found (build the bench_display target)")
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-    out = subprocess.run(
-        [str(program), "--benchmark_format=json", f"--benchmark_filter=^{name}/{size}/",
-         "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true"],
-        check=True, capture_output=True, text=True, env=env).stdout
-    for b in json.loads(out)["benchmarks"]:
-        if b.get("aggregate_name") == "median":
-            scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
-            return b["cpu_time"] * scale, b["real_time"] * scale
-    sys.exit(f"bench_display reported no {name}/{size}")
+    return peerlib.benchmark_median_times(build_dir, "bench_display", f"{name}/{size}",
+                                          dict(os.environ, QT_QPA_PLATFORM="offscreen"))
 
 
 def times_ms(fn, min_runs=5, min_seconds=1.0):

@@ -612,12 +612,16 @@ const char *typeName(const TAMOHDR *img) {
 // each computed from the same element of the inputs, split over threads for
 // large records. Outputs that partly overlap an input (rather than being it)
 // stay on one thread, where the order of the loop decides the result.
+bool partlyOverlapsAny(std::initializer_list<const TAMOHDR *> inputs, const TAMOHDR *out) {
+    for (const TAMOHDR *in : inputs)
+        if (in->orvptr != out->orvptr && tamo::pixelsOverlap(in, out)) return true;
+    return false;
+}
+
 template <class Body>
 void elementwise(long long n, int cost, std::initializer_list<const TAMOHDR *> inputs,
                  const TAMOHDR *out, Body &&body) {
-    int threads = tamo::threadsFor(n * cost, n / 4096);
-    for (const TAMOHDR *in : inputs)
-        if (in->orvptr != out->orvptr && tamo::pixelsOverlap(in, out)) threads = 1;
+    const int threads = partlyOverlapsAny(inputs, out) ? 1 : tamo::threadsFor(n * cost, n / 4096);
     // Ranges start on multiples of 16 elements, so each vector loop sees the
     // same alignment it would see on one thread.
     const long long blocks = (n + 15) / 16;
@@ -666,12 +670,9 @@ template <class Kernel>
 void elementwiseTo(long long n, int cost, std::initializer_list<const TAMOHDR *> inputs,
                    TAMOHDR *out, Kernel &&kernel) {
     float *dst = pixels<float>(out);
-    bool overlapping = false;
-    for (const TAMOHDR *in : inputs)
-        if (in->orvptr != out->orvptr && tamo::pixelsOverlap(in, out)) overlapping = true;
     const long long bytes =
         n * static_cast<long long>(sizeof(float)) * static_cast<long long>(inputs.size() + 1);
-    const bool stream = !overlapping && streamsResults(bytes);
+    const bool stream = !partlyOverlapsAny(inputs, out) && streamsResults(bytes);
     elementwise(n, cost, inputs, out, [&](long long lo, long long hi) {
         if (!stream) return kernel(lo, dst + lo, hi - lo);
         const auto address = reinterpret_cast<uintptr_t>(dst + lo);

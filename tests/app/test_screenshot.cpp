@@ -15,6 +15,27 @@
 #include "guitest.h"
 #include "tamotoolchildwindow.h"
 
+// Views the chosen output slot through the panel (its summary goes to the
+// captured standard output, which is dropped), fits the window to the
+// picture and grabs it; a null image when no window opened.
+static QImage viewedPicture(TamotoolMainWindow *panel, int slot) {
+    QMetaObject::invokeMethod(panel, "view");
+    testing::internal::GetCapturedStdout();
+    guitest::closeMessageBoxes();
+    TamotoolChildWindow *window = panel->childWindows[slot];
+    if (!window) {
+        ADD_FAILURE() << "no window for slot " << slot;
+        return QImage();
+    }
+    guitest::settle(100);
+    const QSize label = window->findChild<QLabel *>("imageLabel")->size();
+    const QWidget *view = window->findChild<QScrollArea *>("scrollArea")->viewport();
+    window->hide();
+    window->resize(label + window->size() - view->size());
+    guitest::settle(100);
+    return window->grab().toImage();
+}
+
 TEST_F(PanelTest, ControlPanelDrawsItsWholeCatalogue) {
     put(0, guitest::makeImage(8, 8));
     QMetaObject::invokeMethod(panel, "updateAccessability");
@@ -61,19 +82,7 @@ TEST_F(PanelTest, LabelledRegionsInRandomColoursInAnImageWindow) {
         guitest::DialogScript script({guitest::enterValue(6)});
         press("pseudoButton");
     }
-    QMetaObject::invokeMethod(panel, "view");
-    testing::internal::GetCapturedStdout();
-    guitest::closeMessageBoxes();
-    TamotoolChildWindow *window = panel->childWindows[2];
-    ASSERT_NE(window, nullptr);
-    guitest::settle(100);
-    const QSize label = window->findChild<QLabel *>("imageLabel")->size();
-    const QWidget *view = window->findChild<QScrollArea *>("scrollArea")->viewport();
-    window->hide();
-    window->resize(label + window->size() - view->size());
-    guitest::settle(100);
-
-    const QImage picture = window->grab().toImage();
+    const QImage picture = viewedPicture(panel, 2);
     ASSERT_FALSE(picture.isNull());
     QSet<QRgb> colours;
     for (int y = 0; y < picture.height(); y += 2)
@@ -113,19 +122,7 @@ TEST_F(PanelTest, LogarithmOfAFourierMagnitudeInAnImageWindow) {
     ASSERT_NE(slot(3), nullptr);
     EXPECT_NEAR(Tamofgp(slot(3), n / 2, n / 2), std::log(100.0 * 80 * 16), 0.1);
     EXPECT_LT(Tamofgp(slot(3), 0, 0), Tamofgp(slot(3), n / 2, n / 2) - 2);
-    QMetaObject::invokeMethod(panel, "view");
-    testing::internal::GetCapturedStdout();
-    guitest::closeMessageBoxes();
-    TamotoolChildWindow *window = panel->childWindows[3];
-    ASSERT_NE(window, nullptr);
-    guitest::settle(100);
-    const QSize label = window->findChild<QLabel *>("imageLabel")->size();
-    const QWidget *view = window->findChild<QScrollArea *>("scrollArea")->viewport();
-    window->hide();
-    window->resize(label + window->size() - view->size());
-    guitest::settle(100);
-
-    const QImage picture = window->grab().toImage();
+    const QImage picture = viewedPicture(panel, 3);
     ASSERT_FALSE(picture.isNull());
     EXPECT_GT(picture.width(), n);
     const QString target = qEnvironmentVariable("TAMO_SCREENSHOT_FFT");
