@@ -71,6 +71,8 @@ QString readFailureReason(int code) {
             return "it is not an image file of this format, or its header is damaged";
         case TAMO_EIO:
             return "its data are damaged or cut short";
+        case TAMO_ELIMIT:
+            return QString::fromUtf8(Tamolimittext());
         default:
             break;
     }

@@ -404,6 +404,17 @@ long long checkedByteCount(const TAMOHDR *h) {
     return n;
 }
 
+// Byte count of the pixel data the dimension records claim (lengths already
+// known positive), or -1 when it is beyond what 64 bits count.
+int64_t claimedByteCount(const TAMOHDR *h) {
+    int64_t n = h->orvbpd;
+    for (int i = 0; i < h->orvndim; ++i) {
+        if (n > INT64_MAX / h->orvdim[i].dlen) return -1;
+        n *= h->orvdim[i].dlen;
+    }
+    return n;
+}
+
 }  // namespace
 
 extern "C" {
@@ -598,7 +609,7 @@ TAMOHDR *TamoRdDims(TAMOHDR *hdr, FILE *fp) {
     // each; they are kept in dimension-number order.
     std::sort(hdr->orvdim, hdr->orvdim + ndim,
               [](const TAMODIM &a, const TAMODIM &b) { return a.dnum < b.dnum; });
-    char msg[160];
+    char msg[320];
     for (int i = 0; i < ndim; ++i) {
         if (hdr->orvdim[i].dnum != i + 1) {
             Tamoerr = 24;
@@ -615,9 +626,11 @@ TAMOHDR *TamoRdDims(TAMOHDR *hdr, FILE *fp) {
             return nullptr;
         }
     }
-    if (checkedByteCount(hdr) < 0) {
-        Tamoerr = 24;
-        Tamodie("TamoRdDims: image size overflows what a record can hold [file damaged?]");
+    if (Tamochkread(claimedByteCount(hdr)) != 0) {
+        std::snprintf(msg, sizeof msg, "TamoRdDims: the image is too large to read: %s",
+                      Tamolimittext());
+        Tamodie(msg);
+        Tamoerr = TAMO_ELIMIT;
         return nullptr;
     }
     if (hdr->orvdln) Tamocfree(hdr->orvdln);

@@ -11,6 +11,7 @@ struct ErrorText {
 // Largest number first: an or-combination of numbers takes the text of the
 // largest one it holds.
 constexpr ErrorText kTexts[] = {
+    {TAMO_ELIMIT, "it is larger than the largest image allowed for reading"},
     {TAMO_EDIMS, "its number of dimensions is not 1, 2 or 3"},
     {TAMO_EBOUNDS, "the window or slice lies outside the image"},
     {TAMO_ETYPE, "its data type is unknown"},

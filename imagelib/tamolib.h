@@ -116,6 +116,7 @@ typedef struct TAMODTYPE {
 #define TAMO_ETYPE 1024      /* unknown or unsupported data type */
 #define TAMO_EBOUNDS 4096    /* window or slice outside the image */
 #define TAMO_EDIMS 8192      /* unsupported number of dimensions or bad index */
+#define TAMO_ELIMIT 16384    /* image larger than the limit for reading (Tamochkread) */
 
 /* Flags of Tamocreate: TAMO_CREATE_PIXELS allocates zero-filled pixel
  * storage. TAMO_CREATE_ZEROED (11) is the value callers pass; its bits 1 and
@@ -250,6 +251,31 @@ void Tamoext(int severity, const char *msg);
  * static text, or null for 0 and for values that are not error numbers of
  * the library. */
 const char *Tamoerrtext(int32_t code);
+
+/* ---- Limit on reading --------------------------------------------------- */
+
+/* The largest image, in bytes of pixel data, that a file reader may create.
+ * 0 (the default) takes the limit from the environment: TAMO_MAX_IMAGE_MB
+ * megabytes (2^20 bytes) when that variable holds a positive whole number,
+ * otherwise the largest record the library can hold (INT_MAX bytes) or half
+ * the physical memory, whichever is less. A host with a setting of its own
+ * (the workbench) stores it here in bytes. */
+extern int64_t Tamo_maxreadbytes;
+
+/* The limit in effect, in bytes, never above what one record can hold. */
+int64_t Tamomaxread(void);
+
+/* Checks, before anything is allocated, that a reader may create an image of
+ * `bytes` bytes of pixel data (negative: more than 64 bits can count).
+ * Returns 0 when it may; otherwise -1 with Tamoerr = TAMO_ELIMIT, and
+ * Tamolimittext() says how much the image would need and which limit stops
+ * it. Prints nothing. */
+int Tamochkread(int64_t bytes);
+
+/* The reason of the last refusal of Tamochkread on the calling thread, to
+ * follow "because" or a colon, for instance "it would need 76294 MB, more
+ * than the 2048 MB one image record can hold"; "" when there was none. */
+const char *Tamolimittext(void);
 
 /* ---- Pixel access ------------------------------------------------------- */
 
