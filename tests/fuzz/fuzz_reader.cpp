@@ -2,7 +2,7 @@
 // consistent record or a refusal; never a crash, an out-of-bounds access, a
 // leak, or the end of the process.
 //
-//   fuzz_reader -close_fd_mask=3 tests/fuzz/corpus
+//   fuzz_reader -close_fd_mask=3 tests/fuzz/corpus_reader
 //
 // The first input byte chooses whether the tail is read (bit 0) and whether
 // the file is a memory stream or a regular file (bit 1); the rest is the file.
