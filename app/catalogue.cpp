@@ -263,7 +263,7 @@ void TamotoolMainWindow::createMenus() {
     editMenu->addSeparator();
     editMenu->addActions({cutAct, copyAct, pasteAct, deleteAct});
     editMenu->addSeparator();
-    editMenu->addAction(undoMemoryAct);
+    editMenu->addActions({undoMemoryAct, readLimitAct});
 
     displayMenu = menuBar()->addMenu(tr("Display"));
     displayMenu->addAction(viewAct);

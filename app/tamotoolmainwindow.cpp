@@ -499,6 +499,7 @@ void TamotoolMainWindow::readSettings() {
     // The undo memory in MiB; 0 or less (or none stored) is the default.
     const long long mib = settings.value("undoMemoryMiB", 0).toLongLong();
     if (history_) history_->setBudget(mib > 0 ? mib << 20 : History::defaultBudget());
+    setReadLimit(settings.value("maxImageMiB", 0).toLongLong());
 }
 
 void TamotoolMainWindow::closeEvent(QCloseEvent *event) {

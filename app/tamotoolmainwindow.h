@@ -109,6 +109,9 @@ public:
     const Session &session() const { return *session_; }
     // The undo history's memory budget in bytes (kept in the settings).
     void setUndoBudget(long long bytes);
+    // The largest image a read may create, in MiB (kept in the settings);
+    // 0 or less: the library's default.
+    void setReadLimit(long long mib);
     // During a command: the tamo command line that makes what the command
     // made. Words "{IN1}", "{IN2}" and "{OUT}" stand for the images of the
     // Input 1, Input 2 and Output slots as the command found them, "{IN:n}"
@@ -212,6 +215,7 @@ private slots:
     void saveSessionAs();
     void showRecording(bool shown);
     void askUndoMemory();
+    void askReadLimit();
 
 private:
     void createLayout();
@@ -358,6 +362,7 @@ private:
     QAction *saveSessionAct;
     QAction *showRecordingAct;
     QAction *undoMemoryAct;
+    QAction *readLimitAct;
 
     // The three enable groups (the buttons are listed in the button members
     // below as well).

@@ -69,6 +69,11 @@ void TamotoolMainWindow::createHistoryActions() {
     undoMemoryAct->setStatusTip(tr("Set how much memory the undo history may take"));
     connect(undoMemoryAct, &QAction::triggered, this, &TamotoolMainWindow::askUndoMemory);
 
+    readLimitAct = new QAction(tr("Largest Image to Read..."), this);
+    readLimitAct->setObjectName("readLimitAct");
+    readLimitAct->setStatusTip(tr("Set the largest image that reading a file may create"));
+    connect(readLimitAct, &QAction::triggered, this, &TamotoolMainWindow::askReadLimit);
+
     saveSessionAct = new QAction(tr("Save Session As..."), this);
     saveSessionAct->setObjectName("saveSessionAct");
     saveSessionAct->setStatusTip(
@@ -128,6 +133,29 @@ void TamotoolMainWindow::askUndoMemory() {
     setUndoBudget(static_cast<long long>(chosen) << 20);
     QSettings settings("Tamotool", "Orvstore Tool");
     settings.setValue("undoMemoryMiB", chosen);
+}
+
+void TamotoolMainWindow::setReadLimit(long long mib) {
+    Tamo_maxreadbytes = mib > 0 ? static_cast<int64_t>(mib) << 20 : 0;
+}
+
+void TamotoolMainWindow::askReadLimit() {
+    // 0 stands for the default (TAMO_MAX_IMAGE_MB, else what a record and half
+    // the memory allow), whose value the dialog shows.
+    const long long stored = Tamo_maxreadbytes >> 20;
+    const int64_t saved = Tamo_maxreadbytes;
+    Tamo_maxreadbytes = 0;
+    const long long fallback = Tamomaxread() >> 20;
+    Tamo_maxreadbytes = saved;
+    bool ok = false;
+    const int chosen = QInputDialog::getInt(
+        this, tr("Largest Image to Read"),
+        tr("Largest image a read may create (MiB; 0 for the default, %1 MiB):").arg(fallback),
+        static_cast<int>(std::min<long long>(stored, 1 << 30)), 0, 1 << 30, 64, &ok);
+    if (!ok) return;
+    setReadLimit(chosen);
+    QSettings settings("Tamotool", "Orvstore Tool");
+    settings.setValue("maxImageMiB", chosen);
 }
 
 // ---- Recording what a command does --------------------------------------------------------

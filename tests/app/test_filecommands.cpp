@@ -298,6 +298,17 @@ TEST_F(FileCommandsTest, AFailedReadSaysWhyAndKeepsTheSlot) {
         EXPECT_EQ(tool->imageNames[0], QString("kept"));
         EXPECT_EQ(panel->reReadPath, QFile::encodeName(path(c.first)));  // ReRead retries it
     }
+    // The largest image to read, set in the workbench: an image of 2 MiB is
+    // refused at 1 MiB with both sizes named, and read again at 0 (the default).
+    writeOwn(path("big.tamo"), "float", {1024, 512}, {});
+    panel->setReadLimit(1);
+    EXPECT_EQ(load(path("big.tamo"), 0),
+              "Cannot read " + path("big.tamo") +
+                  ": it would need 2 MB, more than the 1 MB set as the largest image to read");
+    EXPECT_EQ(slot(0), kept);
+    panel->setReadLimit(0);
+    EXPECT_EQ(load(path("big.tamo"), 0), QString());
+    EXPECT_EQ(Tamonc(slot(0)), 1024);
 }
 
 TEST_F(FileCommandsTest, ReReadFindsTheLastFileReadAcrossARestartWhateverItsPath) {

@@ -69,9 +69,10 @@ TEST_F(PanelTest, StartsEmptyWithEveryCommandGroupDisabled) {
     // and Redo, for something to paste, rerun, undo or redo).
     const QStringList enabled = {"openAct",        "reopenAct",        "archiveAct",   "saveAsAct",
                                  "runScriptAct",   "exitAct",          "aboutAct",     "modeAct",
-                                 "saveSessionAct", "showRecordingAct", "undoMemoryAct"};
+                                 "saveSessionAct", "showRecordingAct", "undoMemoryAct",
+                                 "readLimitAct"};
     const auto actions = panel->findChildren<QAction *>(QRegularExpression("Act$"));
-    EXPECT_EQ(actions.size(), 49);
+    EXPECT_EQ(actions.size(), 50);
     for (QAction *action : actions) {
         EXPECT_EQ(action->isEnabled(), enabled.contains(action->objectName()))
             << action->objectName();
