@@ -105,8 +105,10 @@ void endProcessGroup(QProcess &process) {
 // Runs `command` through the shell with the workbench's environment and
 // standard streams. A script still running after half a second gets a modal
 // progress dialog whose Cancel ends it; the event loop runs meanwhile.
+// `exitCode` receives the shell's exit status when it finished normally.
 ScriptEnd runShell(QWidget *parent, const QString &command, const QString &scriptName,
-                   QString &failure) {
+                   QString &failure, int &exitCode) {
+    exitCode = 0;
     ScriptProcess process;
     process.setProcessChannelMode(QProcess::ForwardedChannels);
     process.setInputChannelMode(QProcess::ForwardedInputChannel);
@@ -117,7 +119,11 @@ ScriptEnd runShell(QWidget *parent, const QString &command, const QString &scrip
     }
     // Also from this side: a Cancel must never find the group not yet made.
     ::setpgid(static_cast<pid_t>(process.processId()), static_cast<pid_t>(process.processId()));
-    if (process.waitForFinished(500)) return ScriptEnd::Finished;
+    const auto finished = [&] {
+        if (process.exitStatus() == QProcess::NormalExit) exitCode = process.exitCode();
+        return ScriptEnd::Finished;
+    };
+    if (process.waitForFinished(500)) return finished();
 
     QProgressDialog progress(
         QCoreApplication::translate("TamotoolMainWindow", "Running %1 ...").arg(scriptName),
@@ -136,9 +142,28 @@ ScriptEnd runShell(QWidget *parent, const QString &command, const QString &scrip
     progress.show();
     if (process.state() != QProcess::NotRunning) loop.exec();
     progress.hide();
-    if (process.state() == QProcess::NotRunning) return ScriptEnd::Finished;
+    if (process.state() == QProcess::NotRunning) return finished();
     endProcessGroup(process);
     return ScriptEnd::Cancelled;
+}
+
+// The console line for a shell that ended with `exitCode`, empty unless the
+// status is the one the shell gives when it cannot run a command: 126 (not
+// executable) or 127 (not found, or a #! line naming a missing interpreter).
+// The script itself may end so too, hence the hedged words when the file
+// looks runnable.
+QString notRunHint(int exitCode, const QString &script) {
+    if (exitCode != 126 && exitCode != 127) return QString();
+    const QFileInfo file(script);
+    const QString status = QString("exit status %1").arg(exitCode);
+    if (!file.exists())
+        return QString("Script not run (%1): %2 does not exist\n").arg(status, script);
+    if (!file.isExecutable())
+        return QString("Script not run (%1): it is not executable; make it so with chmod +x %2\n")
+            .arg(status, shellQuoted(script));
+    return QString(
+               "The shell could not run the script or a command in it (%1; check its #! line)\n")
+        .arg(status);
 }
 
 }  // namespace
@@ -187,8 +212,10 @@ void TamotoolMainWindow::runScript() {
 
         addConsoleOutput("\nScript started...");
         QString failure;
+        int exitCode = 0;
         const QString command = "(cd " + shellQuoted(dir) + ";" + shellQuoted(script) + ")";
-        const ScriptEnd end = runShell(this, command, QFileInfo(script).fileName(), failure);
+        const ScriptEnd end =
+            runShell(this, command, QFileInfo(script).fileName(), failure, exitCode);
         remember(scriptOutputPath, fullScriptOutputPath, fullScriptDir + kOutputName);
         if (end == ScriptEnd::NotStarted) {
             addConsoleOutput("Script not started\n");
@@ -203,6 +230,10 @@ void TamotoolMainWindow::runScript() {
             return;
         }
         addConsoleOutput("Script completed\n");
+        // The script's status is otherwise ignored; this one tells why a
+        // script left nothing (most often a missing chmod +x).
+        const QString hint = notRunHint(exitCode, script);
+        if (!hint.isEmpty()) addConsoleOutput(hint);
 
         struct stat st;
         if (::stat(fullScriptOutputPath.constData(), &st) != 0) {

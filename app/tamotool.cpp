@@ -55,5 +55,9 @@ Tamotool::~Tamotool() {
 }
 
 void Tamotool::handleFileByPath(QString path, int slot) {
+    // Files from the command line and the desktop start their console block
+    // as Read does, so that a file's type note stands on its own line rather
+    // than after the statistics of the image before.
+    mainWindow->addConsoleOutput("\nOpening " + path);
     mainWindow->handleFileByPath(path, slot);
 }

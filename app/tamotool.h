@@ -40,7 +40,9 @@ public:
     Tamotool(const Tamotool &) = delete;
     Tamotool &operator=(const Tamotool &) = delete;
 
-    // Loads the file into user slot `slot` (see TamotoolMainWindow).
+    // Loads a file named on the command line or opened from the desktop into
+    // user slot `slot`, after an "Opening PATH" console line (see
+    // TamotoolMainWindow).
     void handleFileByPath(QString path, int slot);
 
     // User slots 0..7 and the work slot 8; null is an empty slot. Every record

@@ -510,6 +510,28 @@ TEST_F(FileCommandsTest, TheWorkbenchLoadsFilesNamedOnItsCommandLineIntoTheFirst
     EXPECT_FALSE(err.contains("pic7.png")) << err.constData();
 }
 
+TEST_F(FileCommandsTest, FilesFromTheCommandLineOrTheDesktopStartTheirOwnConsoleBlock) {
+    // A picture, then a TIFF: the TIFF's type note belongs on its own
+    // "Opening" line, not after the picture's statistics.
+    const QString png = path("pic.png");
+    writePng(png, 2, 2, [](int, int) { return qRgb(1, 2, 3); });
+    const QString tif = QString::fromLocal8Bit(TAMO_SAMPLES_DIR) + "/u16_grey.tif";
+    auto answers = answerInTurn({{}});
+    tool->handleFileByPath(png, 0);
+    tool->handleFileByPath(tif, 1);
+    guitest::cancelPendingAnswers();
+    EXPECT_EQ(answers->text(0), QString());
+    EXPECT_TRUE(console().endsWith("\nOpening " + png +
+                                   "\nImage has 3 frames and 2 rows and 2 Columns\n"
+                                   "max = [1 2 3], min = [1 2 3], Mean = [1 2 3], "
+                                   "StdDev = [0 0 0]\nOpening " +
+                                   tif +
+                                   " --- u16bit\n\n\nImage has 1 frame and 5 rows"
+                                   " and 6 Columns\nmax = 65535 min = 0 Mean = 32756.3 "
+                                   "StdDev = 19554"))
+        << console();
+}
+
 TEST_F(FileCommandsTest, TiffAndNpyFilesComeInExactAndSaveAsKeepsTheChosenType) {
     const QString samples = QString::fromLocal8Bit(TAMO_SAMPLES_DIR);
     // 16-bit values keep their low bits; the summary names the file's type.

@@ -128,8 +128,11 @@ TEST_F(ScriptTest, WithoutAUsableResultEverySlotStays) {
         const char *inputDirectory;  // made where the input file belongs, when set
         QString message;
         bool ran, rerun;
+        bool executable = true;
     } cases[] = {
         {"writes nothing", "touch ran\n", nullptr, kNoOutput, true, false},
+        // The shell refuses it (status 126); the console says why.
+        {"not executable", "touch ran\n", nullptr, kNoOutput, false, false, false},
         {"writes no image", "touch ran; echo junk > ImgViewTempOutput.Tamo\n", nullptr,
          "Cannot read ", true, true},
         {"input not writable", "touch ran\n", "ImgViewTempInput.Tamo",
@@ -144,10 +147,19 @@ TEST_F(ScriptTest, WithoutAUsableResultEverySlotStays) {
         SCOPED_TRACE(c.name);
         const QString folder = dir.filePath(c.name);
         if (c.inputDirectory) QDir().mkpath(folder + "/" + c.inputDirectory);
-        Responder answers(script(folder, c.body));
+        const QString path = script(folder, c.body);
+        if (!c.executable)
+            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        Responder answers(path);
         trigger("runScriptAct");
 
         ASSERT_EQ(answers.messages.size(), 1);
+        const QString hint =
+            "Script completed\nScript not run (exit status 126): it is not "
+            "executable; make it so with chmod +x '" +
+            path + "'\n";
+        EXPECT_EQ(console().endsWith(hint), !c.executable) << console();
+        if (c.ran) EXPECT_TRUE(console().endsWith("Script completed\n")) << console();
         EXPECT_TRUE(answers.messages[0].startsWith(c.message)) << answers.messages[0];
         EXPECT_EQ(QFile::exists(folder + "/ran"), c.ran);
         EXPECT_FALSE(QFile::exists(folder + "/ImgViewTempOutput.Tamo"));

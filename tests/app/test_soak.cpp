@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -560,6 +561,13 @@ TEST_F(SoakTest, RandomStepsKeepThePanelWhole) {
     struct ClearNote {
         ~ClearNote() { crashNote[0] = '\0'; }
     } clearNote;
+    // CCL writes its areas file, named by a random answer, into the current
+    // folder: that is the test's own, not the one the test was started in.
+    struct BackHome {
+        QString path = QDir::currentPath();
+        ~BackHome() { QDir::setCurrent(path); }
+    } backHome;
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(dir_.path())));
 
     for (int index = 0; index < steps; ++index) {
         std::string what = "?";
