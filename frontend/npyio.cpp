@@ -56,11 +56,18 @@ public:
             skipSpace();
             if (!take(':')) return "its header is malformed";
             skipSpace();
+            bool *seen = key == "descr"           ? &h.hasDescr
+                         : key == "fortran_order" ? &h.hasOrder
+                         : key == "shape"         ? &h.hasShape
+                                                  : nullptr;
+            if (!seen) return "its header has an unknown key '" + key + "'";
+            // NumPy would keep the last of two; which one was meant is unknown.
+            if (*seen) return "its header has the key '" + key + "' twice";
+            *seen = true;
             if (key == "descr") {
                 if (peek() == '[')
                     return "its data type is a structured type, which is not supported";
                 if (!readString(h.descr)) return "its data type is not a simple type name";
-                h.hasDescr = true;
             } else if (key == "fortran_order") {
                 if (s_.compare(pos_, 4, "True") == 0) {
                     h.fortran = true;
@@ -71,12 +78,8 @@ public:
                 } else {
                     return "its header has a malformed fortran_order";
                 }
-                h.hasOrder = true;
-            } else if (key == "shape") {
-                if (!readShape(h.shape)) return "its header has a malformed shape";
-                h.hasShape = true;
-            } else {
-                return "its header has an unknown key '" + key + "'";
+            } else if (!readShape(h.shape)) {
+                return "its header has a malformed shape";
             }
             skipSpace();
             if (take(',')) continue;
@@ -86,7 +89,10 @@ public:
         }
         skipSpace();
         if (pos_ != s_.size()) return "its header has text after the dictionary";
-        if (!h.hasDescr || !h.hasOrder || !h.hasShape) return "its header lacks a required key";
+        for (const auto &[seen, key] :
+             {std::pair{h.hasDescr, "descr"}, std::pair{h.hasOrder, "fortran_order"},
+              std::pair{h.hasShape, "shape"}})
+            if (!seen) return std::string("its header lacks the key '") + key + "'";
         return std::string();
     }
 
@@ -358,15 +364,17 @@ tamo::RecordPtr readNpy(FILE *fp, std::string &reason) {
     long long count = 1;
     for (long long d : header.shape) {
         if (d == 0) return fail("its array is empty");
-        count *= d;  // each factor is at most INT_MAX, and the product is checked
-        if (count > INT_MAX) return fail("its array is too large for an image record");
+        // Three sides up to INT_MAX may pass what 64 bits count.
+        if (count >= 0 && __builtin_mul_overflow(count, d, &count)) count = -1;
     }
+    // The record takes the file's element size, or 8 bytes for integers that
+    // may widen to "64flt"; nothing is allocated before the limit allows it.
+    const int ownSize = type.own ? type.itemSize : 8;
+    long long recordBytes = -1;
+    if (count >= 0 && __builtin_mul_overflow(count, ownSize, &recordBytes)) recordBytes = -1;
+    if (Tamochkread(recordBytes) != 0) return fail(Tamolimittext());
     const long long dataBytes = count * type.itemSize;
     if (dataBytes > fileSize - dataStart) return fail("its data are cut short");
-    // A record holds at most INT_MAX bytes; a widened type may take twice
-    // the file's element size for 32-bit inputs.
-    const int ownSize = type.own ? type.itemSize : 8;
-    if (count * ownSize > INT_MAX) return fail("its array is too large for an image record");
 
     int dims[4] = {static_cast<int>(ndim), static_cast<int>(header.shape[ndim - 1]),
                    static_cast<int>(header.shape[ndim - 2]),

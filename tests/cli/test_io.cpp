@@ -131,26 +131,38 @@ TEST(CliTool, PicturesRoundTripThroughTheOwnFormat) {
     ASSERT_EQ(run({"convert", dir.file("g.tam"), dir.file("g2.png")}).status, 0);
     EXPECT_TRUE(samePixels(grey, QImage(QString::fromStdString(dir.file("g2.png")))));
 
-    // 16-bit grey keeps its values in the types that hold them.
+    // 16-bit grey is read with its exact values whatever the type asked for,
+    // then converted as the library converts any "u16bit" image.
     QImage deep(300, 2, QImage::Format_Grayscale16);
+    const int dims[4] = {3, 300, 2, 3};
+    tamo::RecordPtr exact(Tamocreate("u16bit", dims, TAMO_CREATE_ZEROED, 0));
     for (int x = 0; x < 300; ++x) {
-        reinterpret_cast<quint16 *>(deep.scanLine(0))[x] = static_cast<quint16>(x * 219 + 1);
-        reinterpret_cast<quint16 *>(deep.scanLine(1))[x] = static_cast<quint16>(65535 - x);
+        const int values[2] = {x * 219 + 1, 65535 - x * 131};
+        for (int y = 0; y < 2; ++y) {
+            reinterpret_cast<quint16 *>(deep.scanLine(y))[x] = static_cast<quint16>(values[y]);
+            for (int f = 0; f < 3; ++f) Tamofpp3d(exact.get(), f, y, x, values[y]);
+        }
     }
     ASSERT_TRUE(deep.save(QString::fromStdString(dir.file("d.png"))));
-    for (const char *type : {"float", "u16bit", "32bit"}) {
+    for (const char *type : {"float", "u16bit", "32bit", "16bit", "8bit", "u8bit"}) {
         SCOPED_TRACE(type);
         r = run({"convert", dir.file("d.png"), dir.file("d.tam"), "--type", type});
         ASSERT_EQ(r.status, 0) << r.err;
         tamo::RecordPtr typed(readRecord(dir.file("d.tam")));
         ASSERT_TRUE(typed);
         EXPECT_EQ(typed->dtype, Tamontype(type));
+        tamo::RecordPtr expected(Tamocreate(type, dims, TAMO_CREATE_ZEROED, 0));
+        ASSERT_EQ(Tamoany2any(exact.get(), expected.get()), 0);
         for (int f = 0; f < 3; ++f)
-            for (int x = 0; x < 300; x += 13) {
-                EXPECT_EQ(Tamofgp3d(typed.get(), f, 0, x), x * 219 + 1);
-                EXPECT_EQ(Tamofgp3d(typed.get(), f, 1, x), 65535 - x);
-            }
+            for (int y = 0; y < 2; ++y)
+                for (int x = 0; x < 300; ++x)
+                    ASSERT_EQ(Tamofgp3d(typed.get(), f, y, x), Tamofgp3d(expected.get(), f, y, x))
+                        << "frame " << f << " row " << y << " column " << x;
     }
+    // The low bits, as for a "u16bit" file of any format: "u8bit" (the last
+    // type) holds 65404 as 124, not as 65404 / 257.
+    tamo::RecordPtr bytes(readRecord(dir.file("d.tam")));
+    EXPECT_EQ(Tamofgp3d(bytes.get(), 0, 1, 1), 124);
 }
 
 TEST(CliTool, ConvertBetweenOwnFilesAndStreams) {

@@ -1,17 +1,16 @@
 // PNG files read straight into records: every kind of 8-bit file gives what
 // the toolkit's picture of it gives, 16-bit files their exact values, and
-// damaged files a reason instead of a record.
+// damaged or oversized files a reason instead of a record.
 #include <gtest/gtest.h>
 #include <png.h>
-#include <zlib.h>
 
 #include <QImage>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "craftedfiles.h"
 #include "pictures.h"
 #include "pngread.h"
 #include "tempdir.h"
@@ -111,11 +110,6 @@ void writePng(const std::string &path, const Kind &kind) {
     std::fclose(fp);
 }
 
-std::string fileBytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void writeFile(const std::string &path, const std::string &bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -194,12 +188,18 @@ TEST(PngRead, SixteenBitFilesKeepTheirValuesInTypesThatHoldThem) {
         writePng(path, kind);
         const std::vector<unsigned> samples = samplesOf(kind);
         const int channels = channelsOf(kind.colourType);
-        for (const char *typeName : {"float", "u16bit", "32bit"}) {
+        // Types that cannot hold 65535 get the exact values as "u16bit",
+        // for the caller to convert.
+        const std::pair<const char *, const char *> asked[] = {
+            {"float", "float"},  {"u16bit", "u16bit"}, {"32bit", "32bit"},
+            {"u8bit", "u16bit"}, {"16bit", "u16bit"},  {"Su16bit3", "u16bit"}};
+        for (const auto &[typeName, given] : asked) {
             tamo::RecordPtr record;
             std::string reason;
             frontend::FrameStats stats[3];
             ASSERT_TRUE(frontend::readPng(path, *Tamotype(typeName), record, reason, stats));
             ASSERT_TRUE(record) << kind.name << ": " << reason;
+            EXPECT_EQ(record->dtype, Tamontype(given)) << kind.name << " " << typeName;
             EXPECT_EQ(shape(record.get()), std::vector<int>({kWidth, kHeight, 3}));
             for (int f = 0; f < 3; ++f) {
                 double sum = 0, max = 0;
@@ -216,60 +216,106 @@ TEST(PngRead, SixteenBitFilesKeepTheirValuesInTypesThatHoldThem) {
             }
             EXPECT_EQ(stats[0].max, 65535.0) << kind.name;
         }
-        // Types that cannot hold 65535 are left to the toolkit's reader.
-        for (const char *typeName : {"u8bit", "16bit"}) {
-            tamo::RecordPtr record;
-            std::string reason;
-            EXPECT_FALSE(frontend::readPng(path, *Tamotype(typeName), record, reason));
-            EXPECT_FALSE(record);
-        }
     }
 }
 
-TEST(PngRead, DamagedFilesGiveAReasonAndOthersAreLeftAlone) {
-    const testsupport::TempDir dir;
-    const std::string good = dir.file("good.png");
-    writePng(good, {"RGB 8", PNG_COLOR_TYPE_RGB, 8, false, false});
-    const std::string bytes = fileBytes(good);
-    const std::size_t idat = bytes.find("IDAT");
-    ASSERT_NE(idat, std::string::npos);
-
-    // A header claiming 100000 x 100000 pixels, with a valid CRC.
-    std::string huge = bytes;
-    const unsigned char side[4] = {0x00, 0x01, 0x86, 0xa0};
-    huge.replace(16, 4, reinterpret_cast<const char *>(side), 4);
-    huge.replace(20, 4, reinterpret_cast<const char *>(side), 4);
-    const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(&huge[12]), 17);
-    for (int i = 0; i < 4; ++i) huge[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
-    std::string flipped = bytes;
+// Files put together chunk by chunk: each is read with the values it holds,
+// or refused with a reason that names the cause. The size of the record is
+// checked against the limit on reading before anything is claimed for it.
+TEST(PngRead, CraftedFilesAreReadExactlyOrRefusedWithTheirCause) {
+    const crafted::Samples deep = [](uint32_t x, uint32_t y, int c) {
+        return (x * 40503u + y * 8191u + c * 21011u + (x == 1 ? 65535u : 0)) & 0xffff;
+    };
+    const crafted::Samples bytes = [&](uint32_t x, uint32_t y, int c) {
+        return deep(x, y, c) >> 8;
+    };
+    const crafted::Samples zeros = [](uint32_t, uint32_t, int) { return 0u; };
+    auto file = [](const crafted::Png &png, const crafted::Samples &samples) {
+        return png.file(crafted::pngRows(png, samples));
+    };
+    const crafted::Png deepRgb{13, 11, 16, crafted::kRgb, true};
+    const crafted::Png deepDot{1, 1, 16, crafted::kGreyAlpha, true};
+    const crafted::Png tall{3, 9, 8, crafted::kRgb, true};
+    const crafted::Png flat{9, 2, 8, crafted::kGrey, true};
+    const crafted::Png huge{16000, 16000, 8, crafted::kRgb};
+    const crafted::Png deepRgba{300, 300, 16, crafted::kRgba, true};
+    const crafted::Png line{PNG_UINT_31_MAX, 1, 8, crafted::kGrey};
+    const crafted::Png longRow{50000, 1, 8, crafted::kGrey};
+    const crafted::Png plain{13, 7, 8, crafted::kRgb};
+    const std::string good = file(plain, bytes);
+    const std::size_t idat = good.find("IDAT");
+    std::string flipped = good;
     flipped[idat + 10] = static_cast<char>(flipped[idat + 10] ^ 0x40);
 
-    const std::pair<const char *, std::string> damaged[] = {
-        {"cut in the pixels", bytes.substr(0, idat + 20)},
-        {"cut before its end", bytes.substr(0, bytes.size() - 12)},
-        {"signature only", bytes.substr(0, 8)},
-        {"damaged pixel data", flipped},
-        {"too large", huge},
+    constexpr int64_t kMiB = 1 << 20;
+    struct Case {
+        const char *name;
+        std::string bytes;
+        const char *type;    // asked for
+        int64_t limit;       // largest image to read, 0 for the default
+        const char *given;   // type of the record, or null when refused
+        const char *reason;  // part of the reason; null with `given` when not a PNG file
+        crafted::Png png;
+        crafted::Samples samples;
     };
-    for (const auto &c : damaged) {
-        const std::string path = dir.file("bad.png");
-        writeFile(path, c.second);
+    const Case cases[] = {
+        {"16-bit RGB for u8bit", file(deepRgb, deep), "u8bit", 0, "u16bit", "", deepRgb, deep},
+        {"16-bit grey and alpha, one pixel", file(deepDot, deep), "float", 0, "float", "", deepDot,
+         deep},
+        {"passes without pixels (narrow)", file(tall, bytes), "32cmp", 0, "32cmp", "", tall, bytes},
+        {"passes without pixels (flat)", file(flat, bytes), "float", 0, "float", "", flat, bytes},
+        {"over the record limit", huge.file(""), "float", 0, nullptr,
+         "it would need 2930 MB, more than", huge, zeros},
+        {"over the limit set", file(deepRgba, zeros), "float", kMiB, nullptr,
+         "it would need 2 MB, more than the 1 MB set as the largest image to read", deepRgba,
+         zeros},
+        {"widest picture", line.file(""), "u8bit", 0, nullptr, "it would need 6144 MB", line,
+         zeros},
+        {"rows beyond the limit set", file(longRow, zeros), "float", kMiB, nullptr,
+         "it would need 2 MB, more than the 1 MB", longRow, zeros},
+        {"cut in the pixels", good.substr(0, idat + 20), "float", 0, nullptr, "damaged", plain,
+         bytes},
+        {"cut before its end", good.substr(0, good.size() - 12), "float", 0, nullptr, "damaged",
+         plain, bytes},
+        {"signature only", good.substr(0, 8), "float", 0, nullptr, "damaged", plain, bytes},
+        {"damaged pixel data", flipped, "float", 0, nullptr, "damaged", plain, bytes},
+        {"not a PNG file", "not a picture", "float", 0, nullptr, nullptr, plain, bytes},
+    };
+    const testsupport::TempDir dir;
+    const std::string path = dir.file("crafted.png");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(path, c.bytes);
+        Tamo_maxreadbytes = c.limit;
         tamo::RecordPtr record;
         std::string reason;
-        frontend::FrameStats stats[3];
-        EXPECT_TRUE(frontend::readPng(path, *Tamotype("float"), record, reason, stats)) << c.first;
-        EXPECT_FALSE(record) << c.first;
-        EXPECT_FALSE(reason.empty()) << c.first;
+        const bool png = frontend::readPng(path, *Tamotype(c.type), record, reason);
+        Tamo_maxreadbytes = 0;
+        EXPECT_EQ(png, c.given != nullptr || c.reason != nullptr);
+        if (!c.given) {
+            EXPECT_FALSE(record);
+            if (c.reason) EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+            continue;
+        }
+        if (!record) {
+            ADD_FAILURE() << "refused: " << reason;
+            continue;
+        }
+        EXPECT_EQ(record->dtype, Tamontype(c.given));
+        const int w = static_cast<int>(c.png.width), h = static_cast<int>(c.png.height);
+        ASSERT_EQ(shape(record.get()), std::vector<int>({w, h, 3}));
+        for (int f = 0; f < 3; ++f)
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    ASSERT_EQ(Tamofgp3d(record.get(), f, y, x),
+                              c.samples(x, y, c.png.channels() < 3 ? 0 : f))
+                        << "frame " << f << " row " << y << " column " << x;
     }
 
-    // Not PNG files, or none at all: nothing is read, the caller tries others.
-    writeFile(dir.file("text.png"), "not a picture");
-    for (const std::string &path : {dir.file("text.png"), dir.file("missing.png")}) {
-        tamo::RecordPtr record;
-        std::string reason;
-        EXPECT_FALSE(frontend::readPng(path, *Tamotype("float"), record, reason));
-        EXPECT_FALSE(record);
-    }
+    // Nothing at all: the caller tries others.
+    tamo::RecordPtr record;
+    std::string reason;
+    EXPECT_FALSE(frontend::readPng(dir.file("missing.png"), *Tamotype("float"), record, reason));
 }
 
 }  // namespace
