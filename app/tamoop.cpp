@@ -61,7 +61,8 @@ const ValueDialog kValueDialogs[] = {
 const char kErrorCode[] = "Function returned an error code.";
 const char kCannotCreate[] = "Cannot create the output image.";
 
-// The reason for operator op's result rc, with the code, on the console.
+// The reason for operator op's result rc, with the code, on the console
+// (before the message box, so that it is there to read while the box waits).
 void consoleReason(int rc, const char *op) {
     const char *reason = op ? Tamoopstext(op, rc) : nullptr;
     if (reason && gTamotool && gTamotool->mainWindow)
@@ -71,8 +72,8 @@ void consoleReason(int rc, const char *op) {
 
 // "Function return error code" with the code appended (no blank between).
 void reportCode(int rc, const char *op) {
-    showModalMessage(QString("Function return error code%1").arg(rc));
     consoleReason(rc, op);
+    showModalMessage(QString("Function return error code%1").arg(rc));
 }
 
 // A dialog's number as an int, truncated toward zero; texts that are no
@@ -172,8 +173,8 @@ void TamoOp::reportFailure(int rc, const char *op) {
     if (rc == computations::kNoRecord) {
         showModalMessage(kCannotCreate);
     } else if (rc != 0) {
-        showModalMessage(kErrorCode);
         consoleReason(rc, op);
+        showModalMessage(kErrorCode);
     }
 }
 
