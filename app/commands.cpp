@@ -158,7 +158,7 @@ void TamotoolMainWindow::hogCommand() {
         storeInSlot(o, result.release());
         if (rc == 0) recordTamo({"tamo", "hog", "{IN1}", "{OUT}"});
         updateAccessability();
-        TamoOp::reportFailure(rc);
+        TamoOp::reportFailure(rc, "HoGdescriptor");
     });
 }
 
@@ -180,7 +180,7 @@ void TamotoolMainWindow::showHoGCommand() {
         if (rc != computations::kNoRecord) storeInSlot(o, result.release());
         if (rc == 0) recordTamo({"tamo", "showhog", "{IN1}", "{OUT}"});
         updateAccessability();
-        TamoOp::reportFailure(rc);
+        TamoOp::reportFailure(rc, "ShowHoG");
     });
 }
 
@@ -241,7 +241,7 @@ void TamotoolMainWindow::resizeCommand() {
             recordTamo({"tamo", "resize", "{IN1}", "{OUT}", "--rows", QString::number(rows),
                         "--cols", QString::number(cols), "--mode", QString::number(mode)});
         updateAccessability();
-        TamoOp::reportFailure(rc);
+        TamoOp::reportFailure(rc, "Tamozoomupdown");
     });
 }
 
@@ -390,7 +390,7 @@ void TamotoolMainWindow::pconCommand() {
             }
         }
         finish();
-        TamoOp::reportFailure(rc);
+        TamoOp::reportFailure(rc, "pconsub");
     });
 }
 

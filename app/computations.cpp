@@ -190,6 +190,53 @@ int unaryOperation(int code, TAMOHDR *in, TAMOHDR *out, float value) {
     return 0;
 }
 
+const char *unaryOperator(int code) {
+    switch (code) {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 19:
+            return "flDoG";
+        case 6:
+            return "flcurv";
+        case 7:
+            return "flHarris";
+        case 8:
+            return "flexp";
+        case 10:
+            return "flinv";
+        case 11:
+            return "flLaplace";
+        case 12:
+            return "flqvar";
+        case 14:
+            return "flabsolute";
+        case 15:
+            return "flHistogramEq";
+        case 16:
+            return "flmarkmax";
+        case 17:
+            return "flln";
+        case 21:
+            return "HoGdescriptor";
+        case 23:
+            return "flgmag";
+        case 24:
+            return "flgdir";
+        case 29:
+            return "Tamoc2mag";
+        case 30:
+            return "Tamoc2phase";
+        case 31:
+            return "Tamoc2real";
+        case 32:
+            return "Tamoc2imag";
+    }
+    return nullptr;
+}
+
 int colourToGrey(TAMOHDR *in, TAMOHDR **out) {
     return flcolor2gray(in, out);
 }

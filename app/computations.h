@@ -54,6 +54,9 @@ Record threeFrameFloat(const TAMOHDR *like);
 // parameter the user gave (sigma or scale; unused by the others). Returns the
 // operator's result code; an unknown code does nothing and returns 0.
 int unaryOperation(int code, TAMOHDR *in, TAMOHDR *out, float value);
+// The library operator whose result unaryOperation returns for `code`, or
+// null when there is none.
+const char *unaryOperator(int code);
 
 // Colour to grey; *out may be replaced by the operator (flcolor2gray).
 int colourToGrey(TAMOHDR *in, TAMOHDR **out);

@@ -61,8 +61,18 @@ const ValueDialog kValueDialogs[] = {
 const char kErrorCode[] = "Function returned an error code.";
 const char kCannotCreate[] = "Cannot create the output image.";
 
+// The reason for operator op's result rc, with the code, on the console
+// (before the message box, so that it is there to read while the box waits).
+void consoleReason(int rc, const char *op) {
+    const char *reason = op ? Tamoopstext(op, rc) : nullptr;
+    if (reason && gTamotool && gTamotool->mainWindow)
+        gTamotool->mainWindow->addConsoleOutput(
+            QString("\n%1: %2 (code %3)").arg(op, reason).arg(rc));
+}
+
 // "Function return error code" with the code appended (no blank between).
-void reportCode(int rc) {
+void reportCode(int rc, const char *op) {
+    consoleReason(rc, op);
     showModalMessage(QString("Function return error code%1").arg(rc));
 }
 
@@ -159,11 +169,13 @@ int TamoOp::compute(const std::function<int()> &computation) {
     return longwork::run(computation);
 }
 
-void TamoOp::reportFailure(int rc) {
-    if (rc == computations::kNoRecord)
+void TamoOp::reportFailure(int rc, const char *op) {
+    if (rc == computations::kNoRecord) {
         showModalMessage(kCannotCreate);
-    else if (rc != 0)
+    } else if (rc != 0) {
+        consoleReason(rc, op);
         showModalMessage(kErrorCode);
+    }
 }
 
 TamoOp::InputNeed TamoOp::inputNeed(int code) {
@@ -278,7 +290,7 @@ void TamoOp::unary(int code, TAMOHDR *&in, TAMOHDR *&out) {
                     "Hist:Cannot equalize histogram of an imagesmaller than the neighborhood",
                     3000);
             else
-                reportFailure(rc);
+                reportFailure(rc, "flHistogramEq");
             return;
         }
         case 18:
@@ -361,7 +373,7 @@ void TamoOp::unary(int code, TAMOHDR *&in, TAMOHDR *&out) {
                 const QStringList line = unaryLine(code, value, out);
                 if (!line.isEmpty()) record(line);
             }
-            if (!(code == 17 && rc == -2)) reportFailure(rc);
+            if (!(code == 17 && rc == -2)) reportFailure(rc, computations::unaryOperator(code));
             return;
         }
     }
@@ -470,7 +482,7 @@ void TamoOp::connectedComponents(TAMOHDR *in, TAMOHDR *out) {
             showTimedNote("Error returned by cclC4_2.  Must quit!", 5000);
             break;
         default:
-            reportFailure(rc);
+            reportFailure(rc, "cclC4_3");
             break;
     }
 }
@@ -494,7 +506,7 @@ void TamoOp::fourier(int code, TAMOHDR *in, TAMOHDR *out) {
             showModalMessage("FFT:Image must be complex float");
             break;
         default:
-            reportFailure(rc);
+            reportFailure(rc, "Tamocfft2d");
             break;
     }
 }
@@ -565,7 +577,8 @@ void TamoOp::arithmetic(int code, TAMOHDR *in1, TAMOHDR *in2, TAMOHDR *&out, int
         return;
     }
     if (TamotoolMainWindow *p = panel()) p->replaceBinaryOutput(out, result.release(), slot);
-    if (rc != 0) reportCode(rc);
+    static const char *const shifted[] = {"fladdi", nullptr, nullptr, "flsubi", "flmuli", "fldivi"};
+    if (rc != 0) reportCode(rc, complex1 ? nullptr : shifted[code - 22]);
 }
 
 void TamoOp::correlation(TAMOHDR *in1, TAMOHDR *in2, TAMOHDR *out) {
@@ -583,7 +596,7 @@ void TamoOp::correlation(TAMOHDR *in1, TAMOHDR *in2, TAMOHDR *out) {
     if (rc == -2)
         showModalMessage("Input images must be float or complex %d");
     else if (rc != 0)
-        reportCode(rc);
+        reportCode(rc, "flcorrelate");
 }
 
 void delay() {

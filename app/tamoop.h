@@ -56,8 +56,10 @@ public:
     // the user cancelled it, and what the computation threw.
     static int compute(const std::function<int()> &computation);
 
-    // Tells the user about a non-zero result that has no message of its own.
-    static void reportFailure(int rc);
+    // Tells the user about a non-zero result that has no message of its own;
+    // when `op` names the library operator that gave it, the console also
+    // gets the reason with the code.
+    static void reportFailure(int rc, const char *op = nullptr);
 
 private:
     bool askDouble(int code, float *value);

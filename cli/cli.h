@@ -107,7 +107,9 @@ private:
     int saved_ = -1;
 };
 
-// Turns an operator's negative status into a Failure ("NAME failed (code N)").
+// Turns an operator's failure status into a Failure that gives the reason
+// with the code ("flgmag: the image has fewer rows than the kernel needs
+// (code -5)"); NAME is the operator's function name.
 void checkStatus(int status, const char *operation);
 
 // The whole tool on a command line (argv[0] is the program's name): parses

@@ -127,8 +127,7 @@ int runCcl(const cli::Options &opts) {
         rc = cclC4_3(img.get(), eraseSmall, eraseLarge, &count,
                      areasFile ? areasFile->temporaryPath().c_str() : "", labels.get(), t, lo, hi);
     }
-    if (rc == 1) throw cli::Failure("image too big: more than 499999 labels");
-    if (rc == -3) throw cli::Failure("cannot write the areas file '" + areas + "'");
+    if (rc == TAMO_CCL_EAREAS) throw cli::Failure("cannot write the areas file '" + areas + "'");
     cli::checkStatus(rc, "cclC4_3");
     cli::writeImage(out, labels.get());
     if (areasFile && !areasFile->commit())

@@ -58,7 +58,6 @@ int runSqrtCmd(const cli::Options &o) {
     RecordPtr src = readOperand(in);
     RecordPtr dst = cli::createLike(src.get(), src->orvdt);
     const int status = flsqrt(src.get(), dst.get());
-    if (status == 1) throw cli::Failure("flsqrt stopped at a negative value; nothing written");
     cli::checkStatus(status, "flsqrt");
     cli::writeImage(out, dst.get());
     return 0;
@@ -78,7 +77,7 @@ int runLn(const cli::Options &opts) {
     const int status = flln(src.get(), dst.get());
     // -2 after a full pass means some values were not positive; the image is
     // complete, those values are 0.
-    if (status == -2 && src->dtype == TAMO_32FLT)
+    if (status == TAMO_LN_NONPOSITIVE && src->dtype == TAMO_32FLT)
         std::fprintf(stderr, "tamo ln: values that are not positive were written as 0\n");
     else
         cli::checkStatus(status, "flln");

@@ -337,8 +337,12 @@ tamo::RecordPtr createLike(TAMOHDR *like, const char *type, int ndim) {
 }
 
 void checkStatus(int status, const char *operation) {
-    if (status < 0)
-        throw Failure(std::string(operation) + " failed (code " + std::to_string(status) + ")");
+    if (status == 0) return;
+    const char *reason = Tamoopstext(operation, status);
+    // A positive result is a failure only where the operator names it so.
+    if (status > 0 && !reason) return;
+    throw Failure(std::string(operation) + (reason ? std::string(": ") + reason : " failed") +
+                  " (code " + std::to_string(status) + ")");
 }
 
 LibraryTextAside::LibraryTextAside(const std::string &outPath) {

@@ -74,7 +74,7 @@ int NextChar(FILE *fp, int *kind) {
         k = 2;
     }
     if (c == EOF) {
-        Tamoerr = 448;
+        Tamoerr = TAMO_EIO;
         if (kind) *kind = 0;
         Tamodie("TamoGetFN: I/O error or EOF when reading filename.");
         return -1;
@@ -90,7 +90,7 @@ char *TamoEnv(const char *name, int *status) {
     *status = 0;
     if (!name) {
         *status = 1;
-        Tamoerr = 256;
+        Tamoerr = TAMO_ENAME;
         Tamodie("TamoEnv: NULL passed as name.");
         return nullptr;
     }
@@ -109,7 +109,7 @@ char *TamoEnv(const char *name, int *status) {
                     var += *p++;
                 if (*p != '}') {
                     *status = 1;
-                    Tamoerr = 256;
+                    Tamoerr = TAMO_ENAME;
                     Tamodie("TamoEnv: no closing '}' in env. var. name.");
                     return nullptr;
                 }
@@ -120,7 +120,7 @@ char *TamoEnv(const char *name, int *status) {
             const char *value = var.empty() ? nullptr : std::getenv(var.c_str());
             if (!value) {
                 *status = 1;
-                Tamoerr = 256;
+                Tamoerr = TAMO_ENAME;
                 std::snprintf(msg, sizeof msg, "TamoEnv: no environment variable `%.*s'.",
                               kNameArea, var.c_str());
                 Tamodie(msg);
@@ -131,7 +131,7 @@ char *TamoEnv(const char *name, int *status) {
         if (out.size() >= static_cast<std::size_t>(kNameArea)) {
             // The expanded name would not fit the name area.
             *status = 1;
-            Tamoerr = 256;
+            Tamoerr = TAMO_ENAME;
             Tamodie("TamoEnv: expanded name longer than 511 characters.");
             return nullptr;
         }
@@ -139,7 +139,7 @@ char *TamoEnv(const char *name, int *status) {
     char *result = libraryCopy(out.data(), out.size());
     if (!result) {
         *status = 2;
-        Tamoerr = 512;
+        Tamoerr = TAMO_ENOMEM;
         Tamodie("TamoEnv: couldn't allocate memory to store name in.");
         return nullptr;
     }
@@ -169,7 +169,7 @@ char *TamoPrsFN(const char *name, int *status) {
     char *result = libraryCopy(full.data(), full.size());
     if (!result) {
         *status = 2;
-        Tamoerr = 512;
+        Tamoerr = TAMO_ENOMEM;
         Tamodie("TamoPrsFN: can't allocate memory to store filename in.");
         return nullptr;
     }
@@ -220,7 +220,7 @@ FILE *TamoOpen(const char *name, const char *mode, const char *prompt, int tries
                 if (!interactive || tries <= 0) {
                     if (interactive)
                         std::fprintf(stderr, "TamoOpen:  Error count exceeded.  I give up.\n");
-                    Tamoerr = 256;
+                    Tamoerr = TAMO_ENAME;
                     Tamodie("TamoOpen: Bad filename or error in filename expansion.");
                     return nullptr;
                 }
@@ -235,7 +235,7 @@ FILE *TamoOpen(const char *name, const char *mode, const char *prompt, int tries
             FILE *fp = std::fopen(full.get(), streamMode);
             if (fp) return fp;
             if (!interactive || tries <= 0) {
-                Tamoerr = 64;
+                Tamoerr = TAMO_EOPEN;
                 if (interactive)
                     std::fprintf(stderr, "TamoOpen:  Error count exceeded.  I give up.\n");
                 std::snprintf(msg, sizeof msg, "TamoOpen: Unable to open file `%s'.", full.get());
@@ -282,17 +282,17 @@ TAMOHDR *TamoGetImg(const char *name, const char *prompt, int tail) {
 int TamoPutImg(TAMOHDR *img, const char *name, const char *prompt, int tail) {
     tamo::DepthGuard depth;
     if (!img) {
-        Tamoerr = 8;
+        Tamoerr = TAMO_ENULL;
         Tamodie("TamoPutImg: Image header is NULL");
         return 0;
     }
     if (std::memcmp(img->orvmagic, "TAM", 4) != 0) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamodie("TamoPutImg: Invalid image header (bad magic no.)");
         return 0;
     }
     if (!img->orvptr) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamodie("TamoPutImg: No data associated with header! (field 'orvptr' = 0)");
         return 0;
     }
@@ -313,7 +313,7 @@ int TamoPutImg(TAMOHDR *img, const char *name, const char *prompt, int tail) {
     // A failing close or flush loses buffered bytes: the write failed.
     bool closed = fp == stdout ? std::fflush(fp) == 0 : TamoClose(fp) == 0;
     if (written != -1 || !closed) {
-        if (written == -1) Tamoerr = 448;
+        if (written == -1) Tamoerr = TAMO_EIO;
         Tamodie("TamoPutImg: Error while writing image file.");
         return 0;
     }

@@ -238,7 +238,7 @@ Inflated inflateData(FILE *fp, GrowingBuffer &buf, long long n, long long *produ
 bool checkHeader(TAMOHDR *h) {
     char msg[200];
     if (h->orvndim < 1 || h->orvndim > TAMO_MAXDIM) {
-        Tamoerr = 8192;
+        Tamoerr = TAMO_EDIMS;
         std::snprintf(msg, sizeof msg,
                       "TamoRdHdr: number of dimensions is %d; this version of TAMO reads 1 to 3 "
                       "[file damaged?]",
@@ -249,7 +249,7 @@ bool checkHeader(TAMOHDR *h) {
     // The endian byte decides whether dimension records and pixels are
     // swapped; any other value leaves their byte order unknown.
     if (h->orvendian != 1 && h->orvendian != 2) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         std::snprintf(msg, sizeof msg,
                       "TamoRdHdr: endian byte %d is neither 1 (big-endian) nor 2 (little-endian) "
                       "[file damaged?]",
@@ -265,7 +265,7 @@ bool checkHeader(TAMOHDR *h) {
 bool checkTailLength(int32_t tlen) {
     if (tlen >= 0) return true;
     char msg[120];
-    Tamoerr = 24;
+    Tamoerr = TAMO_EHEADER;
     std::snprintf(msg, sizeof msg, "TamoRdHdr: tail length %d is negative [file damaged?]", tlen);
     Tamodie(msg);
     return false;
@@ -290,7 +290,7 @@ void swapFields(TAMOHDR *h) {
 
 void reportUnknownTypeName(const TAMOHDR *h, int (*report)(const char *)) {
     char msg[600];
-    Tamoerr = 24;
+    Tamoerr = TAMO_EHEADER;
     std::snprintf(msg, sizeof msg, "%s\n%s (field 'orvdt' contains '%s')\n%s",
                   "TamoRdHdr: WARNING!  Data Type Field 'orvdt' does not contain a data type",
                   "          recognized by this version of TAMO", h->orvdt,
@@ -303,7 +303,7 @@ void reportUnknownTypeName(const TAMOHDR *h, int (*report)(const char *)) {
 void adoptTableType(TAMOHDR *h, const TAMODTYPE *t) {
     if (std::strcmp(h->orvdt, t->name) != 0 || static_cast<uint32_t>(h->dtype) != t->code) {
         char msg[600];
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         std::snprintf(msg, sizeof msg, "%s\n%s'%s',\n%s%x\n%s'%s',\n%s%x",
                       "TamoRdHdr: WARNING!  File header fields 'orvdt', 'dtype' contain",
                       "          inconsistent information -- hdr->Tamodt = ", h->orvdt,
@@ -349,7 +349,7 @@ const TAMODTYPE *checkType(const TAMOHDR *h, bool otherOrder) {
         return byName;
     }
     char msg[300];
-    Tamoerr = 24;
+    Tamoerr = TAMO_EHEADER;
     std::snprintf(msg, sizeof msg,
                   "TamoRdHdr: data type '%s', code $%x, %d bytes per datum: %s [file damaged?]",
                   h->orvdt, static_cast<unsigned>(h->dtype), h->orvbpd, reason);
@@ -459,7 +459,7 @@ int TamoConvertData(TAMOHDR *hdr, TAMOHDR *img) {
         unit = sizeof(typename decltype(tag)::type);
     });
     if (!known) {
-        Tamoerr = 1024;
+        Tamoerr = TAMO_ETYPE;
         if (hdr->dtype == TAMO_STRUCT) {
             std::printf(
                 "This image was created on another type computer, and it is data type "
@@ -481,7 +481,7 @@ TAMOHDR *TamoRdHdr(FILE *fp) {
     tamo::DepthGuard depth;
     probeCPUEndian();
     if (!fp) {
-        Tamoerr = 8;
+        Tamoerr = TAMO_ENULL;
         Tamodie("TamoRdHdr: file pointer passed was NULL.");
         return nullptr;
     }
@@ -495,7 +495,7 @@ TAMOHDR *TamoRdHdr(FILE *fp) {
     }
     unsigned char disk[TAMO_DISK_HEADER];
     if (std::fread(disk, 1, sizeof disk, fp) != sizeof disk) {
-        Tamoerr = 448;
+        Tamoerr = TAMO_EIO;
         Tamodie("TamoRdHdr: I/O error or EOF when reading header.");
         return nullptr;
     }
@@ -531,11 +531,11 @@ TAMOHDR *TamoRdHdr(FILE *fp) {
     if (h->orvbsize != kBlockSize && h->orvbsize != kBlockSizeSwapped) {
         std::printf("input file blocksize not set to anything I recognize\n");
         std::fflush(stdout);
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         return nullptr;
     }
     if (std::memcmp(h->orvmagic, "TAM", 4) != 0 && std::memcmp(h->orvmagic, "ORV", 4) != 0) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamodie("TamoRdHdr: file does not begin with the mark TAM or ORV [file damaged?]");
         return nullptr;
     }
@@ -556,23 +556,23 @@ TAMOHDR *TamoRdDims(TAMOHDR *hdr, FILE *fp) {
     tamo::DepthGuard depth;
     probeCPUEndian();
     if (!hdr) {
-        Tamoerr = 8;
+        Tamoerr = TAMO_ENULL;
         Tamoext(TAMOSLV, "TamoRdDims: header passed was null.");
         return nullptr;
     }
     if (!fp) {
-        Tamoerr = 8;
+        Tamoerr = TAMO_ENULL;
         Tamoext(TAMOSLV, "TamoRdDims: file pointer passed was NULL.");
         return nullptr;
     }
     const int ndim = hdr->orvndim;
     if (ndim < 1 || ndim > TAMO_MAXDIM) {
-        Tamoerr = 8192;
+        Tamoerr = TAMO_EDIMS;
         Tamodie("TamoRdDims: number of dimensions not 1 to 3 [file damaged?]");
         return nullptr;
     }
     if (std::fread(hdr->orvdim, kDimRecord, ndim, fp) != static_cast<std::size_t>(ndim)) {
-        Tamoerr = 448;
+        Tamoerr = TAMO_EIO;
         Tamodie("TamoRdDims: I/O error or EOF when reading dimension headers.");
         return nullptr;
     }
@@ -589,7 +589,7 @@ TAMOHDR *TamoRdDims(TAMOHDR *hdr, FILE *fp) {
     // what follows would be read from the wrong place.
     for (int i = 0; i < padded; ++i) {
         if (padding[i] != '.' && padding[i] != '\0') {
-            Tamoerr = 24;
+            Tamoerr = TAMO_EHEADER;
             Tamodie(
                 "TamoRdDims: the header's padding holds other bytes than '.' [file "
                 "damaged?]");
@@ -612,14 +612,14 @@ TAMOHDR *TamoRdDims(TAMOHDR *hdr, FILE *fp) {
     char msg[320];
     for (int i = 0; i < ndim; ++i) {
         if (hdr->orvdim[i].dnum != i + 1) {
-            Tamoerr = 24;
+            Tamoerr = TAMO_EHEADER;
             Tamodie(
                 "TamoRdDims: dimension records are not numbered 1 to the number of "
                 "dimensions [file damaged?]");
             return nullptr;
         }
         if (hdr->orvdim[i].dlen < 1) {
-            Tamoerr = 24;
+            Tamoerr = TAMO_EHEADER;
             std::snprintf(msg, sizeof msg, "TamoRdDims: dimension %d has length %d [file damaged?]",
                           i + 1, hdr->orvdim[i].dlen);
             Tamodie(msg);
@@ -636,7 +636,7 @@ TAMOHDR *TamoRdDims(TAMOHDR *hdr, FILE *fp) {
     if (hdr->orvdln) Tamocfree(hdr->orvdln);
     hdr->orvdln = Tamo_ao(hdr);
     if (!hdr->orvdln) {
-        Tamoerr = 512;
+        Tamoerr = TAMO_ENOMEM;
         Tamodie("TamoRdDims: can't allocate space for 'orvdln' field");
         return nullptr;
     }
@@ -648,14 +648,14 @@ int TamoRdData(TAMOHDR *hdr, FILE *fp) {
     tamo::DepthGuard depth;
     probeCPUEndian();
     if (!hdr) {
-        Tamoerr = 8;
+        Tamoerr = TAMO_ENULL;
         Tamoext(TAMOSLV, "TamoRdData: header passed was null.");
-        return 8;
+        return TAMO_ENULL;
     }
     if (!fp) {
-        Tamoerr = 8;
+        Tamoerr = TAMO_ENULL;
         Tamoext(TAMOSLV, "TamoRdData: file pointer passed was NULL.");
-        return 8;
+        return TAMO_ENULL;
     }
     const long long n = checkedByteCount(hdr);
     const bool compressed = hdr->orvcomp != 0;
@@ -671,13 +671,13 @@ int TamoRdData(TAMOHDR *hdr, FILE *fp) {
     } else if (!buf.start(n, initial)) {
         Tamodie("TamoRdData: couldn't allocate space to store image data.");
         Tamofree(hdr, 7);
-        return 512;
+        return TAMO_ENOMEM;
     } else if (!compressed) {
         produced = readRaw(fp, buf, n);
         if (produced == -2) {
             Tamodie("TamoRdData: couldn't allocate space to store image data.");
             Tamofree(hdr, 7);
-            return 512;
+            return TAMO_ENOMEM;
         }
         if (produced == n) skipBytes(fp, padAfter(n));
     } else {
@@ -687,7 +687,7 @@ int TamoRdData(TAMOHDR *hdr, FILE *fp) {
             case Inflated::NoMemory:
                 Tamodie("TamoRdData: couldn't allocate space to store image data.");
                 Tamofree(hdr, 7);
-                return 512;
+                return TAMO_ENOMEM;
             case Inflated::Corrupt:
                 problem = "TamoRdData: compressed data are corrupt";
                 break;
@@ -700,11 +700,11 @@ int TamoRdData(TAMOHDR *hdr, FILE *fp) {
         }
     }
     if (problem || produced != n) {
-        Tamoerr = 448;
+        Tamoerr = TAMO_EIO;
         if (problem) Tamowarn(problem);
         Tamodie("TamoRdData: I/O error on read of data [file damaged?]");
         Tamofree(hdr, 7);
-        return 448;
+        return TAMO_EIO;
     }
 
     if (hdr->orvptr) Tamocfree(hdr->orvptr);
@@ -726,9 +726,9 @@ int TamoRdTail(TAMOHDR *hdr, FILE *fp) {
     Tamoerr = 0;
     tamo::DepthGuard depth;
     if (!hdr || !fp) {
-        Tamoerr = 8;
+        Tamoerr = TAMO_ENULL;
         Tamodie("TamoRdTail: header or file pointer passed was null.");
-        return 8;
+        return TAMO_ENULL;
     }
     const long long n = hdr->orvtlen;
     if (n == 0) return -1;
@@ -738,20 +738,20 @@ int TamoRdTail(TAMOHDR *hdr, FILE *fp) {
     if (initial >= 0) {
         if (!buf.start(n, initial)) {
             Tamodie("TamoRdTail: can't allocate space to store tail.");
-            return 512;
+            return TAMO_ENOMEM;
         }
         got = readRaw(fp, buf, n);
         if (got == -2) {
             Tamodie("TamoRdTail: can't allocate space to store tail.");
-            return 512;
+            return TAMO_ENOMEM;
         }
     }
     if (got != n) {
-        Tamoerr = 448;
+        Tamoerr = TAMO_EIO;
         Tamodie("TamoRdTail: I/O error on read of tail [file damaged?]\n");
         hdr->orvtlen = 0;
         hdr->orvtail = nullptr;
-        return 448;
+        return TAMO_EIO;
     }
     if (hdr->orvtail) Tamocfree(hdr->orvtail);
     hdr->orvtail = buf.release();
@@ -759,7 +759,7 @@ int TamoRdTail(TAMOHDR *hdr, FILE *fp) {
     long long block = hdr->orvbsize > 0 ? hdr->orvbsize : kBlockSize;
     long long pad = (n + block - 1) / block * block - n;
     if (skipBytes(fp, pad) < pad) {
-        Tamoerr = 448;
+        Tamoerr = TAMO_EIO;
         Tamodie(
             "TamoRdTail: WARNING -- I/O error or EOF encountered when reading\n"
             "          padding after tail information [file damaged?]");

@@ -34,18 +34,19 @@ extern "C" {
  * Returns a new record holding the data in the running processor's byte
  * order (orvendian = TamoCPUEndian, orvfmt = 16), or null after a message
  * ("TamoRdImg: failed to get ... from file"); Tamoerr then tells why
- * (24 bad header, 448 I/O error or damaged data, 512 no memory,
- * 1024 unknown or unconvertible type, 8192 bad number of dimensions). */
+ * (TAMO_EHEADER bad header, TAMO_EIO I/O error or damaged data, TAMO_ENOMEM
+ * no memory, TAMO_ETYPE unknown or unconvertible type, TAMO_EDIMS bad number
+ * of dimensions, TAMO_ELIMIT larger than the limit for reading). */
 TAMOHDR *TamoRdImg(FILE *fp, int tail);
 
 /* Reads the 256-byte file header into a new zero-filled 512-byte record,
  * swapped to the running processor's order when the file has the other one
  * (see swaphdr). Sets TamoCPUEndian. Validates what later stages rely on:
  * block size, number of dimensions (1..3), bytes per datum against the type,
- * tail length. Returns the record, or null after a message (Tamoerr 448
- * short read, 24 unrecognised block size or inconsistent fields, 8192 bad
- * number of dimensions, 1024 unknown type in a file of the other order,
- * 512 no memory). A non-zero Tamoerr with a non-null result marks an
+ * tail length. Returns the record, or null after a message (Tamoerr TAMO_EIO
+ * short read, TAMO_EHEADER unrecognised block size or inconsistent fields,
+ * TAMO_EDIMS bad number of dimensions, TAMO_ETYPE unknown type in a file of
+ * the other order, TAMO_ENOMEM no memory). A non-zero Tamoerr with a non-null result marks an
  * inconsistency that was reported as a warning. */
 TAMOHDR *TamoRdHdr(FILE *fp);
 
@@ -53,23 +54,25 @@ TAMOHDR *TamoRdHdr(FILE *fp);
  * padding; swaps dlen/dnum for a file of the other order; builds orvdln.
  *   hdr: record from TamoRdHdr; fp: stream positioned after the header.
  * Returns hdr, or null (hdr is left to the caller) when an argument is null,
- * the records are short (Tamoerr 448), a length is zero or negative, or the
- * byte count overflows (Tamoerr 24). */
+ * the records are short (Tamoerr TAMO_EIO), a length is zero or negative, or
+ * the byte count overflows (Tamoerr TAMO_EHEADER), or the image is larger
+ * than the limit for reading (Tamoerr TAMO_ELIMIT, see Tamochkread). */
 TAMOHDR *TamoRdDims(TAMOHDR *hdr, FILE *fp);
 
 /* Reads the pixel data into a new orvptr and swaps it for a file of the
  * other order. Compressed data are inflated as one stream until zlib
  * reports its end, whatever its length; then the data padding is skipped so
  * that the stream is positioned at the tail.
- * Returns 0 done; 8 null argument; 448 read error, short, corrupt or
- * wrong-sized data; 512 no memory; -1 the data cannot be converted to this
- * processor's order (type "struct" or unknown). On 448 and 512 the record
- * has been released; on -1 it has not. */
+ * Returns 0 done; TAMO_ENULL null argument; TAMO_EIO read error, short,
+ * corrupt or wrong-sized data; TAMO_ENOMEM no memory; -1 the data cannot be
+ * converted to this processor's order (type "struct" or unknown). On
+ * TAMO_EIO and TAMO_ENOMEM the record has been released; on -1 it has not. */
 int TamoRdData(TAMOHDR *hdr, FILE *fp);
 
 /* Reads orvtlen tail bytes into a new orvtail and skips the tail padding.
- * Returns 0 done, -1 no tail (orvtlen 0), 512 no memory, 448 read error
- * (orvtail null and orvtlen 0 afterwards). */
+ * Returns 0 done, -1 no tail (orvtlen 0), TAMO_ENULL null argument,
+ * TAMO_ENOMEM no memory, TAMO_EIO read error (orvtail null and orvtlen 0
+ * afterwards). */
 int TamoRdTail(TAMOHDR *hdr, FILE *fp);
 
 /* Swaps dlen and dnum of every dimension record of hdr. Returns hdr. */
@@ -84,8 +87,8 @@ int TamoConvertData(TAMOHDR *hdr, TAMOHDR *img);
 
 /* Swaps the numeric header fields of a record read from a file of the other
  * byte order, drops its tail (orvtlen 0, orvtail null), and checks orvdt and
- * dtype against the type table (reports with Tamoerr 24 on a mismatch or an
- * unknown name; a known name is made canonical). */
+ * dtype against the type table (reports with Tamoerr TAMO_EHEADER on a mismatch
+ * or an unknown name; a known name is made canonical). */
 void swaphdr(TAMOHDR *hdr);
 
 /* Reverses n bytes in place. */
@@ -98,9 +101,10 @@ void swapcopy2(char *dst, const char *src, int n);
 /* Writes img to fp in the file layout above, in this processor's order.
  *   tail: non-zero also writes the record's tail (its last byte set to 0).
  * orvtlen receives the tail length written (0 without a tail).
- * Returns -1 done; 0 failure after a message: Tamoerr 8 null record,
- * 24 bad magic or no pixel data, 9 no memory for compression, 448 write
- * error (what was written stays in the stream), or as left by Tamosiz. */
+ * Returns -1 done; 0 failure after a message: Tamoerr TAMO_ENULL null
+ * record, TAMO_EHEADER bad magic or no pixel data, TAMO_ECOMPBUF no memory
+ * for compression, TAMO_EIO write error (what was written stays in the
+ * stream), or as left by Tamosiz. */
 int TamoWrImg(TAMOHDR *img, FILE *fp, int tail);
 
 /* Builds the 256-byte file header of img (pointer places and offset 24
@@ -134,8 +138,9 @@ TAMOHDR *TamoGetImg(const char *name, const char *prompt, int tail);
 /* Writes img to the named file ("-" for standard output). Records of fewer
  * than 512 pixels are written uncompressed (orvcomp cleared, with a note on
  * standard output). Records with the magic "ORV" are refused.
- * Returns -1 done; 0 failure after a message (Tamoerr 8 null record,
- * 24 bad magic or no data, or as left by TamoOpen and TamoWrImg). */
+ * Returns -1 done; 0 failure after a message (Tamoerr TAMO_ENULL null
+ * record, TAMO_EHEADER bad magic or no data, or as left by TamoOpen and
+ * TamoWrImg). */
 int TamoPutImg(TAMOHDR *img, const char *name, const char *prompt, int tail);
 
 /* Opens a file by name.
@@ -147,8 +152,8 @@ int TamoPutImg(TAMOHDR *img, const char *name, const char *prompt, int tail);
  *   mode: C stream mode such as "rb" or "wb";
  *   prompt: text for the interactive case, or null;
  *   tries: retries allowed at a terminal (0 elsewhere).
- * Returns the open stream, or null after a message (Tamoerr 64 cannot open,
- * 256 bad name or failed expansion). */
+ * Returns the open stream, or null after a message (Tamoerr TAMO_EOPEN cannot
+ * open, TAMO_ENAME bad name or failed expansion). */
 FILE *TamoOpen(const char *name, const char *mode, const char *prompt, int tries);
 
 /* Closes a stream from TamoOpen. Returns 0 for the three standard streams
@@ -161,7 +166,7 @@ int TamoClose(FILE *fp);
  * unknown user's name is left as written.
  *   status: set to 0 done, 1 bad or unknown variable, 2 no memory.
  * Returns a new text (release with Tamocfree) or null after a message
- * (Tamoerr 256 or 512). */
+ * (Tamoerr TAMO_ENAME or TAMO_ENOMEM). */
 char *TamoPrsFN(const char *name, int *status);
 
 /* Replaces $NAME (letters and digits) and ${NAME} (letters, digits and
@@ -181,8 +186,8 @@ char *TamoGetFN(const char *prompt, FILE *fp);
 
 /* Reads the next character of fp, applying a backslash escape.
  *   kind: set to 1 plain character, 2 escaped character, 0 end of input.
- * Returns the character, or -1 at end of input (Tamoerr 448, after a
- * message). */
+ * Returns the character, or -1 at end of input (Tamoerr TAMO_EIO, after
+ * a message). */
 int NextChar(FILE *fp, int *kind);
 
 /* Returns a pointer to the first character of text not in set (to the

@@ -37,7 +37,7 @@ void put32(char *disk, int at, int32_t v) {
 int writeFailed(const char *msg) {
     // The caller may name the system's reason: keep errno past the report.
     const int err = errno;
-    Tamoerr = 448;
+    Tamoerr = TAMO_EIO;
     Tamodie(msg);
     errno = err;
     return 0;
@@ -299,17 +299,17 @@ char *CopyorvHdrtoDiskHeader(TAMOHDR *img) {
 int TamoWrImg(TAMOHDR *img, FILE *fp, int tail) {
     tamo::DepthGuard depth;
     if (!img) {
-        Tamoerr = 8;
+        Tamoerr = TAMO_ENULL;
         Tamodie("TamoWrImg: Image header is NULL");
         return 0;
     }
     if (!tamo::hasValidMagic(img)) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamodie("TamoWrImg: Invalid image header (bad magic no.)");
         return 0;
     }
     if (!img->orvptr) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamodie("TamoWrImg: No data associated with header! (field 'orvptr' = 0)");
         return 0;
     }
@@ -319,7 +319,7 @@ int TamoWrImg(TAMOHDR *img, FILE *fp, int tail) {
         return 0;
     }
     if (!fp) {
-        Tamoerr = 8;
+        Tamoerr = TAMO_ENULL;
         Tamodie("TamoWrImg: file pointer passed was NULL.");
         return 0;
     }
@@ -335,13 +335,13 @@ int TamoWrImg(TAMOHDR *img, FILE *fp, int tail) {
     // stream untouched.
     PackedData packed(reinterpret_cast<const unsigned char *>(img->orvptr), bytes);
     if (img->orvcomp && !packed.pack()) {
-        Tamoerr = 9;
+        Tamoerr = TAMO_ECOMPBUF;
         Tamodie("TamoWrimg: error allocating memory for compression.");
         return 0;
     }
     Sections sections(img->orvcomp ? packed.pieces() : 1);
     if (!sections.ok()) {
-        Tamoerr = 9;
+        Tamoerr = TAMO_ECOMPBUF;
         Tamodie("TamoWrimg: error allocating memory for compression.");
         return 0;
     }

@@ -159,7 +159,7 @@ int Tamoany2any(TAMOHDR *src, TAMOHDR *dst) {
     if (srcChannels > 1 && framesOf(src) < srcChannels) return -1;
     if (dstChannels > 1 && framesOf(dst) < dstChannels) return -1;
     if (!src->orvptr || !dst->orvptr) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamodie("Tamoany2any: No data associated with header! (field 'orvptr' = 0)");
         return -1;
     }

@@ -112,14 +112,14 @@ int Tamochkhd(TAMOHDR *hdr, const char *msg) {
             std::fprintf(stderr, "%s\n", msg);
             std::fflush(stderr);
         }
-        if (TAMOSLV != 8 && TAMOSLV != 1) tamo::endProcess(24);
+        if (TAMOSLV != 8 && TAMOSLV != 1) tamo::endProcess(TAMO_EHEADER);
     } else {
         if (TAMOSLV != 1) {
             std::fprintf(stderr, "\nTamochkhd:  Null TAMO image header encountered.\n");
             std::fprintf(stderr, "%s\n", msg);
             std::fflush(stderr);
         }
-        if (TAMOSLV == 64) tamo::endProcess(8);
+        if (TAMOSLV == 64) tamo::endProcess(TAMO_ENULL);
     }
     return 0;
 }

@@ -38,17 +38,17 @@ constexpr Messages kIpp3d = TAMO_ACCESSOR_MESSAGES("Tamoipp3d");
 inline bool headerOk(const TAMOHDR *img, const Messages &m) {
     if (!TAMOCHK) return true;
     if (!img) {
-        Tamoerr = 8;
+        Tamoerr = TAMO_ENULL;
         Tamoext(TAMOSLV, m.null);
         return false;
     }
     if (!tamo::hasValidMagic(img)) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamoext(TAMOSLV, m.magic);
         return false;
     }
     if (!img->orvptr) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamoext(TAMOSLV, m.noData);
         return false;
     }
@@ -56,12 +56,12 @@ inline bool headerOk(const TAMOHDR *img, const Messages &m) {
 }
 
 void reportType(const Messages &m) {
-    Tamoerr = 1024;
+    Tamoerr = TAMO_ETYPE;
     Tamoext(TAMOSLV, m.type);
 }
 
 void reportOutside(const Messages &m) {
-    Tamoerr = 4096;
+    Tamoerr = TAMO_EBOUNDS;
     Tamoext(TAMOSLV, m.outside);
 }
 

@@ -37,7 +37,7 @@ void *Tamoalc(int n) {
     // never depends on how the allocator treats a zero size.
     void *p = n >= 0 ? Tamo_alcptr(1, n ? static_cast<size_t>(n) : 1) : nullptr;
     if (!p) {
-        Tamoerr = 512;
+        Tamoerr = TAMO_ENOMEM;
         char msg[96];
         std::snprintf(msg, sizeof msg, "Tamoalc: can't allocate storage (%d bytes requested)", n);
         Tamodie(msg);
@@ -51,7 +51,7 @@ void *orvrealloc(void *p, long n) {
     // as a failure with p still in the caller's hands: keep one byte.
     void *q = n >= 0 ? Tamo_realcptr(p, n ? static_cast<size_t>(n) : 1) : nullptr;
     if (!q) {
-        Tamoerr = 512;
+        Tamoerr = TAMO_ENOMEM;
         char msg[96];
         std::snprintf(msg, sizeof msg, "Tamorealloc: can't allocate storage (%ld bytes requested)",
                       n);
@@ -85,7 +85,7 @@ TAMODTYPE *Tamotype(const char *name) {
             break;
         }
     }
-    Tamoerr = 1024;
+    Tamoerr = TAMO_ETYPE;
     return nullptr;
 }
 
@@ -99,20 +99,20 @@ int Tamontype(const char *name) {
 int *Tamosiz(TAMOHDR *img) {
     tamo::DepthGuard depth;
     if (!tamo::hasValidMagic(img)) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamochkhd(img, "Tamosiz:  bad image header");
         return nullptr;
     }
     const int n = img->orvndim;
     if (n <= 0) {
-        Tamoerr = -1;
+        Tamoerr = TAMO_ENODIMS;
         Tamodie("Tamosiz: number of dimensions not positive.");
         return nullptr;
     }
     // A record has room for at most three dimension records; a larger count
     // can only come from a damaged header and would read past it.
     if (n > TAMO_MAXDIM) {
-        Tamoerr = 8192;
+        Tamoerr = TAMO_EDIMS;
         Tamodie("Tamosiz: number of dimensions greater than 3; header presumed to be damaged.");
         return nullptr;
     }
@@ -145,7 +145,7 @@ int32_t *Tamo_ao(TAMOHDR *img) {
     for (int i = 1; i <= n; ++i) {
         product *= p[i];
         if (product > INT32_MAX || product < INT32_MIN) {
-            Tamoerr = 24;
+            Tamoerr = TAMO_EHEADER;
             Tamodie("Tamo_ao: dimension lengths too large; header presumed to be damaged.");
             return nullptr;
         }
@@ -157,17 +157,17 @@ int32_t *Tamo_ao(TAMOHDR *img) {
 int Tamodimen(TAMOHDR *img, int k) {
     tamo::DepthGuard depth;
     if (!img) {
-        Tamoerr = 8;
+        Tamoerr = TAMO_ENULL;
         Tamodie("Tamodimen: NULL passed as image header.");
         return 0;
     }
     if (!tamo::hasValidMagic(img)) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamodie("Tamodimen: Bad image header.");
         return 0;
     }
     if (k < -2 || k >= img->orvndim) {
-        Tamoerr = 8192;
+        Tamoerr = TAMO_EDIMS;
         Tamodie("Tamodimen: Invalid dimension to get length of.");
         return 0;
     }
@@ -188,12 +188,12 @@ int Tamodimen(TAMOHDR *img, int k) {
         if (overflow) result = LLONG_MAX;
     }
     if (result > INT_MAX || result < INT_MIN) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamodie("Tamodimen: Bad image header.");
         return 0;
     }
     if (result == 0) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamodie("Tamodimen: found dimension of length zero; header presumed to be damaged.");
         return 0;
     }
@@ -220,26 +220,26 @@ TAMOHDR *Tamocreate(const char *type, const int *dims, unsigned flags, int size)
     tamo::DepthGuard depth;
     probeEndian();
     if (!dims) {
-        Tamoerr = 8;
+        Tamoerr = TAMO_ENULL;
         Tamodie("Tamocreate: NULL pointer passed as dimension-lengths array");
         std::fflush(stdout);
         return nullptr;
     }
     const int n = dims[0];
     if (n < 1) {
-        Tamoerr = 8192;
+        Tamoerr = TAMO_EDIMS;
         Tamodie("Tamocreate: can't create image with number of dimensions < 1");
         std::fflush(stdout);
         return nullptr;
     }
     if (n > TAMO_MAXDIM) {
-        Tamoerr = 8192;
+        Tamoerr = TAMO_EDIMS;
         Tamodie("Tamocreate: This version of Tamo can't create image with more than 3 dimensions");
         return nullptr;
     }
     const TAMODTYPE *entry = Tamotype(type);
     if (!entry) {
-        Tamoerr = 1024;
+        Tamoerr = TAMO_ETYPE;
         Tamodie("Tamocreate: invalid data type");
         return nullptr;
     }
@@ -256,7 +256,7 @@ TAMOHDR *Tamocreate(const char *type, const int *dims, unsigned flags, int size)
     }
     const long long bytes = fits ? count * elemSize : 0;
     if (!fits || bytes > INT_MAX) {
-        Tamoerr = 512;
+        Tamoerr = TAMO_ENOMEM;
         Tamodie("Tamocreate:  can't allocate space for image data");
         return nullptr;
     }
@@ -301,7 +301,7 @@ TAMOHDR *Tamocreate(const char *type, const int *dims, unsigned flags, int size)
 
     tamo::CArray<int32_t> products(Tamo_ao(h));
     if (!products) {
-        Tamoerr = 512;
+        Tamoerr = TAMO_ENOMEM;
         header.reset();
         Tamodie("Tamocreate:  can't allocate space for 'orvdln' field");
         return nullptr;
@@ -324,11 +324,11 @@ TAMOHDR *Tamocreate(const char *type, const int *dims, unsigned flags, int size)
 int Tamofree(TAMOHDR *img, unsigned flags) {
     tamo::DepthGuard depth;
     if (!img) {
-        Tamoerr |= 8;
+        Tamoerr |= TAMO_ENULL;
         return 0;
     }
     if (!tamo::hasValidMagic(img)) {
-        Tamoerr |= 24;
+        Tamoerr |= TAMO_EHEADER;
         Tamochkhd(img, "Tamofree: unable to free image");
         return 0;
     }
@@ -358,7 +358,7 @@ TAMOHDR *tamo::createLike(TAMOHDR *img, const int *dims, const char *caller) {
         std::snprintf(msg, sizeof msg, "%s: %d bytes per datum contradict data type '%.16s'.",
                       caller, img->orvbpd, img->orvdt);
         Tamofree(out, 7);
-        Tamoerr = 1024;
+        Tamoerr = TAMO_ETYPE;
         Tamodie(msg);
         return nullptr;
     }

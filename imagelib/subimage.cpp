@@ -27,7 +27,7 @@ TAMOHDR *Tamoexwin(TAMOHDR *img, int r1, int c1, int r2, int c2) {
     if (!list) return nullptr;
     const int *len = list.get();
     if (len[0] != 2) {
-        Tamoerr = 8192;
+        Tamoerr = TAMO_EDIMS;
         Tamoext(TAMOSLV, "Tamoexwin: Image must be 2-dimensional.");
         return nullptr;
     }
@@ -36,11 +36,11 @@ TAMOHDR *Tamoexwin(TAMOHDR *img, int r1, int c1, int r2, int c2) {
     const int cols = len[1];
     const int rows = len[2];
     if (r1 < 0 || c1 < 0 || c2 >= cols || r2 >= rows) {
-        Tamoerr = 4096;
+        Tamoerr = TAMO_EBOUNDS;
         return nullptr;
     }
     if (!img->orvptr) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamoext(TAMOSLV, "Tamoexwin: No data associated with header! (field 'orvptr' = 0)");
         return nullptr;
     }
@@ -68,7 +68,7 @@ TAMOHDR *Tamoexwin3d(TAMOHDR *img, int f1, int r1, int c1, int f2, int r2, int c
     if (!list) return nullptr;
     const int *len = list.get();
     if (len[0] != 3) {
-        Tamoerr = 8192;
+        Tamoerr = TAMO_EDIMS;
         Tamodie("Tamoexwin: Image must be 3-dimensional.");
         return nullptr;
     }
@@ -79,11 +79,11 @@ TAMOHDR *Tamoexwin3d(TAMOHDR *img, int f1, int r1, int c1, int f2, int r2, int c
     const int rows = len[2];
     const int frames = len[3];
     if (f1 < 0 || r1 < 0 || c1 < 0 || c2 >= cols || r2 >= rows || f2 >= frames) {
-        Tamoerr = 4096;
+        Tamoerr = TAMO_EBOUNDS;
         return nullptr;
     }
     if (!img->orvptr) {
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         Tamodie("Tamoexwin: No data associated with header! (field 'orvptr' = 0)");
         return nullptr;
     }
@@ -119,7 +119,7 @@ TAMOHDR *Tamoslice(TAMOHDR *img, const char *name, int index) {
             which = Frame;
     }
     if (which == Unknown) {
-        Tamoerr = 8192;
+        Tamoerr = TAMO_EDIMS;
         Tamodie("Orvslice: Unknown name of dimension.");
         return nullptr;
     }
@@ -147,7 +147,7 @@ TAMOHDR *Tamoslice(TAMOHDR *img, const char *name, int index) {
             return Tamoexwin3d(img, 0, 0, index, frames - 1, rows - 1, index);
         }
     }
-    Tamoerr = 8192;
+    Tamoerr = TAMO_EDIMS;
     Tamodie("Orvslice: Cannot handle images of dimension > 3.");
     return nullptr;
 }

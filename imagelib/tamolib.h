@@ -103,8 +103,10 @@ typedef struct TAMODTYPE {
 #define TAMO_S64FLT4 41
 #define TAMO_STRUCT 8192
 
-/* Error numbers left in Tamoerr. Tamofree combines its numbers with bitwise
- * or; every other function assigns one. */
+/* Error numbers left in Tamoerr; the library sets Tamoerr only with these
+ * names, and the comments below name them. Tamofree combines its numbers
+ * with bitwise or; every other function assigns one. The values are fixed:
+ * they are process exit statuses and callers compare them. */
 #define TAMO_ENODIMS (-1)    /* Tamosiz: number of dimensions not positive */
 #define TAMO_ENULL 8         /* null pointer passed (header, dimension array) */
 #define TAMO_ECOMPBUF 9      /* no memory for the writer's compression buffer */
@@ -171,13 +173,15 @@ extern int (*Tamo_progressptr)(int64_t done, int64_t total);
 /* Creates a record of type `type` (name or alias). dims[0] is the number of
  * dimensions n (1..3), dims[1..n] the lengths, columns first. Flag bit 2
  * allocates zero-filled pixel storage. `size` is the element size for
- * "struct" only. Returns the record, or null (Tamoerr 8, 8192, 1024 or 512)
- * after a message. Negative lengths, and lengths whose byte count would not
- * fit an int, are refused with Tamoerr 512 before anything is allocated. */
+ * "struct" only. Returns the record, or null (Tamoerr TAMO_ENULL, TAMO_EDIMS,
+ * TAMO_ETYPE or TAMO_ENOMEM) after a message. Negative lengths, and lengths
+ * whose byte count would not fit an int, are refused with TAMO_ENOMEM before
+ * anything is allocated. */
 TAMOHDR *Tamocreate(const char *type, const int *dims, unsigned flags, int size);
 
 /* Releases a record: flag bit 2 the pixels, bit 4 the tail; orvdln and the
- * header always. Null: Tamoerr |= 8. Bad header: Tamoerr |= 24. Returns 0. */
+ * header always. Null: Tamoerr |= TAMO_ENULL. Bad header: Tamoerr |= TAMO_EHEADER.
+ * Returns 0. */
 int Tamofree(TAMOHDR *img, unsigned flags);
 
 /* Builds the cumulative products array for orvdln: entry 0 is 1, entry i the
@@ -187,16 +191,18 @@ int32_t *Tamo_ao(TAMOHDR *img);
 /* ---- Queries ------------------------------------------------------------ */
 
 /* k >= 0: length of dimension k (0-based); -1: element count; -2: byte count.
- * Returns 0 on error (Tamoerr 8, 24 or 8192) after a message. */
+ * Returns 0 on error (Tamoerr TAMO_ENULL, TAMO_EHEADER or TAMO_EDIMS) after
+ * a message. */
 int Tamodimen(TAMOHDR *img, int k);
 
 /* New array {n, len1, ..., lenn}, lengths in dimension-number order; release
- * with Tamocfree. Null on error: Tamoerr 24 bad header, -1 no dimensions,
- * 8192 more than 3 dimensions (damaged header), 512 no memory. */
+ * with Tamocfree. Null on error: Tamoerr TAMO_EHEADER bad header, TAMO_ENODIMS no
+ * dimensions, TAMO_EDIMS more than 3 dimensions (damaged header),
+ * TAMO_ENOMEM no memory. */
 int *Tamosiz(TAMOHDR *img);
 
 /* Type table look-up by exact name; aliases resolve to their canonical entry.
- * Null (Tamoerr 1024) when not found. */
+ * Null (Tamoerr TAMO_ETYPE) when not found. */
 TAMODTYPE *Tamotype(const char *name);
 
 /* The code of Tamotype(name), or 0. */
@@ -216,11 +222,11 @@ int Tamonr(TAMOHDR *img);
 
 /* ---- Memory ------------------------------------------------------------- */
 
-/* n zero-filled bytes, or null (Tamoerr 512) after a message; n < 0 is
- * refused the same way. */
+/* n zero-filled bytes, or null (Tamoerr TAMO_ENOMEM) after a message;
+ * n < 0 is refused the same way. */
 void *Tamoalc(int n);
-/* Resizes p to n bytes, or null (Tamoerr 512) after a message; n < 0 is
- * refused the same way. */
+/* Resizes p to n bytes, or null (Tamoerr TAMO_ENOMEM) after a message;
+ * n < 0 is refused the same way. */
 void *orvrealloc(void *p, long n);
 /* Releases memory from Tamoalc, orvrealloc or Tamosiz. */
 void Tamocfree(void *p);
@@ -290,7 +296,7 @@ int Tamoipp(TAMOHDR *img, int row, int col, int value);
 /* Three-dimensional accessors: (frame, row, col); all types above and the
  * interleaved "S" types, where frame selects the channel. An interleaved
  * element that lies outside the pixel data (a record with fewer frames than
- * channels) is not touched: 0 is returned with Tamoerr 4096. */
+ * channels) is not touched: 0 is returned with Tamoerr TAMO_EBOUNDS. */
 double Tamofgp3d(TAMOHDR *img, int frame, int row, int col);
 int Tamofpp3d(TAMOHDR *img, int frame, int row, int col, double value);
 int Tamoigp3d(TAMOHDR *img, int frame, int row, int col);
@@ -298,8 +304,8 @@ int Tamoipp3d(TAMOHDR *img, int frame, int row, int col, int value);
 
 /* ---- Sub-images (new records of the source's type; caller owns) ---------- */
 
-/* Rows r1..r2, columns c1..c2 of a 2-D record. Null on error (Tamoerr 8192
- * wrong dimension count, 4096 outside the record). */
+/* Rows r1..r2, columns c1..c2 of a 2-D record. Null on error (Tamoerr
+ * TAMO_EDIMS wrong dimension count, TAMO_EBOUNDS outside the record). */
 TAMOHDR *Tamoexwin(TAMOHDR *img, int r1, int c1, int r2, int c2);
 /* Frames f1..f2, rows r1..r2, columns c1..c2 of a 3-D record; lengths of 1
  * are dropped from the result's dimensions. */

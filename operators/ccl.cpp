@@ -693,13 +693,13 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
             TAMOHDR *out, float t, float lo, float hi) {
     if (!tamo::hasValidMagic(in) || !in->orvptr) {
         std::printf("cclC4_3: input image is missing\n");
-        return -4;
+        return TAMO_CCL_EIMAGE;
     }
     const int rows = rowsOf(in), cols = dimLength(in, 0);
     if (!tamo::hasValidMagic(out) || !out->orvptr || dimLength(out, 0) != cols ||
         rowsOf(out) != rows) {
         std::printf("cclC4_3: output image must have the input's rows and columns\n");
-        return -4;
+        return TAMO_CCL_EIMAGE;
     }
     std::vector<float> converted;
     const float *y = nullptr;
@@ -709,7 +709,7 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
         y = converted.data();
     } else {
         std::printf("cclC4_3: input image must be numeric\n");
-        return -4;
+        return TAMO_CCL_EIMAGE;
     }
 
     // Two passes: the scan, then writing the resolved rows; progress counts
@@ -723,10 +723,10 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
         case kStopped:
             return TAMO_CANCELLED;
         case kNoMemory:
-            return -4;
+            return TAMO_CCL_EIMAGE;
         case kFull:
             if (countOut) *countOut = classes.count();
-            return 1;
+            return TAMO_CCL_ELABELS;
     }
     const int count = classes.count();
     const int *root = classes.flatten();
@@ -735,7 +735,7 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
     // one, the final labels go straight into a plain "32bit" output, else
     // into the label image, copied there at the end.
     const bool direct = out->dtype == TAMO_32BIT && out->orvndim == 2 && !(areasPath && *areasPath);
-    if (!direct && !scanned.makeLabels(rows, cols)) return -4;
+    if (!direct && !scanned.makeLabels(rows, cols)) return TAMO_CCL_EIMAGE;
     int *dest = direct ? pixels<int>(out) : pixels<int>(scanned.labels.get());
     // Labels written straight into out are put back should the run be
     // stopped.
@@ -817,7 +817,7 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
 
     if (areasPath && *areasPath && !writeAreas(areasPath, area)) {
         std::printf("file name %s is invalid for areas file\n", areasPath);
-        return -3;
+        return TAMO_CCL_EAREAS;
     }
     if (eraseSmall != 0) {
         std::printf("calling erasesmalregions %d\n", eraseSmall);
@@ -856,7 +856,7 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
     }
     if (rc != 0) {
         std::printf("cclC4_3: cannot write the labels into the output image\n");
-        return -4;
+        return TAMO_CCL_EIMAGE;
     }
     return 0;
 }

@@ -127,16 +127,18 @@ extern "C" int Tamocolormap(TAMOHDR *in, TAMOHDR *out, int map) {
         return code;
     };
     if (!out || out->dtype != TAMO_U8BIT)
-        return refuse("Tamocolormap: output image must be U8IT", -1);
-    if (!in || in->orvndim != 2) return refuse("input image needs to be 2D", -2);
+        return refuse("Tamocolormap: output image must be U8IT", TAMO_CMAP_EOUTTYPE);
+    if (!in || in->orvndim != 2) return refuse("input image needs to be 2D", TAMO_CMAP_EINDIMS);
     // Three frames are written, so an output with fewer would be overrun.
     if (out->orvndim != 3 || out->orvdim[2].dlen < 3)
-        return refuse("Tamocolormap:output image must be 3D", -3);
+        return refuse("Tamocolormap:output image must be 3D", TAMO_CMAP_EOUTDIMS);
     const int cols = in->orvdim[0].dlen;
     const int rows = in->orvdim[1].dlen;
     if (out->orvdim[0].dlen != cols || out->orvdim[1].dlen != rows)
-        return refuse("Tamocolormap: input and output images must be the same rows and cols", -4);
-    if (map < 0 || map > 6) return refuse("Tamocolormap: map number must be 0 to 6", -5);
+        return refuse("Tamocolormap: input and output images must be the same rows and cols",
+                      TAMO_CMAP_ESIZE);
+    if (map < 0 || map > 6)
+        return refuse("Tamocolormap: map number must be 0 to 6", TAMO_CMAP_EMAP);
 
     unsigned char table[3 * kEntries];
     CreateColorMap(table, in, map);

@@ -612,12 +612,12 @@ int correlateFrames(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, const Geometry &g, int
 int corr1frame(TAMOHDR *A, TAMOHDR *B, TAMOHDR *O) {
     if (!isFloatImage(A) || !isFloatImage(B)) {
         std::printf("corr1frame: input must be float\n");
-        return -2;
+        return TAMO_CORR_ETYPE;
     }
     const Geometry g = geometryOf(A, B);
     if (!outputFits(O, g, 1)) {
         std::printf("corr1frame: output image is smaller than the input\n");
-        return -3;
+        return TAMO_CORR_EOUT;
     }
     return correlateFrames(A, B, O, g, 1);
 }
@@ -625,25 +625,25 @@ int corr1frame(TAMOHDR *A, TAMOHDR *B, TAMOHDR *O) {
 int flcorrelate(TAMOHDR *A, TAMOHDR *B, TAMOHDR *O) {
     if (!isFloatImage(A) || !isFloatImage(B)) {
         std::printf("flcorrelate: input must be float\n");
-        return -2;
+        return TAMO_CORR_ETYPE;
     }
     if (A->orvndim == 2) {
         const Geometry g = geometryOf(A, B);
         if (!outputFits(O, g, 1)) {
             std::printf("flcorrelate: output image is smaller than the input\n");
-            return -3;
+            return TAMO_CORR_EOUT;
         }
         return correlateFrames(A, B, O, g, 1);
     }
     if (A->orvndim != 3) return 0;
     if (dimLength(A, 2) < 3 || B->orvndim != 3 || dimLength(B, 2) < 3) {
         std::printf("flcorrelate: colour image and template need three frames each\n");
-        return -3;
+        return TAMO_CORR_EOUT;
     }
     const Geometry g = geometryOf(A, B);
     if (!outputFits(O, g, 3)) {
         std::printf("flcorrelate: output image is smaller than the input\n");
-        return -3;
+        return TAMO_CORR_EOUT;
     }
     return correlateFrames(A, B, O, g, 3);
 }

@@ -31,11 +31,12 @@ using tamo::RecordPtr;
 using tamo::rowsOf;
 using tamo::writablePlanes;
 
-// -1 unless both are "float"; -2 unless every dimension of in matches out.
+// TAMO_OP_ETYPE unless both are "float"; TAMO_OP_ESIZE unless every
+// dimension of in matches out.
 int checkFloatPair(const TAMOHDR *in, const TAMOHDR *out) {
-    if (!isFloat(in) || !isFloat(out) || !in->orvptr || !out->orvptr) return -1;
+    if (!isFloat(in) || !isFloat(out) || !in->orvptr || !out->orvptr) return TAMO_OP_ETYPE;
     for (int k = 0; k < in->orvndim && k < TAMO_MAXDIM; ++k)
-        if (dimLength(in, k) != dimLength(out, k)) return -2;
+        if (dimLength(in, k) != dimLength(out, k)) return TAMO_OP_ESIZE;
     return 0;
 }
 
@@ -267,11 +268,11 @@ int flgdir(TAMOHDR *in, TAMOHDR *out, float sigma) {
 }
 
 int flHarris(TAMOHDR *in, TAMOHDR *out, float sigma) {
-    if (!tamo::hasValidMagic(in) || !in->orvptr) return -2;
+    if (!tamo::hasValidMagic(in) || !in->orvptr) return TAMO_OP_ESIZE;
     const int rows = rowsOf(in), cols = dimLength(in, 0), frames = framesOf(in);
-    if (!holds(out, in, frames)) return -2;
+    if (!holds(out, in, frames)) return TAMO_OP_ESIZE;
     RecordPtr g[2];  // Lx, Ly
-    if (!makeScratch(in, g)) return -3;
+    if (!makeScratch(in, g)) return TAMO_OP_ENOMEM;
     // Like the measures, Harris passes on the filter's refusal and leaves
     // out alone.
     if (int rc = flDoG(in, g[0].get(), 1, 0, sigma)) return rc;
@@ -315,17 +316,17 @@ int flHarris(TAMOHDR *in, TAMOHDR *out, float sigma) {
 
 int flmarkmax(TAMOHDR *in, TAMOHDR *out, float sigma) {
     if (!tamo::hasValidMagic(in) || !in->orvptr || (in->orvndim != 2 && in->orvndim != 3))
-        return -2;
-    if (!holds(out, in, 3)) return -2;
+        return TAMO_OP_ESIZE;
+    if (!holds(out, in, 3)) return TAMO_OP_ESIZE;
     const int rows = rowsOf(in), cols = dimLength(in, 0);
     const int frames = in->orvndim == 3 ? framesOf(in) : 1;
     int dims[4] = {in->orvndim, cols, rows, frames};
     RecordPtr scaled(Tamocreate("u8bit", dims, 11, 0));
-    if (!scaled) return -3;
+    if (!scaled) return TAMO_OP_ENOMEM;
     float lo = 0.0f, hi = 0.0f;
     if (sigma != 0.0f) {
         RecordPtr blurred = floatLike(in);
-        if (!blurred) return -3;
+        if (!blurred) return TAMO_OP_ENOMEM;
         if (int rc = flDoG(in, blurred.get(), 0, 0, sigma)) return rc;
         Tamovidscale(blurred.get(), scaled.get(), &lo, &hi, 0);
     } else {

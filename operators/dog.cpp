@@ -455,13 +455,13 @@ extern "C" {
 TAMOHDR *padme1(TAMOHDR *in, int pr, int pc, int frame) {
     tamo::DepthGuard depth;
     if (!tamo::hasValidMagic(in) || in->dtype != TAMO_32FLT || !in->orvptr) {
-        Tamoerr = 1024;
+        Tamoerr = TAMO_ETYPE;
         Tamodie("padme1: input image must be a float image");
         return nullptr;
     }
     const int rows = rowsOf(in), cols = dimLength(in, 0);
     if (pr < 0 || pc < 0 || frame < 0 || frame >= framesOf(in) || rows < 1 || cols < 1) {
-        Tamoerr = 4096;
+        Tamoerr = TAMO_EBOUNDS;
         Tamodie("padme1: padding or frame outside the image");
         return nullptr;
     }
@@ -525,17 +525,17 @@ namespace tamo {
 int checkDoG(TAMOHDR *in, TAMOHDR *out, int order, int direction, float sigma) {
     if (order > 3) {
         std::printf("flDoG: cannot take derivatives higher than third order. Sorry.\n");
-        return -1;
+        return TAMO_DOG_EORDER;
     }
     if (direction == 2 && (order == 0 || order == 1)) {
         std::printf("flDoG: cannot compute first deriv wrt x and y. Exiting.\n");
-        return -2;
+        return TAMO_DOG_EMIXED1;
     }
     if (direction == 2 && order == 3) {
         std::printf("flDoG: cannot compute third deriv wrt xy. Exiting.\n");
         std::fflush(stdout);
-        tamo::endProcess(-3);
-        return -3;
+        tamo::endProcess(TAMO_DOG_EMIXED3);
+        return TAMO_DOG_EMIXED3;
     }
     // Order and direction must name a kernel: orders 0..3 along x or y, order
     // 2 mixed, order 0 Laplacian. A negative order or direction is refused
@@ -543,17 +543,17 @@ int checkDoG(TAMOHDR *in, TAMOHDR *out, int order, int direction, float sigma) {
     if (order < 0 || direction < 0 || direction > 3 || (direction == 3 && order != 0)) {
         std::printf("Something wrong with arguments to function flDoG. Exiting.\n");
         std::fflush(stdout);
-        tamo::endProcess(-4);
-        return -4;
+        tamo::endProcess(TAMO_DOG_EPAIR);
+        return TAMO_DOG_EPAIR;
     }
     if (std::isnan(sigma)) {
         std::printf("flDoG: sigma is not a number. Exiting\n");
-        return -7;
+        return TAMO_DOG_ESIGMA;
     }
     const float s = std::fabs(sigma);
     if (s == 0.0f && order > 0) {
         std::printf("flDoG: sigma must not be zero for derivatives\n");
-        return -7;
+        return TAMO_DOG_ESIGMA;
     }
     const int k = kernelRadius(s);
     const bool inValid = tamo::hasValidMagic(in) && in->orvptr;
@@ -561,18 +561,18 @@ int checkDoG(TAMOHDR *in, TAMOHDR *out, int order, int direction, float sigma) {
     if (inValid && rows < 4LL * k + 2) {
         std::printf("flDoG:kernel is %d x %d, but image is only %d x %d. Exiting\n", k, k, rows,
                     cols);
-        return -5;
+        return TAMO_DOG_EROWS;
     }
     if (!inValid || in->dtype != TAMO_32FLT) {
         std::printf("flDoG: Data type of input image MUST be float. Exiting\n");
-        return -6;
+        return TAMO_DOG_ETYPE;
     }
     if (out && (!tamo::hasValidMagic(out) || !out->orvptr || dimLength(out, 0) < cols ||
                 rowsOf(out) < rows || writablePlanes(out) < framesOf(in))) {
         std::printf(
             "flDoG: output image must be a numeric image at least as large as the "
             "input. Exiting\n");
-        return -8;
+        return TAMO_DOG_EOUT;
     }
     return 0;
 }

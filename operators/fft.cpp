@@ -332,14 +332,14 @@ int planeRows(const TAMOHDR *img) {
 // floatNotice is printed before a "float" output is filled (null: none).
 template <class Value>
 int extract(TAMOHDR *in, TAMOHDR *out, const char *name, const char *floatNotice, Value value) {
-    if (!in || !out) return -1;
+    if (!in || !out) return TAMO_CPX_ESIZE;
     const int cols = planeCols(in);
     const int rows = planeRows(in);
-    if (cols != planeCols(out) || rows != planeRows(out)) return -1;
-    if (in->dtype == TAMO_64CMP || out->dtype == TAMO_64CMP) return -2;
+    if (cols != planeCols(out) || rows != planeRows(out)) return TAMO_CPX_ESIZE;
+    if (in->dtype == TAMO_64CMP || out->dtype == TAMO_64CMP) return TAMO_CPX_ETYPE;
     if (in->dtype != TAMO_32CMP) {
         std::fprintf(stderr, "%s: Input data type not complex\n", name);
-        return -2;
+        return TAMO_CPX_ETYPE;
     }
 
     const float *src = tamo::pixels<float>(in);
@@ -380,7 +380,7 @@ int extract(TAMOHDR *in, TAMOHDR *out, const char *name, const char *floatNotice
     });
     if (!written) {
         std::fprintf(stderr, "%s: Output data type not supported\n", name);
-        return -2;
+        return TAMO_CPX_ETYPE;
     }
     return 0;
 }
@@ -457,7 +457,7 @@ void fftj(float *re, int sre, float *im, int sim, int N, int dir) {
 int Tamocfft2d(TAMOHDR *img, int dir) {
     if (!img || img->dtype != TAMO_32CMP) {
         std::fprintf(stderr, "cfft2d:image is not floating point complex! BYE!\n");
-        return -3;
+        return TAMO_FFT_ETYPE;
     }
     // Read from the record itself: Tamonr and Tamonc allocate, and a failed
     // allocation would read as an empty image.
@@ -465,11 +465,11 @@ int Tamocfft2d(TAMOHDR *img, int dir) {
     const int cols = planeCols(img);
     if (rows != cols) {
         std::fprintf(stderr, "cff2d:image must be square\n");
-        return -1;
+        return TAMO_FFT_ESQUARE;
     }
     if (!ispwrof2(rows) || !ispwrof2(cols)) {
         std::fprintf(stderr, "cff2d:image dimension must be  a power of 2! BYE!\n");
-        return -2;
+        return TAMO_FFT_EPOWER2;
     }
     if (dir != -1 && dir != 1) return 0;
 

@@ -424,7 +424,7 @@ bool equaliseLevels(const float *data, const Plane &p, const OutputWriter &out, 
     if (!avx512 || !countLevels(data, n, levels, lowest, highest)) return false;
     if (lowest >= highest) {
         std::printf("maximum = minimum. Somethings is wrong with this image\n");
-        rc = -2;
+        rc = TAMO_HISTEQ_EINPUT;
         return true;
     }
     const float bottom = static_cast<float>(lowest), range = static_cast<float>(highest) - bottom;
@@ -467,7 +467,7 @@ int equaliseWholeImage(const float *data, const Plane &p, const OutputWriter &ou
     tamo::valueRange(data, n, top, bottom);
     if (bottom >= top) {
         std::printf("maximum = minimum. Somethings is wrong with this image\n");
-        return -2;
+        return TAMO_HISTEQ_EINPUT;
     }
     const float range = top - bottom;
 
@@ -630,7 +630,7 @@ int equaliseWindows(const float *data, const Plane &p, const OutputWriter &out, 
                             r, o.stopColumn);
                 std::fflush(stdout);
                 tamo::endProcess(-1);
-                return -4;
+                return TAMO_HISTEQ_ESHARE;
             }
         }
     }
@@ -642,7 +642,7 @@ int equaliseWindows(const float *data, const Plane &p, const OutputWriter &out, 
 int flHistogramEq(TAMOHDR *in, TAMOHDR *out, int N) {
     if (!tamo::hasValidMagic(in) || !in->orvptr) {
         std::printf("flHistogramEq: input must be float\n");
-        return -2;
+        return TAMO_HISTEQ_EINPUT;
     }
     Plane p;
     p.cols = dimLength(in, 0);
@@ -652,11 +652,11 @@ int flHistogramEq(TAMOHDR *in, TAMOHDR *out, int N) {
             "Hist0.0:Cannot equalize histogram of an image (%d x %d )smaller than the "
             "neighborhood(%d)\n",
             p.rows, p.cols, N);
-        return -1;
+        return TAMO_HISTEQ_EWINDOW;
     }
     if (in->dtype != TAMO_32FLT) {
         std::printf("flHistogramEq: input must be float\n");
-        return -2;
+        return TAMO_HISTEQ_EINPUT;
     }
     const bool colour = in->orvndim == 3 && dimLength(in, 2) == 3;
     p.planes = colour ? 3 : 1;
@@ -666,7 +666,7 @@ int flHistogramEq(TAMOHDR *in, TAMOHDR *out, int N) {
     if (colour) fits = fits && out->orvndim == 3 && dimLength(out, 2) >= 3;
     if (!fits) {
         std::printf("flHistogramEq: output image is smaller than the input\n");
-        return -3;
+        return TAMO_HISTEQ_EOUT;
     }
 
     const float *data = pixels<float>(in);

@@ -190,14 +190,14 @@ bool validInput(TAMOHDR *in) {
 }  // namespace
 
 int HoGdescriptor2D(TAMOHDR *I, TAMOHDR *H) {
-    if (!validInput(I)) return -1;
+    if (!validInput(I)) return TAMO_HOG_EFIT;
     Cells cells;
-    if (!cellsOf(I, H, cells)) return -1;
+    if (!cellsOf(I, H, cells)) return TAMO_HOG_EFIT;
     if (cells.cellRows == 0 || cells.cellCols == 0) return 0;
     tamo::RecordPtr a = floatImage(cells.cols, cells.rows);
     tamo::RecordPtr gx = floatImage(cells.cols, cells.rows);
     tamo::RecordPtr gy = floatImage(cells.cols, cells.rows);
-    if (!a || !gx || !gy) return -1;
+    if (!a || !gx || !gy) return TAMO_HOG_EFIT;
     cropFrame(I, 0, cells.rows, cells.cols, pixels<float>(a.get()));
     // On an image too small for the filter the derivatives stay 0.
     flDoG(a.get(), gx.get(), 1, 0, 1.0f);
@@ -210,11 +210,12 @@ int HoGdescriptor2D(TAMOHDR *I, TAMOHDR *H) {
 int maxgrad(TAMOHDR *gx3, TAMOHDR *gy3, TAMOHDR *gx, TAMOHDR *gy) {
     TAMOHDR *all[] = {gx3, gy3, gx, gy};
     for (TAMOHDR *img : all)
-        if (!isFloatImage(img)) return -1;
+        if (!isFloatImage(img)) return TAMO_HOG_EFIT;
     const int cols = dimLength(gx, 0), rows = rowsOf(gx);
     for (TAMOHDR *img : {gx3, gy3})
-        if (dimLength(img, 0) != cols || rowsOf(img) != rows || framesOf(img) < 3) return -1;
-    if (dimLength(gy, 0) != cols || rowsOf(gy) != rows) return -1;
+        if (dimLength(img, 0) != cols || rowsOf(img) != rows || framesOf(img) < 3)
+            return TAMO_HOG_EFIT;
+    if (dimLength(gy, 0) != cols || rowsOf(gy) != rows) return TAMO_HOG_EFIT;
     const long long n = static_cast<long long>(rows) * cols;
     const std::pair<TAMOHDR *, TAMOHDR *> pairs[] = {{gx3, gx}, {gy3, gy}};
     for (const auto &pair : pairs) {
@@ -226,9 +227,9 @@ int maxgrad(TAMOHDR *gx3, TAMOHDR *gy3, TAMOHDR *gx, TAMOHDR *gy) {
 }
 
 int HoGdescriptorCLR(TAMOHDR *I, TAMOHDR *H) {
-    if (!validInput(I) || framesOf(I) < 3) return -1;
+    if (!validInput(I) || framesOf(I) < 3) return TAMO_HOG_EFIT;
     Cells cells;
-    if (!cellsOf(I, H, cells)) return -1;
+    if (!cellsOf(I, H, cells)) return TAMO_HOG_EFIT;
     if (cells.cellRows == 0 || cells.cellCols == 0) return 0;
     const long long plane = static_cast<long long>(cells.rows) * cells.cols;
     tamo::RecordPtr a = floatImage(cells.cols, cells.rows);
@@ -237,7 +238,7 @@ int HoGdescriptorCLR(TAMOHDR *I, TAMOHDR *H) {
     tamo::RecordPtr gy3 = floatImage(cells.cols, cells.rows, 3);
     tamo::RecordPtr gx = floatImage(cells.cols, cells.rows);
     tamo::RecordPtr gy = floatImage(cells.cols, cells.rows);
-    if (!a || !d || !gx3 || !gy3 || !gx || !gy) return -1;
+    if (!a || !d || !gx3 || !gy3 || !gx || !gy) return TAMO_HOG_EFIT;
     // Each frame is filtered on its own; a derivative the filter refuses
     // stays 0.
     auto derivative = [&](int direction, TAMOHDR *target, int frame) {
@@ -305,7 +306,7 @@ void drawline(TAMOHDR *P, int y0, int x0, float angle, float value, int L) {
 int ShowHoG(TAMOHDR *H, TAMOHDR *P) {
     if (!tamo::hasValidMagic(H) || !H->orvptr || H->orvndim != 3 || framesOf(H) < kBins ||
         H->dtype == TAMO_STRUCT)
-        return -1;
+        return TAMO_HOG_EFIT;
     const int cellRows = rowsOf(H), cellCols = dimLength(H, 0);
     for (int i = 0; i < cellRows; ++i)
         for (int j = 0; j < cellCols; ++j) {

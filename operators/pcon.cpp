@@ -134,7 +134,7 @@ int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, flo
         std::printf(
             "Pcon: this program will only work with Tamo float images, please convert your input "
             "image to float\n");
-        return -12;
+        return TAMO_PCON_ETYPE;
     }
     // A schedule that would never reach t2 is refused before anything changes.
     const float params[] = {sigma, r, b, t1, t2, dlt};
@@ -142,7 +142,7 @@ int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, flo
     for (float v : params) finite = finite && std::isfinite(v);
     if (!finite || !(dlt < 1.0f) || !(t2 > 0.0f)) {
         std::printf("Pcon: temperature schedule does not end\n");
-        return -13;
+        return TAMO_PCON_ESCHEDULE;
     }
     const int cols = dimLength(f, 0);
     const int rows = f->orvndim >= 2 ? dimLength(f, 1) : 1;
@@ -150,7 +150,7 @@ int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, flo
         std::printf("bug1");
         std::fflush(stdout);
         tamo::endProcess(0);
-        return -14;
+        return TAMO_PCON_ESIZE;
     }
 
     float *fp = pixels<float>(f);
@@ -217,7 +217,7 @@ int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, flo
             std::printf("magf=0 exiting\n");
             std::fflush(stdout);
             tamo::endProcess(0);
-            return -15;
+            return TAMO_PCON_EFLAT;
         }
         applyStep(fp, k.data(), count, rs / m * std::sqrt(T));
         if (progress.report(++step)) {

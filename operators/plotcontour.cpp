@@ -50,7 +50,7 @@ int SkipToEndOfLine(FILE *file) {
 TAMOHDR *Tamoplotcontour(const char *path, int rows, int cols, int precise, float scale) {
     std::unique_ptr<FILE, FileCloser> file(path ? std::fopen(path, "r") : nullptr);
     if (!file) {
-        Tamoerr = 64;
+        Tamoerr = TAMO_EOPEN;
         std::fprintf(stderr, "plotcontour:Could not open %s. Exiting\n", path ? path : "(null)");
         std::fflush(stderr);
         tamo::endProcess(-1);
@@ -87,14 +87,14 @@ TAMOHDR *Tamoplotcontour(const char *path, int rows, int cols, int precise, floa
     file.reset();
 
     if (points.empty() && (rows == 0 || cols == 0)) {
-        Tamoerr = 448;
+        Tamoerr = TAMO_EIO;
         std::fprintf(stderr, "plotcontour:no points read from %s\n", path);
         return nullptr;
     }
     const long long height = rows != 0 ? rows : lengthFrom(ymax - ymin + 1.0f, scale);
     const long long width = cols != 0 ? cols : lengthFrom(xmax - xmin + 1.0f, scale);
     if (height < 1 || width < 1 || height * width * 3 > std::numeric_limits<int32_t>::max()) {
-        Tamoerr = 8192;
+        Tamoerr = TAMO_EDIMS;
         std::fprintf(stderr, "plotcontour:cannot make a picture of %lld rows and %lld columns\n",
                      height, width);
         return nullptr;

@@ -78,15 +78,15 @@ int planesOf(const TAMOHDR *img) {
 
 // Checks shared by the single-type unary operators: -1 type, -2 size.
 int checkUnaryFloat(const TAMOHDR *in, const TAMOHDR *out) {
-    if (!isFloat(in) || !isFloat(out)) return -1;
-    if (!sameSize(in, out)) return -2;
+    if (!isFloat(in) || !isFloat(out)) return TAMO_OP_ETYPE;
+    if (!sameSize(in, out)) return TAMO_OP_ESIZE;
     return 0;
 }
 
 // Checks of flmultv, fldivv, flatan2: type first, then the sizes of b and out.
 int checkBinary(const TAMOHDR *a, const TAMOHDR *b, const TAMOHDR *out) {
-    if (!sameFloatType3(a, b, out)) return -1;
-    if (!sameSize(a, b) || !sameSize(a, out)) return -2;
+    if (!sameFloatType3(a, b, out)) return TAMO_OP_ETYPE;
+    if (!sameSize(a, b) || !sameSize(a, out)) return TAMO_OP_ESIZE;
     return 0;
 }
 
@@ -563,13 +563,13 @@ int shifted(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, int dr, int dc) {
     if (!tamo::hasValidMagic(a) || !tamo::hasValidMagic(b) || a->orvndim != b->orvndim) {
         std::printf("both input images must be either both grayscale or both color\n");
         std::fflush(stdout);
-        return -2;
+        return TAMO_SHIFT_EDIMS;
     }
-    if (!tamo::hasValidMagic(out)) return -1;
+    if (!tamo::hasValidMagic(out)) return TAMO_SHIFT_EOUTSIZE;
     const long long ra = rowsOf(a), ca = columnsOf(a), rb = rowsOf(b), cb = columnsOf(b);
     const long long ro = rowsOf(out), co = columnsOf(out);
-    if (ro != std::max(ra + std::llabs(dr), rb)) return -1;
-    if (co != std::max(ca + std::llabs(dc), cb)) return -1;
+    if (ro != std::max(ra + std::llabs(dr), rb)) return TAMO_SHIFT_EOUTSIZE;
+    if (co != std::max(ca + std::llabs(dc), cb)) return TAMO_SHIFT_EOUTSIZE;
 
     const int ndim = a->orvndim;
     if (ndim != 2 && ndim != 3) return 0;
@@ -747,8 +747,8 @@ int flmults(TAMOHDR *in, TAMOHDR *out, float c) {
 }
 
 int fladdv(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out) {
-    if (!sameSize(a, b) || !sameSize(a, out)) return -2;
-    if (!sameFloatType3(a, b, out)) return -1;
+    if (!sameSize(a, b) || !sameSize(a, out)) return TAMO_OP_ESIZE;
+    if (!sameFloatType3(a, b, out)) return TAMO_OP_ETYPE;
     long long n = tamo::elementCount(a) * (isComplex(a) ? 2 : 1);
     const float *pa = pixels<float>(a), *pb = pixels<float>(b);
     elementwiseTo(n, 1, {a, b}, out, [&](long long lo, float *to, long long len) {
@@ -824,7 +824,8 @@ int flln(TAMOHDR *in, TAMOHDR *out) {
     if (int rc = checkUnaryFloat(in, out)) return rc;
     const float *src = pixels<float>(in);
     float *dst = pixels<float>(out);
-    // Any range that met a value that is not positive makes the result -2.
+    // Any range that met a value that is not positive makes the result
+    // TAMO_LN_NONPOSITIVE.
     bool refused = false;
     elementwise(tamo::elementCount(in), 8, {in}, out, [&](long long lo, long long hi) {
         if (lnKernel(src + lo, dst + lo, hi - lo) != 0) {
@@ -832,7 +833,7 @@ int flln(TAMOHDR *in, TAMOHDR *out) {
             refused = true;
         }
     });
-    return refused ? -2 : 0;
+    return refused ? TAMO_LN_NONPOSITIVE : 0;
 }
 
 int flsqrt(TAMOHDR *in, TAMOHDR *out) {
@@ -862,7 +863,7 @@ int flsqrt(TAMOHDR *in, TAMOHDR *out) {
     }
     if (firstNegative < n) {
         std::fputs("!! flsgrt error : Negative Value for Square Root !!\n", stderr);
-        return 1;
+        return TAMO_SQRT_NEGATIVE;
     }
     return 0;
 }
@@ -883,8 +884,8 @@ int flinv(TAMOHDR *in, TAMOHDR *out) {
 }
 
 int flcp(TAMOHDR *in, TAMOHDR *out) {
-    if (!sameFloatType2(in, out)) return -1;
-    if (!sameSize(in, out)) return -2;
+    if (!sameFloatType2(in, out)) return TAMO_OP_ETYPE;
+    if (!sameSize(in, out)) return TAMO_OP_ESIZE;
     long long words = tamo::elementCount(in) * (isComplex(in) ? 2 : 1);
     std::memmove(out->orvptr, in->orvptr, static_cast<size_t>(words) * sizeof(float));
     return 0;
@@ -914,11 +915,11 @@ int intcp(TAMOHDR *in, TAMOHDR *out) {
     if (!hasType(in, TAMO_32BIT) || !hasType(out, TAMO_32BIT)) {
         std::printf("intcp type error %s and %s\n", typeName(in), typeName(out));
         std::fflush(stdout);
-        tamo::endProcess(-1);
-        return -1;
+        tamo::endProcess(TAMO_OP_ETYPE);
+        return TAMO_OP_ETYPE;
     }
     const int rows = rowsOf(in), cols = columnsOf(in);
-    if (rowsOf(out) != rows || columnsOf(out) != cols) return -2;
+    if (rowsOf(out) != rows || columnsOf(out) != cols) return TAMO_OP_ESIZE;
     const size_t plane = static_cast<size_t>(rows) * static_cast<size_t>(cols);
     char *dst = out->orvptr;
     std::memcpy(dst, in->orvptr, plane * sizeof(int32_t));
@@ -932,20 +933,20 @@ int intcp(TAMOHDR *in, TAMOHDR *out) {
 
 int flcolor2gray(TAMOHDR *in, TAMOHDR **outp) {
     TAMOHDR *out = outp ? *outp : nullptr;
-    if (!tamo::hasValidMagic(out) || out->orvndim != 2) return -4;
+    if (!tamo::hasValidMagic(out) || out->orvndim != 2) return TAMO_GRAY_EOUTDIMS;
     const bool inValid = tamo::hasValidMagic(in);
-    if (!inValid || columnsOf(in) != columnsOf(out)) return -6;
-    if (rowsOf(in) != rowsOf(out)) return -5;
+    if (!inValid || columnsOf(in) != columnsOf(out)) return TAMO_GRAY_ECOLS;
+    if (rowsOf(in) != rowsOf(out)) return TAMO_GRAY_EROWS;
     // A three-dimensional input must carry the three colour frames.
     if (!(in->orvndim == 2 || (in->orvndim == 3 && dimLength(in, 2) >= 3))) {
         std::printf("Input must be a 3D 3 frame Tamo image\n");
         std::printf("or a 2D 1 frame Tamo image\n");
-        return -3;
+        return TAMO_GRAY_EINPUT;
     }
     if (!isFloat(out)) {
         tamo::CArray<int> dims(Tamosiz(out));
         TAMOHDR *replacement = dims ? Tamocreate("float", dims.get(), 11, 0) : nullptr;
-        if (!replacement) return -1;
+        if (!replacement) return TAMO_GRAY_ENOOUT;
         Tamofree(out, 7);
         out = *outp = replacement;
     }

@@ -661,7 +661,7 @@ extern "C" {
 
 float bilininterp1(TAMOHDR *img, int frame, float row, float col) {
     if (!usable(img)) {
-        Tamoerr = img ? 24 : 8;
+        Tamoerr = img ? TAMO_EHEADER : TAMO_ENULL;
         Tamowarn("bilininterp1: invalid image");
         return 0.0f;
     }
@@ -689,10 +689,10 @@ float bilininterp1(TAMOHDR *img, int frame, float row, float col) {
 
 int Tamozoomupdown(TAMOHDR *in, TAMOHDR *out, int mode) {
     if (!usable(in) || !usable(out)) {
-        Tamoerr = (in && out) ? 24 : 8;
+        Tamoerr = (in && out) ? TAMO_EHEADER : TAMO_ENULL;
         std::printf("Tamozoomupdown: invalid %s image\n", usable(in) ? "output" : "input");
         std::fflush(stdout);
-        return -1;
+        return TAMO_ZOOM_EARGS;
     }
     switch (mode) {
         case 0:
@@ -714,13 +714,13 @@ int Tamozoomupdown(TAMOHDR *in, TAMOHDR *out, int mode) {
                     so.cols, so.rows, so.frames);
         std::fflush(stdout);
         tamo::endProcess(-1);
-        return -1;
+        return TAMO_ZOOM_EARGS;
     }
     if (in->orvndim != 2 && in->orvndim != 3) {
         std::printf("zoomupdown: bug in case statement!\n");
         std::fflush(stdout);
         tamo::endProcess(-1);
-        return -1;
+        return TAMO_ZOOM_EARGS;
     }
     const bool framed = in->orvndim == 3;
     if (framed)
@@ -732,20 +732,20 @@ int Tamozoomupdown(TAMOHDR *in, TAMOHDR *out, int mode) {
     if (so.rows < 1 || so.cols < 1) return 0;
     if (si.rows < 1 || si.cols < 1) {
         // Nothing to sample from: reading would leave the input's data.
-        Tamoerr = 24;
+        Tamoerr = TAMO_EHEADER;
         std::printf("Tamozoomupdown: input image is empty\n");
         std::fflush(stdout);
-        return -1;
+        return TAMO_ZOOM_EARGS;
     }
 
     // The 2-D path reads and writes single planes, which interleaved records
     // do not have; framed records reach their channels as frames.
     for (TAMOHDR *img : {in, out}) {
         if (framed ? isNumeric(img) : isPlanar(img)) continue;
-        Tamoerr = 1024;
+        Tamoerr = TAMO_ETYPE;
         std::printf("Tamozoomupdown: cannot resample images of type %s\n", img->orvdt);
         std::fflush(stdout);
-        return -1;
+        return TAMO_ZOOM_EARGS;
     }
 
     const Axis rows = makeAxis(si.rows, so.rows, framed, mode);

@@ -4,8 +4,8 @@
  *
  * Conventions: inputs first, output last; the caller creates the output record
  * with the right type and size unless stated otherwise. Operators return 0 on
- * success and a negative code on failure, after a diagnostic line on standard
- * output.
+ * success and one of their named result codes (below; Tamoopstext gives the
+ * reason) on failure, after a diagnostic line on standard output.
  *
  * Threads: operators whose cost grows with the image (Gaussian filtering and
  * the measures built on it, the pointwise and arithmetic operators, the
@@ -33,63 +33,160 @@
 extern "C" {
 #endif
 
+/* ---- Result codes ----
+ * An operator's failure codes belong to that operator: the same number means
+ * different things for different operators, so each code is named after the
+ * operator (or family of operators) that returns it, and Tamoopstext takes
+ * the operator's name with the code. The comments of the operators below
+ * name the codes they return; the values are fixed, as callers compare them.
+ * Every operator with progress may also return TAMO_CANCELLED (tamolib.h). */
+
+/* The pointwise and arithmetic operators, the differential measures, flHarris,
+ * flmarkmax and intcp. */
+#define TAMO_OP_ETYPE (-1)  /* an image does not have the type needed */
+#define TAMO_OP_ESIZE (-2)  /* the images differ in size (the output is too small) */
+#define TAMO_OP_ENOMEM (-3) /* no memory for the scratch images */
+
+/* flln: some values were not positive; the image is complete, those values
+ * are 0. The same value as TAMO_OP_ESIZE, which flln also returns. */
+#define TAMO_LN_NONPOSITIVE (-2)
+/* flsqrt: stopped at a negative value. */
+#define TAMO_SQRT_NEGATIVE 1
+
+/* flcolor2gray. */
+#define TAMO_GRAY_ENOOUT (-1)   /* the "float" replacement output cannot be created */
+#define TAMO_GRAY_EINPUT (-3)   /* the input is neither 2-D nor 3-D with three frames */
+#define TAMO_GRAY_EOUTDIMS (-4) /* the output is missing or not 2-D */
+#define TAMO_GRAY_EROWS (-5)    /* the input and output differ in rows */
+#define TAMO_GRAY_ECOLS (-6)    /* the input is missing or differs from the output in columns */
+
+/* fladdi, flsubi, flmuli, fldivi. */
+#define TAMO_SHIFT_EOUTSIZE (-1) /* the output is missing or of the wrong rows or columns */
+#define TAMO_SHIFT_EDIMS (-2)    /* the inputs differ in their number of dimensions */
+
+/* flDoG; the measures, flHarris and flmarkmax pass its refusals on. */
+#define TAMO_DOG_EORDER (-1)  /* order above 3 */
+#define TAMO_DOG_EMIXED1 (-2) /* direction 2 (mixed) with order 0 or 1 */
+#define TAMO_DOG_EMIXED3 (-3) /* direction 2 with order 3 (ends the process) */
+#define TAMO_DOG_EPAIR (-4)   /* any other impossible order and direction (ends the process) */
+#define TAMO_DOG_EROWS (-5)   /* fewer rows than the kernel needs, 4K+2 */
+#define TAMO_DOG_ETYPE (-6)   /* the input is missing or not "float" */
+#define TAMO_DOG_ESIGMA (-7)  /* sigma is NaN, or 0 with a derivative */
+#define TAMO_DOG_EOUT (-8)    /* the output is missing, not numeric or too small */
+
+/* flHistogramEq. */
+#define TAMO_HISTEQ_EWINDOW (-1) /* the window is not smaller than the image */
+#define TAMO_HISTEQ_EINPUT (-2)  /* the input is not "float", or whole-image mode finds it flat */
+#define TAMO_HISTEQ_EOUT (-3)    /* the output is missing or smaller than the input */
+#define TAMO_HISTEQ_ESHARE (-4)  /* a share left 0..255 (ends the process) */
+
+/* flcorrelate, corr1frame. */
+#define TAMO_CORR_ETYPE (-2) /* the image or the template is not "float" */
+#define TAMO_CORR_EOUT (-3)  /* the output is too small, or colour images lack three frames */
+
+/* pconsub. */
+#define TAMO_PCON_ETYPE (-12)     /* f or g is not "float" */
+#define TAMO_PCON_ESCHEDULE (-13) /* the temperature schedule would not end */
+#define TAMO_PCON_ESIZE (-14)     /* f and g differ in rows or columns (ends the process) */
+#define TAMO_PCON_EFLAT (-15)     /* the update is zero everywhere (ends the process) */
+
+/* cclC4_3. */
+#define TAMO_CCL_ELABELS 1   /* more than 499999 labels would be needed */
+#define TAMO_CCL_EAREAS (-3) /* the areas file cannot be written */
+#define TAMO_CCL_EIMAGE (-4) /* the images are missing or do not fit, or memory runs out */
+
+/* Tamocfft2d. */
+#define TAMO_FFT_ESQUARE (-1) /* the image is not square */
+#define TAMO_FFT_EPOWER2 (-2) /* the side is not a power of two */
+#define TAMO_FFT_ETYPE (-3)   /* the image is missing or not "32cmp" */
+
+/* Tamoc2mag, Tamoc2phase, Tamoc2real, Tamoc2imag. */
+#define TAMO_CPX_ESIZE (-1) /* a record is missing, or they differ in rows or columns */
+#define TAMO_CPX_ETYPE (-2) /* the input is not "32cmp", or the output cannot take the values */
+
+/* Tamovidscale (returned only when the exit handler returns). */
+#define TAMO_VIDSCALE_EARGS (-1)
+
+/* Tamocolormap. */
+#define TAMO_CMAP_EOUTTYPE (-1) /* the output is not "u8bit" */
+#define TAMO_CMAP_EINDIMS (-2)  /* the input is missing or not 2-D */
+#define TAMO_CMAP_EOUTDIMS (-3) /* the output is not 3-D with at least three frames */
+#define TAMO_CMAP_ESIZE (-4)    /* the images differ in columns or rows */
+#define TAMO_CMAP_EMAP (-5)     /* the map number is outside 0..6 */
+
+/* HoGdescriptor, HoGdescriptor2D, HoGdescriptorCLR, maxgrad, ShowHoG. */
+#define TAMO_HOG_EFIT (-1) /* the images are missing or do not fit (see each operator) */
+
+/* Tamozoomupdown. */
+#define TAMO_ZOOM_EARGS (-1)
+
+/* The reason for result `code` of the operator named `op` (its function
+ * name, e.g. "flgmag"), phrased to follow a colon: flgmag with
+ * TAMO_DOG_EROWS gives "the image has fewer rows than the kernel needs".
+ * TAMO_CANCELLED gives a text for every operator. Returns a static text, or
+ * null for 0, for a code the operator does not return and for a name that
+ * is not an operator's. */
+const char *Tamoopstext(const char *op, int code);
+
 /* ---- Pointwise and arithmetic ---- */
 
 /* Type rules used below: "float" means the image is "32flt"; "float or
  * complex" means all images are "32flt" or all are "32cmp". Size rule: every
  * dimension length of the first image equals the same dimension of the other.
- * Unless stated otherwise an operator returns 0 on success, -1 when a type
- * rule is violated and -2 when the size rule is violated; on -1 and -2 the
- * output is untouched. */
+ * Unless stated otherwise an operator returns 0 on success, TAMO_OP_ETYPE
+ * when a type rule is violated and TAMO_OP_ESIZE when the size rule is
+ * violated; on either the output is untouched. "Returns 0, type, size"
+ * below stands for these three. */
 
 /* out = |in| (sign bit cleared: -0 gives +0, NaN keeps its payload).
- * Both "float". Returns 0, -1 type, -2 size. */
+ * Both "float". Returns 0, type, size. */
 int flabsolute(TAMOHDR *in, TAMOHDR *out);
 
-/* out = in + c. Both "float". Returns 0, -1 type, -2 size. */
+/* out = in + c. Both "float". Returns 0, type, size. */
 int fladds(TAMOHDR *in, TAMOHDR *out, float c);
 
-/* out = in * c. Both "float". Returns 0, -1 type, -2 size. */
+/* out = in * c. Both "float". Returns 0, type, size. */
 int flmults(TAMOHDR *in, TAMOHDR *out, float c);
 
 /* out = a + b; "32cmp" images add real and imaginary parts. All "float" or
- * all "32cmp". Checks the sizes of b and out (-2) before the types (-1).
- * Returns 0, -1 type, -2 size. */
+ * all "32cmp". Checks the sizes of b and out before the
+ * types. Returns 0, type, size. */
 int fladdv(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out);
 
-/* out = a * b; the complex product for "32cmp". Returns 0, -1 type, -2 size. */
+/* out = a * b; the complex product for "32cmp". Returns 0, type, size. */
 int flmultv(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out);
 
 /* out = a / b (IEEE division: x/0 gives infinity or NaN); the complex
- * quotient for "32cmp". Returns 0, -1 type, -2 size. */
+ * quotient for "32cmp". Returns 0, type, size. */
 int fldivv(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out);
 
 /* out = atan2(a, b) with a as the ordinate, in radians; for "32cmp" applied
  * to the real parts and to the imaginary parts separately.
- * Returns 0, -1 type, -2 size. */
+ * Returns 0, type, size. */
 int flatan2(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out);
 
 /* out = exp(in / scale) evaluated in double precision, 255 wherever the
- * stored value would exceed 255. Both "float". Returns 0, -1 type, -2 size. */
+ * stored value would exceed 255. Both "float". Returns 0, type, size. */
 int flexp(TAMOHDR *in, TAMOHDR *out, float scale);
 
-/* out = ln(in) where in > 0, else 0. Both "float". Returns 0; -2 when any
- * input value was not positive (every value is still written); -1 type,
- * -2 size (output untouched). */
+/* out = ln(in) where in > 0, else 0. Both "float". Returns 0;
+ * TAMO_LN_NONPOSITIVE when any input value was not positive (every value is
+ * still written); type; size (the same value as TAMO_LN_NONPOSITIVE; output
+ * untouched). */
 int flln(TAMOHDR *in, TAMOHDR *out);
 
 /* out = sqrt(in), in storage order. At the first negative value prints
  * "!! flsgrt error : Negative Value for Square Root !!" on stderr, stops
- * (later output values keep what they held) and returns 1.
- * Both "float". Returns 0, 1 negative value, -1 type, -2 size. */
+ * (later output values keep what they held) and returns TAMO_SQRT_NEGATIVE.
+ * Both "float". Returns 0, TAMO_SQRT_NEGATIVE, type, size. */
 int flsqrt(TAMOHDR *in, TAMOHDR *out);
 
 /* out = max(in) - in; prints "flinv: max = %f min=%f" on stdout first.
- * Both "float". Returns 0, -1 type, -2 size. */
+ * Both "float". Returns 0, type, size. */
 int flinv(TAMOHDR *in, TAMOHDR *out);
 
 /* out = in, word for word. Both "float" or both "32cmp".
- * Returns 0, -1 type, -2 size. */
+ * Returns 0, type, size. */
 int flcp(TAMOHDR *in, TAMOHDR *out);
 
 /* 1 when any value of the "float" image is below 0, else 0 (also for a null
@@ -105,19 +202,21 @@ TAMOHDR *flcrcopy(TAMOHDR *in);
  * "32bit" output; a three-dimensional output gets the plane in its frames 0,
  * 1 and 2 (as many of them as it has). A type other than "32bit" prints
  * "intcp type error %s and %s" on stdout and ends the process with status
- * -1 through Tamo_exitptr (should the handler return: -1). Returns 0, -1,
- * or -2 when the outputs' columns or rows differ from the input's (nothing
- * copied). */
+ * -1 through Tamo_exitptr (should the handler return: TAMO_OP_ETYPE).
+ * Returns 0, TAMO_OP_ETYPE, or TAMO_OP_ESIZE when the outputs' columns or
+ * rows differ from the input's (nothing copied). */
 int intcp(TAMOHDR *in, TAMOHDR *out);
 
 /* Grey image 0.21 R + 0.72 G + 0.07 B of a colour image (three frames R, G,
  * B); a two-dimensional input gives its own plane. *outp must be a
  * two-dimensional image of the input's columns and rows; when it is not
  * "float" it is released and replaced by a new "float" image of its size,
- * stored through outp. Returns 0; -4 output not two-dimensional; -6 columns
- * differ; -5 rows differ; -3 input neither two-dimensional nor
+ * stored through outp. Returns 0; TAMO_GRAY_EOUTDIMS output not
+ * two-dimensional; TAMO_GRAY_ECOLS columns differ; TAMO_GRAY_EROWS rows
+ * differ; TAMO_GRAY_EINPUT input neither two-dimensional nor
  * three-dimensional with at least three frames (after two lines on stdout);
- * -1 the replacement output could not be created (*outp unchanged). */
+ * TAMO_GRAY_ENOOUT the replacement output could not be created (*outp
+ * unchanged). */
 int flcolor2gray(TAMOHDR *in, TAMOHDR **outp);
 
 /* Shifted arithmetic: b displaced by (dr, dc) rows and columns relative to a
@@ -126,9 +225,10 @@ int flcolor2gray(TAMOHDR *in, TAMOHDR **outp);
  * columns. A position outside an image (or a frame it lacks) counts as 0.
  * Three-dimensional images combine frames 0, 1 and 2 (those the output has).
  * Any pixel types (values combined in single precision).
- * Returns 0; -2 when a and b differ in their number of dimensions (after
- * "both input images must be either both grayscale or both color" on
- * stdout); -1 when out has the wrong number of rows or columns. */
+ * Returns 0; TAMO_SHIFT_EDIMS when a and b differ in their number of
+ * dimensions (after "both input images must be either both grayscale or
+ * both color" on stdout); TAMO_SHIFT_EOUTSIZE when out has the wrong number
+ * of rows or columns. */
 int fladdi(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, int dr, int dc); /* a + b */
 int flsubi(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, int dr, int dc); /* a - b */
 int flmuli(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, int dr, int dc); /* a * b */
@@ -149,12 +249,14 @@ int fldivi(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, int dr, int dc);
  * out needs at least the input's columns, rows and frames; values are
  * written as by Tamofpp3d, so any numeric output type is accepted.
  * Returns 0, or after a line on stdout:
- *   -1 order > 3; -2 direction 2 with order 0 or 1; -7 sigma is NaN, or 0
- *   with order > 0; -5 fewer than 4K+2 rows; -6 input not "float"; -8 out
- *   missing, not numeric or smaller than the input.
- * Direction 2 with order 3 (status -3) and any other impossible pair (status
- * -4) end the process through Tamo_exitptr; should the handler return, the
- * status is returned. The output is untouched on every failure. */
+ *   TAMO_DOG_EORDER order > 3; TAMO_DOG_EMIXED1 direction 2 with order 0 or
+ *   1; TAMO_DOG_ESIGMA sigma is NaN, or 0 with order > 0; TAMO_DOG_EROWS
+ *   fewer than 4K+2 rows; TAMO_DOG_ETYPE input not "float"; TAMO_DOG_EOUT
+ *   out missing, not numeric or smaller than the input.
+ * Direction 2 with order 3 (status TAMO_DOG_EMIXED3) and any other
+ * impossible pair (status TAMO_DOG_EPAIR) end the process through
+ * Tamo_exitptr; should the handler return, the status is returned. The
+ * output is untouched on every failure. */
 int flDoG(TAMOHDR *in, TAMOHDR *out, int order, int direction, float sigma);
 
 /* A new two-dimensional "float" image of frame `frame` (from 0) of the
@@ -170,10 +272,11 @@ TAMOHDR *padme1(TAMOHDR *in, int pr, int pc, int frame);
 /* Local measures from Gaussian derivatives at one sigma (Lx, Ly, Lxx, Lyy,
  * Lxy as computed by flDoG). Unless stated otherwise input and output are
  * "float" of equal sizes and three-dimensional images are processed frame by
- * frame. Returns 0, -1 type, -2 size (output untouched), -3 when memory for
- * the scratch images runs out, or the status with which flDoG refuses a
- * derivative (-5 too few rows for sigma, -7 sigma 0 or NaN), after flDoG's
- * message and with the output untouched. */
+ * frame. Returns 0, type, size (output untouched), TAMO_OP_ENOMEM when
+ * memory for the scratch images runs out, or the status with which flDoG
+ * refuses a derivative (TAMO_DOG_EROWS too few rows for sigma,
+ * TAMO_DOG_ESIGMA sigma 0 or NaN), after flDoG's message and with the output
+ * untouched. */
 
 /* Isophote curvature (Lxx Ly^2 - 2 Lx Ly Lxy + Lyy Lx^2) /
  * ((Lx^2 + Ly^2)^(3/2) + 0.01). */
@@ -195,18 +298,20 @@ int flgdir(TAMOHDR *in, TAMOHDR *out, float sigma);
 /* Harris response b a - d^2 - 0.07 (a + b)^2 with a, b, d the 3 x 3 means of
  * Lx^2, Ly^2 and Lx Ly, for every pixel but the first and last row and column
  * of each frame (those keep their values). No type check: a non-"float"
- * output is written through Tamofpp3d. Returns 0; -2 when out has fewer
- * columns, rows or frames than in; -3 out of memory; or flDoG's status when
- * it refuses the derivatives (nothing written in each case). */
+ * output is written through Tamofpp3d. Returns 0; TAMO_OP_ESIZE when in is
+ * missing or out has fewer columns, rows or frames than in; TAMO_OP_ENOMEM
+ * out of memory; or flDoG's status when it refuses the derivatives (nothing
+ * written in each case). */
 int flHarris(TAMOHDR *in, TAMOHDR *out, float sigma);
 
 /* Colour picture (frames red, green, blue) of the input stretched to 0..255
  * (after a blur at sigma unless sigma is 0), with every strict local maximum
  * of the 8-neighbourhood painted (255, 0, 0). Border rows and columns are not
  * written. A three-dimensional input shows the maxima of its last frame.
- * Returns 0; -2 when out lacks the input's columns and rows or three frames;
- * -3 out of memory; or flDoG's status when it refuses the blur (nothing
- * written in each case). */
+ * Returns 0; TAMO_OP_ESIZE when in is missing or not 2-D or 3-D, or out
+ * lacks its columns and rows or three frames; TAMO_OP_ENOMEM out of memory;
+ * or flDoG's status when it refuses the blur (nothing written in each
+ * case). */
 int flmarkmax(TAMOHDR *in, TAMOHDR *out, float sigma);
 
 /* ---- Histogram equalisation ---- */
@@ -228,13 +333,14 @@ int flmarkmax(TAMOHDR *in, TAMOHDR *out, float sigma);
  * out needs at least the input's columns and rows (and three frames in
  * colour mode).
  * Returns 0, or after a line on stdout:
- *   -1 N is not smaller than both the columns and the rows;
- *   -2 the input is not "float" ("flHistogramEq: input must be float"), or
- *      whole-image mode finds the image flat (maximum = minimum);
- *   -3 out is missing or smaller than the input.
+ *   TAMO_HISTEQ_EWINDOW N is not smaller than both the columns and the rows;
+ *   TAMO_HISTEQ_EINPUT the input is not "float" ("flHistogramEq: input must
+ *      be float"), or whole-image mode finds the image flat (maximum =
+ *      minimum);
+ *   TAMO_HISTEQ_EOUT out is missing or smaller than the input.
  * out is untouched on every failure. Window mode ends the process (status -1,
  * through Tamo_exitptr) should a cumulative share leave 0..255, which does
- * not happen on real data; if the handler returns, -4. */
+ * not happen on real data; if the handler returns, TAMO_HISTEQ_ESHARE. */
 /* Window mode reports progress in rows (over all frames); TAMO_CANCELLED
  * leaves out untouched and prints nothing of the rows. */
 int flHistogramEq(TAMOHDR *in, TAMOHDR *out, int N);
@@ -259,9 +365,10 @@ int flHistogramEq(TAMOHDR *in, TAMOHDR *out, int N);
  *     (A - M)^2 of its frame.
  *   Any other A: nothing is done.
  * O needs at least A's columns and rows (and three frames in colour).
- * Returns 0, or after a line on stdout: -2 A or B is not "float" ("...: input
- * must be float"); -3 O is missing or too small, or a three-dimensional A or
- * its template has fewer than three frames. O is untouched on failure.
+ * Returns 0, or after a line on stdout: TAMO_CORR_ETYPE A or B is not
+ * "float" ("...: input must be float"); TAMO_CORR_EOUT O is missing or too
+ * small, or a three-dimensional A or its template has fewer than three
+ * frames. O is untouched on failure.
  * Progress counts output rows over all frames; TAMO_CANCELLED leaves O
  * untouched (results are written only once every frame is done). */
 int flcorrelate(TAMOHDR *A, TAMOHDR *B, TAMOHDR *O);
@@ -286,13 +393,15 @@ int corr1frame(TAMOHDR *A, TAMOHDR *B, TAMOHDR *O);
  *   f = f + K (-r sigma) / m sqrt(T), m the root mean square of K,
  * so every iteration moves f by a root mean square of r sigma sqrt(T).
  * Returns 0, or after a line on stdout:
- *   -12 f or g is not "float";
- *   -13 the schedule would not end: dlt >= 1, t2 <= 0, or a parameter that
- *       is NaN or infinite ("Pcon: temperature schedule does not end").
+ *   TAMO_PCON_ETYPE f or g is not "float";
+ *   TAMO_PCON_ESCHEDULE the schedule would not end: dlt >= 1, t2 <= 0, or a
+ *       parameter that is NaN or infinite ("Pcon: temperature schedule does
+ *       not end").
  * Neither image is changed on these failures. Rows or columns of f and g
  * that differ ("bug1") and a K that is zero everywhere ("magf=0 exiting")
  * end the process with status 0 through Tamo_exitptr; should the handler
- * return, the call returns -14 and -15 respectively.
+ * return, the call returns TAMO_PCON_ESIZE and TAMO_PCON_EFLAT
+ * respectively.
  * Progress counts temperature steps; TAMO_CANCELLED puts f and g back as
  * they came (g's border included). */
 int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, float t2,
@@ -326,11 +435,12 @@ int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, flo
  *     receives the labels in its first plane (and in frames 1 and 2 when
  *     three-dimensional); any other type through Tamoany2any, with the line
  *     "cclC4_3:converting output image from 32bit to %s" on stdout.
- * Returns 0; 1 when more than 499999 labels would be needed ("need more
- * labels than we have"; *countOut receives 499999); -3 when the areas file
- * cannot be written or its name has 256 bytes or more ("file name %s is
- * invalid for areas file"); -4 when in or out is missing, out has other
- * columns or rows, in holds "struct" data or out cannot receive the labels.
+ * Returns 0; TAMO_CCL_ELABELS when more than 499999 labels would be needed
+ * ("need more labels than we have"; *countOut receives 499999);
+ * TAMO_CCL_EAREAS when the areas file cannot be written or its name has 256
+ * bytes or more ("file name %s is invalid for areas file"); TAMO_CCL_EIMAGE
+ * when in or out is missing, out has other columns or rows, in holds
+ * "struct" data, out cannot receive the labels or memory runs out.
  * out is untouched on every failure.
  * Progress counts rows over two passes (the scan, then resolving the labels);
  * TAMO_CANCELLED leaves out untouched and *countOut unset. */
@@ -343,8 +453,9 @@ int cclC4_3(TAMOHDR *in, int eraseSmall, int eraseLarge, int *countOut, const ch
  * place. dir -1: forward, unnormalised; dir +1: inverse, scaled by 1/N per
  * dimension; any other dir leaves the image untouched and returns 0. Only the
  * first frame is transformed.
- * Returns 0 on success, -3 when img is not "32cmp", -1 when it is not square,
- * -2 when the side is not a power of two (each after a line on stderr).
+ * Returns 0 on success, TAMO_FFT_ETYPE when img is not "32cmp",
+ * TAMO_FFT_ESQUARE when it is not square, TAMO_FFT_EPOWER2 when the side is
+ * not a power of two (each after a line on stderr).
  * Progress counts blocks of rows and columns (sides of 32 and more);
  * TAMO_CANCELLED puts the image back as it came. */
 int Tamocfft2d(TAMOHDR *img, int dir);
@@ -372,9 +483,10 @@ int ispwrof2(int v);
  * other types are written with Tamofpp.
  * Magnitude sqrt(re^2+im^2), phase atan2(im, re) in radians, real part,
  * imaginary part.
- * Returns 0 on success, -1 when rows or columns differ (or a record is
- * null), -2 when in or out is "64cmp" (silently), when in is not complex or
- * out is an interleaved or "struct" type (after a line on stderr). */
+ * Returns 0 on success, TAMO_CPX_ESIZE when rows or columns differ (or a
+ * record is null), TAMO_CPX_ETYPE when in or out is "64cmp" (silently), when
+ * in is not complex or out is an interleaved or "struct" type (after a line
+ * on stderr). */
 int Tamoc2mag(TAMOHDR *in, TAMOHDR *out);
 int Tamoc2phase(TAMOHDR *in, TAMOHDR *out);
 int Tamoc2real(TAMOHDR *in, TAMOHDR *out);
@@ -395,8 +507,8 @@ int Tamoc2imag(TAMOHDR *in, TAMOHDR *out);
  * Returns 0. Missing records, a non-"u8bit" output, per_frame on a non-3-D
  * input or dimensions that differ print a line on stdout and end the
  * process with status -1 through Tamo_exitptr; an unknown input type with
- * status 0. Should the exit handler return, the call returns -1 with out
- * untouched. */
+ * status 0. Should the exit handler return, the call returns
+ * TAMO_VIDSCALE_EARGS with out untouched. */
 int Tamovidscale(TAMOHDR *in, TAMOHDR *out, float *min_out, float *max_out, int per_frame);
 
 /* Fills the 768-byte table (256 red, 256 green, 256 blue values) with colour
@@ -408,9 +520,10 @@ void CreateColorMap(unsigned char *table, TAMOHDR *image, int map);
 /* Applies colour map `map` to the 2-D image in (values read as integers and
  * clamped to 0..255) and writes red, green, blue into frames 0, 1, 2 of the
  * 3-D "u8bit" out.
- * Returns 0 on success, -1 out not "u8bit", -2 in not 2-D, -3 out not 3-D
- * with at least 3 frames, -4 columns or rows differ, -5 map outside 0..6;
- * each failure after a line on stdout, with out untouched. */
+ * Returns 0 on success, TAMO_CMAP_EOUTTYPE out not "u8bit",
+ * TAMO_CMAP_EINDIMS in not 2-D, TAMO_CMAP_EOUTDIMS out not 3-D with at least
+ * 3 frames, TAMO_CMAP_ESIZE columns or rows differ, TAMO_CMAP_EMAP map
+ * outside 0..6; each failure after a line on stdout, with out untouched. */
 int Tamocolormap(TAMOHDR *in, TAMOHDR *out, int map);
 
 /* Colours the 2-D label image in (labels 0..n-1, read as integers) with
@@ -437,9 +550,9 @@ void colormap6(TAMOHDR *in, TAMOHDR *out, int n);
  * HoGdescriptor dispatches a two-dimensional image to HoGdescriptor2D and a
  * three-dimensional image of three frames (R, G, B) to HoGdescriptorCLR,
  * which averages the derivatives over the frames (maxgrad); any other image
- * is left alone. Return 0, or -1 (H left untouched) when the image is
- * missing or holds "struct" data, or H is too small (after a line on
- * stdout). */
+ * is left alone. Return 0, or TAMO_HOG_EFIT (H left untouched) when the
+ * image is missing or holds "struct" data, or H is too small (after a line
+ * on stdout), or memory runs out. */
 int HoGdescriptor(TAMOHDR *I, TAMOHDR *H);
 int HoGdescriptor2D(TAMOHDR *I, TAMOHDR *H);
 int HoGdescriptorCLR(TAMOHDR *I, TAMOHDR *H);
@@ -447,15 +560,15 @@ int HoGdescriptorCLR(TAMOHDR *I, TAMOHDR *H);
 /* gx = (frame 0 + frame 1 + frame 2) / 3 of gx3, and likewise gy of gy3, in
  * single precision. All four "float"; gx3 and gy3 three-dimensional with at
  * least three frames of gx's columns and rows, gy of gx's size. Returns 0,
- * or -1 (nothing written) when they do not fit. */
+ * or TAMO_HOG_EFIT (nothing written) when they do not fit. */
 int maxgrad(TAMOHDR *gx3, TAMOHDR *gy3, TAMOHDR *gx, TAMOHDR *gy);
 
 /* Draws the descriptor H (three-dimensional, 9 frames, one pixel per cell)
  * as line glyphs into P, a two-dimensional image (any type written by
  * Tamofpp) of 9 times H's columns and rows: in cell (i, j), for each bin k
  * with a non-zero count v, in ascending order of v (larger counts on top),
- * drawline(P, 9i + 4, 9j + 4, k * 40 degrees, v, 4). Returns 0, or -1 when H
- * is missing or has fewer than 9 frames. */
+ * drawline(P, 9i + 4, 9j + 4, k * 40 degrees, v, 4). Returns 0, or
+ * TAMO_HOG_EFIT when H is missing or has fewer than 9 frames. */
 int ShowHoG(TAMOHDR *H, TAMOHDR *P);
 
 /* Writes `value` along the segment through (y0, x0) at `angle` radians
@@ -489,12 +602,13 @@ void qsort2(float (*items)[2], int lo, int hi);
  * Prints the mode's line and the path's line on stdout.
  * Interleaved ("S") records are resampled channel by channel in the 3-D
  * path and refused in the 2-D path.
- * Returns 0 on success; -1 (after a line on stdout) when either record is
- * null, damaged or has no pixel data, in has a zero length while out has
- * pixels, or a type cannot be resampled (Tamoerr 1024). A 3-D in whose frame count differs from out's, or an in with
- * neither two nor three dimensions, prints a line and ends the process with
- * status -1 through Tamo_exitptr; should the handler return, the call
- * returns -1.
+ * Returns 0 on success; TAMO_ZOOM_EARGS (after a line on stdout) when
+ * either record is null (Tamoerr TAMO_ENULL), damaged or has no pixel data
+ * (TAMO_EHEADER), in has a zero length while out has pixels (TAMO_EHEADER),
+ * or a type cannot be resampled (TAMO_ETYPE). A 3-D in whose frame count
+ * differs from out's, or an in with neither two nor three dimensions, prints
+ * a line and ends the process with status -1 through Tamo_exitptr; should
+ * the handler return, the call returns TAMO_ZOOM_EARGS.
  * Progress counts output rows of every plane; TAMO_CANCELLED puts out back
  * as it came. */
 int Tamozoomupdown(TAMOHDR *in, TAMOHDR *out, int mode);
@@ -527,11 +641,12 @@ float bilininterp1(TAMOHDR *img, int frame, float row, float col);
  * truncated; those outside the picture are moved to its nearest edge.
  * Prints "plotcontour:read inputimage" on stdout.
  * Returns the picture (release with Tamofree(img, 7)), or null after a line
- * on stderr: no point read and no forced size (Tamoerr 448), a picture size
- * below 1 or too large (Tamoerr 8192), or creation failure. A file that
- * cannot be opened prints "plotcontour:Could not open PATH. Exiting" on
- * stderr and ends the process with status -1 through Tamo_exitptr (Tamoerr
- * 64); should the handler return, the call returns null. */
+ * on stderr: no point read and no forced size (Tamoerr TAMO_EIO), a picture
+ * size below 1 or too large (Tamoerr TAMO_EDIMS), or creation failure. A
+ * file that cannot be opened prints "plotcontour:Could not open PATH.
+ * Exiting" on stderr and ends the process with status -1 through
+ * Tamo_exitptr (Tamoerr TAMO_EOPEN); should the handler return, the call
+ * returns null. */
 TAMOHDR *Tamoplotcontour(const char *path, int rows, int cols, int precise, float scale);
 
 /* Reads characters of file up to and including the next newline.

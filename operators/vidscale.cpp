@@ -17,7 +17,7 @@ int fatal(const char *line, int status) {
     std::printf("%s\n", line);
     std::fflush(stdout);
     tamo::endProcess(status);
-    return -1;
+    return TAMO_VIDSCALE_EARGS;
 }
 
 struct Range {

@@ -26,7 +26,7 @@ void endProcess(int status);
 // A new record (flags 11) of img's type name and bytes per datum with the
 // given dimensions, for a copy of img's elements; null on failure. A record
 // whose bytes per datum contradict the table's size for its type name is
-// refused with Tamoerr 1024 and a report that begins with `caller`: the new
+// refused with Tamoerr TAMO_ETYPE and a report that begins with `caller`: the new
 // record, made by name, would be too small for img's elements.
 TAMOHDR *createLike(TAMOHDR *img, const int *dims, const char *caller);
 

@@ -2,10 +2,12 @@
 // the results against the operators called directly or values worked out by
 // hand, in place and into another slot, and the enable state afterwards.
 #include <QInputDialog>
+#include <QPlainTextEdit>
 
 #include <array>
 #include <cmath>
 #include <functional>
+#include <tuple>
 
 #include "guitest.h"
 #include "tamoops.h"
@@ -868,11 +870,13 @@ TEST_F(UnaryCommandTest, ColourToGreyReportsTheOperatorsRefusal) {
 
 TEST_F(UnaryCommandTest, OperatorFailuresAreReported) {
     // A kernel taller than the image: the Gaussian filter refuses, and so do
-    // the measures built on it; the output keeps its zeros.
-    const std::pair<const char *, int> cases[] = {{"dxButton", 0},        {"curvatureButton", 0},
-                                                  {"dxxButton", 1},       {"dyyButton", 1},
-                                                  {"curvatureButton", 1}, {"histeqButton", 1}};
-    for (const auto &[button, mode] : cases) {
+    // the measures built on it; the output keeps its zeros, and the console
+    // tells which operator refused and why.
+    const std::tuple<const char *, int, const char *> cases[] = {
+        {"dxButton", 0, "flDoG"},           {"curvatureButton", 0, "flcurv"},
+        {"dxxButton", 1, "flgmag"},         {"dyyButton", 1, "flgdir"},
+        {"curvatureButton", 1, "flHarris"}, {"histeqButton", 1, "flmarkmax"}};
+    for (const auto &[button, mode, op] : cases) {
         SCOPED_TRACE(testing::Message() << button << " in mode " << mode);
         setMode(mode);
         TAMOHDR *input = put(1, makeImage(12, 10, 0, 1.0f));
@@ -882,6 +886,8 @@ TEST_F(UnaryCommandTest, OperatorFailuresAreReported) {
         press(button);
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(script.texts().mid(1), QStringList({"Function returned an error code."}));
+        EXPECT_TRUE(find<QPlainTextEdit>("console")->toPlainText().endsWith(
+            QString("\n%1: the image has fewer rows than the kernel needs (code -5)").arg(op)));
         EXPECT_EQ(slot(1), input);
         ASSERT_NE(slot(4), nullptr);
         EXPECT_TRUE(guitest::allZero(slot(4)));
