@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -95,6 +96,25 @@ std::vector<Case> crafted() {
     rgba.planar = 2;
     rgba.chunks = {"\x01\x02", "\x03\x04", "\x05\x06", "\xff\xff"};
     cases.push_back(read("rgba_planar.tif", craftTiff({rgba}), {3, 2, 1, 3}, rgbValue));
+
+    // 4 x 3 grey 16-bit with 5 extra samples, in Deflate strips of 2 rows:
+    // the first sample of each pixel kept.
+    CraftedPage fewExtra;
+    fewExtra.width = 4;
+    fewExtra.height = 3;
+    fewExtra.bits = 16;
+    fewExtra.samples = 6;
+    fewExtra.extraSamples = 5;
+    fewExtra.compression = 8;
+    fewExtra.rowsPerStrip = 2;
+    for (int y0 = 0; y0 < 3; y0 += 2) {
+        std::vector<int> strip;
+        for (int k = y0 * 4; k < std::min(y0 + 2, 3) * 4; ++k)
+            strip.insert(strip.end(), {300 + k, 1, 2, 3, 4, 5});
+        fewExtra.chunks.push_back(deflated(u16Bytes(strip)));
+    }
+    cases.push_back(read("few_extra_samples.tif", craftTiff({fewExtra}), {2, 4, 3},
+                         [](long long k) { return 300.0 + k; }));
 
     // 1000 x 1000 grey bytes declaring 3999 extra samples, in one Deflate
     // strip of zeros: 4 GB to decode for 1 MB kept.
