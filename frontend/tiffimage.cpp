@@ -89,7 +89,7 @@ struct PageLayout {
     uint16_t samples = 1, bits = 0, format = SAMPLEFORMAT_UINT, planar = PLANARCONFIG_CONTIG;
     int channels = 1;  // samples taken: 1 grey, 3 RGB
     bool tiled = false;
-    uint32_t tileWidth = 0, tileHeight = 0, rowsPerStrip = 0;
+    uint32_t tileWidth = 0, tileHeight = 0;
     uint16_t compression = COMPRESSION_NONE;
     // Bytes of one decoded row of a strip or tile (every sample of it when
     // they are contiguous), chunks side by side across the page, and the
@@ -164,15 +164,10 @@ std::string readLayout(TIFF *tif, PageLayout &page) {
                std::to_string(page.format) + ") have no matching data type";
 
     page.tiled = TIFFIsTiled(tif) != 0;
-    if (page.tiled) {
-        if (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &page.tileWidth) ||
-            !TIFFGetField(tif, TIFFTAG_TILELENGTH, &page.tileHeight) || page.tileWidth == 0 ||
-            page.tileHeight == 0)
-            return "a page has no valid tile size";
-    } else {
-        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &page.rowsPerStrip);
-        page.rowsPerStrip = std::min(std::max<uint32_t>(page.rowsPerStrip, 1), page.height);
-    }
+    if (page.tiled && (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &page.tileWidth) ||
+                       !TIFFGetField(tif, TIFFTAG_TILELENGTH, &page.tileHeight) ||
+                       page.tileWidth == 0 || page.tileHeight == 0))
+        return "a page has no valid tile size";
     // libtiff's own row size is used when it is larger (it writes that much).
     const uint32_t chunkWidth = page.tiled ? page.tileWidth : page.width;
     page.rowBytes = std::max<long long>(
