@@ -42,8 +42,28 @@ constexpr tmsize_t kLibtiffAllocLimit = tmsize_t(INT_MAX);
 
 // A compressed chunk never expands beyond this factor (Deflate stays near
 // 1000, LZMA and ZSTD of constant data within a few ten thousand): a file
-// that claims more pixels than its compressed bytes can hold is damaged.
+// that claims more decoded bytes than its compressed bytes can hold is
+// damaged.
 constexpr long long kMaxExpansion = 65536;
+
+// The bytes a read may decode: at most this factor times the record it
+// makes (samples left out, such as alpha, and the parts of edge tiles
+// beyond the page) plus a fixed allowance for small pages in large tiles.
+// Beyond that a small file could make the reader work through gigabytes
+// it then drops.
+constexpr long long kDecodeFactor = 8;
+constexpr long long kDecodeAllowance = 32ll << 20;
+
+// a * b, or LLONG_MAX when that does not fit.
+long long saturatingProduct(long long a, long long b) {
+    long long p;
+    return __builtin_mul_overflow(a, b, &p) ? LLONG_MAX : p;
+}
+
+// Megabytes for a message, rounded up.
+long long megabytes(long long bytes) {
+    return bytes / (1 << 20) + (bytes % (1 << 20) != 0);
+}
 
 struct TiffCloser {
     void operator()(TIFF *tif) const { TIFFClose(tif); }
@@ -69,14 +89,28 @@ struct PageLayout {
     uint16_t samples = 1, bits = 0, format = SAMPLEFORMAT_UINT, planar = PLANARCONFIG_CONTIG;
     int channels = 1;  // samples taken: 1 grey, 3 RGB
     bool tiled = false;
-    uint32_t tileWidth = 0, tileHeight = 0, rowsPerStrip = 0;
+    uint32_t tileWidth = 0, tileHeight = 0;
     uint16_t compression = COMPRESSION_NONE;
+    // Bytes of one decoded row of a strip or tile (every sample of it when
+    // they are contiguous), chunks side by side across the page, and the
+    // sample planes read (only the kept ones when planes are separate).
+    long long rowBytes = 0, chunksAcross = 1;
+    int planesRead = 1;
 
     bool sameImageAs(const PageLayout &o) const {
         return width == o.width && height == o.height && samples == o.samples && bits == o.bits &&
                format == o.format && channels == o.channels;
     }
     int elementSize() const { return bits / 8; }
+    bool separate() const { return planar == PLANARCONFIG_SEPARATE; }
+    // Samples per pixel in a decoded row.
+    int step() const { return separate() ? 1 : samples; }
+    // What reading the page decodes: whole rows of every chunk it needs,
+    // never the rows of a tile below the page's end.
+    long long decodedBytes() const {
+        return saturatingProduct(saturatingProduct(height, rowBytes),
+                                 saturatingProduct(chunksAcross, planesRead));
+    }
 };
 
 // Reads the current directory's layout; an empty text on success, else why
@@ -130,15 +164,17 @@ std::string readLayout(TIFF *tif, PageLayout &page) {
                std::to_string(page.format) + ") have no matching data type";
 
     page.tiled = TIFFIsTiled(tif) != 0;
-    if (page.tiled) {
-        if (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &page.tileWidth) ||
-            !TIFFGetField(tif, TIFFTAG_TILELENGTH, &page.tileHeight) || page.tileWidth == 0 ||
-            page.tileHeight == 0)
-            return "a page has no valid tile size";
-    } else {
-        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &page.rowsPerStrip);
-        page.rowsPerStrip = std::min(std::max<uint32_t>(page.rowsPerStrip, 1), page.height);
-    }
+    if (page.tiled && (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &page.tileWidth) ||
+                       !TIFFGetField(tif, TIFFTAG_TILELENGTH, &page.tileHeight) ||
+                       page.tileWidth == 0 || page.tileHeight == 0))
+        return "a page has no valid tile size";
+    // libtiff's own row size is used when it is larger (it writes that much).
+    const uint32_t chunkWidth = page.tiled ? page.tileWidth : page.width;
+    page.rowBytes = std::max<long long>(
+        static_cast<long long>(chunkWidth) * page.step() * page.elementSize(),
+        static_cast<long long>(page.tiled ? TIFFTileRowSize64(tif) : TIFFScanlineSize64(tif)));
+    page.chunksAcross = page.tiled ? (page.width - 1ll) / page.tileWidth + 1 : 1;
+    page.planesRead = page.separate() ? page.channels : 1;
     return std::string();
 }
 
@@ -157,10 +193,11 @@ const char *ownType(const PageLayout &page) {
     }
 }
 
-// Checks that the page's chunks can hold its pixels: uncompressed chunks
-// must hold them all, compressed ones within kMaxExpansion. Empty when so.
-std::string checkChunkSizes(TIFF *tif, const PageLayout &page, long long pageBytes,
-                            long long fileSize) {
+// Checks that the page's chunks can hold what reading it decodes:
+// uncompressed chunks must hold it all, compressed ones within
+// kMaxExpansion. Empty when so.
+std::string checkChunkSizes(TIFF *tif, const PageLayout &page, long long fileSize) {
+    const long long decoded = page.decodedBytes();
     const uint32_t chunks = page.tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
     uint64_t *counts = nullptr;
     if (chunks == 0 ||
@@ -174,20 +211,19 @@ std::string checkChunkSizes(TIFF *tif, const PageLayout &page, long long pageByt
         total += static_cast<long long>(counts[i]);
         if (total > LLONG_MAX / kMaxExpansion) break;
     }
-    if (page.compression == COMPRESSION_NONE ? total < pageBytes
-                                             : pageBytes / kMaxExpansion > total)
+    if (page.compression == COMPRESSION_NONE ? total < decoded : decoded / kMaxExpansion > total)
         return "its pixel data are cut short";
     return std::string();
 }
 
-// Copies `rows` rows of `cols` pixels from a decoded chunk (rows of
-// `chunkRowBytes`, `step` samples per pixel, the wanted sample at `sample`)
-// into a plane at (x0, y0).
-void copyChunk(const unsigned char *chunk, std::size_t chunkRowBytes, int step, int sample,
-               uint32_t rows, uint32_t cols, unsigned char *plane, uint32_t width, uint32_t x0,
-               uint32_t y0, int es) {
+// Copies `rows` rows of `cols` pixels from decoded rows of `rowBytes`
+// (`step` samples per pixel, the wanted sample at `sample`) into a plane at
+// (x0, y0).
+void copyRows(const unsigned char *rowsIn, std::size_t rowBytes, int step, int sample,
+              uint32_t rows, uint32_t cols, unsigned char *plane, uint32_t width, uint32_t x0,
+              uint32_t y0, int es) {
     for (uint32_t r = 0; r < rows; ++r) {
-        const unsigned char *src = chunk + r * chunkRowBytes + std::size_t(sample) * es;
+        const unsigned char *src = rowsIn + r * rowBytes + std::size_t(sample) * es;
         unsigned char *dst = plane + ((std::size_t(y0) + r) * width + x0) * es;
         if (step == 1) {
             std::memcpy(dst, src, std::size_t(cols) * es);
@@ -199,46 +235,43 @@ void copyChunk(const unsigned char *chunk, std::size_t chunkRowBytes, int step, 
 }
 
 // Decodes the current page into the planes starting at `first` (one plane
-// of width x height elements per channel). Empty on success.
+// of width x height elements per channel). Strips are decoded a row at a
+// time, so that samples left out never fill a buffer of their own; of a
+// tile only its rows within the page are decoded. Empty on success.
 std::string readPage(TIFF *tif, const PageLayout &page, unsigned char *first, Diagnostics &diag) {
     const int es = page.elementSize();
     const std::size_t planeBytes = std::size_t(page.width) * page.height * es;
-    const bool separate = page.planar == PLANARCONFIG_SEPARATE;
-    const int step = separate ? 1 : page.samples;
-    const tmsize_t chunkSize = page.tiled ? TIFFTileSize(tif) : TIFFStripSize(tif);
-    // The chunk buffer is bounded by the page's own size or a few MiB of
-    // tile, never by a size the file alone claims.
-    const long long chunkLimit =
-        std::max<long long>(planeBytes * (long long)page.samples, 64ll << 20);
-    if (chunkSize <= 0 || chunkSize > chunkLimit) return "a page has chunks of an invalid size";
-    std::vector<unsigned char> buffer(static_cast<std::size_t>(chunkSize));
-
-    const uint32_t chunkWidth = page.tiled ? page.tileWidth : page.width;
-    const uint32_t chunkHeight = page.tiled ? page.tileHeight : page.rowsPerStrip;
-    const std::size_t chunkRowBytes = std::size_t(chunkWidth) * step * es;
-    const int planes = separate ? page.channels : 1;
-    for (int pl = 0; pl < planes; ++pl) {
-        for (uint32_t y = 0; y < page.height; y += chunkHeight) {
-            for (uint32_t x = 0; x < page.width; x += chunkWidth) {
-                const uint32_t rows = std::min(chunkHeight, page.height - y);
-                const uint32_t cols = std::min(chunkWidth, page.width - x);
-                tmsize_t got;
-                if (page.tiled) {
-                    const uint32_t tile = TIFFComputeTile(tif, x, y, 0, static_cast<uint16_t>(pl));
-                    got = TIFFReadEncodedTile(tif, tile, buffer.data(), chunkSize);
-                } else {
-                    const uint32_t strip = TIFFComputeStrip(tif, y, static_cast<uint16_t>(pl));
-                    got = TIFFReadEncodedStrip(tif, strip, buffer.data(), chunkSize);
-                }
-                // A chunk must hold its last wanted row in full.
-                const std::size_t needed =
-                    (std::size_t(rows) - 1) * chunkRowBytes + std::size_t(cols) * step * es;
-                if (got < 0 || static_cast<std::size_t>(got) < needed)
-                    return diag.error.empty() ? "its pixel data are damaged or cut short"
-                                              : diag.error;
-                for (int ch = separate ? pl : 0; ch < (separate ? pl + 1 : page.channels); ++ch)
-                    copyChunk(buffer.data(), chunkRowBytes, step, separate ? 0 : ch, rows, cols,
-                              first + ch * planeBytes, page.width, x, y, es);
+    const uint32_t chunkHeight = page.tiled ? std::min(page.tileHeight, page.height) : 1;
+    // Bounded by the decoding allowance checked for the whole file.
+    std::vector<unsigned char> buffer(std::size_t(page.rowBytes) * chunkHeight);
+    const std::size_t rowBytes = static_cast<std::size_t>(page.rowBytes);
+    auto failed = [&]() {
+        return diag.error.empty() ? std::string("its pixel data are damaged or cut short")
+                                  : diag.error;
+    };
+    auto keep = [&](int plane, uint32_t rows, uint32_t cols, uint32_t x, uint32_t y) {
+        const int from = page.separate() ? plane : 0;
+        const int to = page.separate() ? plane + 1 : page.channels;
+        for (int ch = from; ch < to; ++ch)
+            copyRows(buffer.data(), rowBytes, page.step(), page.separate() ? 0 : ch, rows, cols,
+                     first + ch * planeBytes, page.width, x, y, es);
+    };
+    for (int pl = 0; pl < page.planesRead; ++pl) {
+        const uint16_t sample = static_cast<uint16_t>(pl);
+        if (!page.tiled) {
+            for (uint32_t y = 0; y < page.height; ++y) {
+                if (TIFFReadScanline(tif, buffer.data(), y, sample) < 0) return failed();
+                keep(pl, 1, page.width, 0, y);
+            }
+            continue;
+        }
+        for (uint32_t y = 0; y < page.height; y += page.tileHeight) {
+            const uint32_t rows = std::min(page.tileHeight, page.height - y);
+            const tmsize_t wanted = static_cast<tmsize_t>(rows * rowBytes);
+            for (uint32_t x = 0; x < page.width; x += page.tileWidth) {
+                const uint32_t tile = TIFFComputeTile(tif, x, y, 0, sample);
+                if (TIFFReadEncodedTile(tif, tile, buffer.data(), wanted) < wanted) return failed();
+                keep(pl, rows, std::min(page.tileWidth, page.width - x), x, y);
             }
         }
     }
@@ -251,6 +284,10 @@ tamo::RecordPtr widenUnsigned32(tamo::RecordPtr img, std::string &reason) {
     const uint32_t *values = tamo::pixels<uint32_t>(img.get());
     const long long n = tamo::elementCount(img.get());
     if (std::all_of(values, values + n, [](uint32_t v) { return v <= INT32_MAX; })) return img;
+    if (Tamochkread(n * 8) != 0) {
+        reason = Tamolimittext();
+        return nullptr;
+    }
     tamo::CArray<int> dims(Tamosiz(img.get()));
     tamo::RecordPtr wide(dims ? Tamocreate("64flt", dims.get(), TAMO_CREATE_ZEROED, 0) : nullptr);
     if (!wide) {
@@ -260,6 +297,18 @@ tamo::RecordPtr widenUnsigned32(tamo::RecordPtr img, std::string &reason) {
     double *out = tamo::pixels<double>(wide.get());
     for (long long i = 0; i < n; ++i) out[i] = values[i];
     return wide;
+}
+
+// Why a file whose reading would decode `decoded` bytes for a record of
+// `recordBytes` is refused.
+std::string tooMuchDecoding(const PageLayout &page, long long decoded, long long recordBytes) {
+    std::string why = "reading it would decode " + std::to_string(megabytes(decoded)) +
+                      " MB for an image of " + std::to_string(megabytes(recordBytes)) + " MB: ";
+    if (!page.separate() && page.samples > page.channels)
+        return why + "its pages hold " + std::to_string(page.samples) +
+               " samples per pixel, of which " + std::to_string(page.channels) +
+               (page.channels == 1 ? " is" : " are") + " kept";
+    return why + "its tiles are far larger than its pages";
 }
 
 long long fileSizeOf(const std::string &path) {
@@ -292,26 +341,41 @@ tamo::RecordPtr readTiff(const std::string &path, std::string &reason) {
     TiffPtr tif(TIFFOpenExt(path.c_str(), "r", opts.get()));
     if (!tif) return fail(diag.error.empty() ? "it is not a TIFF file" : diag.error);
 
-    // First pass: every page's layout, checked before any pixel memory.
+    // First pass, forward through the chain of pages: every page's layout,
+    // checked before any pixel memory. libtiff ends a chain that loops.
     PageLayout first;
     if (std::string why = readLayout(tif.get(), first); !why.empty()) return fail(why);
-    // Two 32-bit lengths multiply exactly in 64 bits; the rest only after
-    // the pixel count is known to fit a record.
+    // Two 32-bit lengths multiply exactly in 64 bits, and a sample is at
+    // most 8 bytes of 3 channels: the page's bytes fit 64 bits unless it
+    // has more than 2^59 pixels.
     const uint64_t pagePixels = uint64_t(first.width) * first.height;
-    if (pagePixels > INT_MAX) return fail("it is too large for an image record");
     const long long pageBytes =
-        static_cast<long long>(pagePixels) * first.channels * first.elementSize();
-    long long pages = 0;
+        pagePixels > (uint64_t(1) << 59)
+            ? -1
+            : static_cast<long long>(pagePixels) * first.channels * first.elementSize();
+    const long long readLimit = Tamomaxread();
+    if (pageBytes < 0 || pageBytes > readLimit) {
+        Tamochkread(pageBytes);
+        return fail(Tamolimittext());
+    }
+    long long pages = 0, decoded = 0;  // decoded: bytes reading the pages decodes
     do {
         PageLayout page;
         if (std::string why = readLayout(tif.get(), page); !why.empty()) return fail(why);
         if (!page.sameImageAs(first))
             return fail("its pages differ in size or data type (page " + std::to_string(pages + 1) +
                         ")");
-        if (std::string why = checkChunkSizes(tif.get(), page, pageBytes, fileSize); !why.empty())
-            return fail(why);
         ++pages;
-        if (pageBytes > INT_MAX / pages) return fail("it is too large for an image record");
+        if (pageBytes * pages > readLimit) {
+            Tamochkread(pageBytes * pages);
+            return fail(Tamolimittext());
+        }
+        // The work so far within what the pages so far make.
+        decoded = std::min(decoded, LLONG_MAX - page.decodedBytes()) + page.decodedBytes();
+        if (decoded > kDecodeFactor * pageBytes * pages + kDecodeAllowance)
+            return fail(tooMuchDecoding(page, decoded, pageBytes * pages));
+        if (std::string why = checkChunkSizes(tif.get(), page, fileSize); !why.empty())
+            return fail(why);
     } while (TIFFReadDirectory(tif.get()));
     // A damaged directory ends the scan with an error rather than a page.
     if (!diag.error.empty()) return fail(diag.error);
@@ -322,11 +386,16 @@ tamo::RecordPtr readTiff(const std::string &path, std::string &reason) {
     tamo::RecordPtr img(Tamocreate(ownType(first), dims, TAMO_CREATE_ZEROED, 0));
     if (!img) return fail("there is not enough memory");
 
+    // Second pass, forward again from the first page: the pixels.
+    if (!TIFFSetDirectory(tif.get(), 0)) return fail("");
     unsigned char *base = reinterpret_cast<unsigned char *>(img->orvptr);
     for (long long p = 0; p < pages; ++p) {
-        if (!TIFFSetDirectory(tif.get(), static_cast<tdir_t>(p))) return fail("");
+        if (p > 0 && !TIFFReadDirectory(tif.get())) return fail("");
         PageLayout page;
         if (std::string why = readLayout(tif.get(), page); !why.empty()) return fail(why);
+        // The record was sized by the first pass; a file changed since then
+        // must not write past it.
+        if (!page.sameImageAs(first)) return fail("the file changed while it was read");
         if (std::string why = readPage(tif.get(), page, base + p * pageBytes, diag); !why.empty())
             return fail(why);
     }

@@ -25,8 +25,12 @@ bool isTiffName(const std::string &path);
 //
 // Returns null with the reason in `reason` for a file that cannot be opened,
 // is damaged, or holds what no own type represents; the sizes a file claims
-// are checked against what it can hold before anything is allocated, and
-// libtiff's own messages end up in `reason` rather than on standard error.
+// are checked against what it can hold and against the read limit
+// (Tamochkread) before anything is allocated, and libtiff's own messages end
+// up in `reason` rather than on standard error. Pages are walked once, in
+// order (a chain that loops ends where it loops). The bytes decoded stay
+// within a small multiple of the record plus a few MB: a file whose samples
+// left out or whose tiles beyond its pages would need more is refused.
 // The record's compression flag tells whether the file's pixels were.
 tamo::RecordPtr readTiff(const std::string &path, std::string &reason);
 
