@@ -114,7 +114,8 @@ int runIfneg(const cli::Options &opts) {
     noExtraArguments(opts, 1);
     RecordPtr src = readOperand(in);
     if (src->dtype != TAMO_32FLT) throw cli::Failure("ifneg needs a \"float\" image");
-    std::printf("%d\n", ifneg(src.get()));
+    const int negative = ifneg(src.get());
+    if (!cli::reportValue("negative", negative)) std::printf("%d\n", negative);
     return 0;
 }
 

@@ -31,6 +31,8 @@ namespace cli {
 
 namespace {
 
+thread_local Host *currentHost = nullptr;
+
 std::vector<Command> &table() {
     static std::vector<Command> commands;
     return commands;
@@ -232,6 +234,8 @@ const std::string &Options::arg(std::size_t i, const char *what) const {
 // ---- Image files ---------------------------------------------------------------
 
 tamo::RecordPtr readImage(const std::string &path, const char *rasterType) {
+    if (currentHost)
+        if (tamo::RecordPtr held = currentHost->read(path)) return held;
     if (frontend::isTiffName(path) || frontend::isNpyName(path)) {
         std::string reason;
         tamo::RecordPtr img = frontend::isTiffName(path) ? frontend::readTiff(path, reason)
@@ -274,6 +278,7 @@ tamo::RecordPtr readImage(const std::string &path, const char *rasterType) {
 
 void writeImage(const std::string &path, TAMOHDR *img) {
     if (!tamo::hasValidMagic(img) || !img->orvptr) throw Failure("no image to write");
+    if (currentHost && currentHost->write(path, img)) return;
     if (frontend::isTiffName(path) || frontend::isNpyName(path)) {
         const std::string reason = frontend::isTiffName(path)
                                        ? frontend::writeTiff(img, path, img->orvcomp != 0)
@@ -338,7 +343,20 @@ tamo::RecordPtr createLike(TAMOHDR *like, const char *type, int ndim) {
 
 void checkStatus(int status, const char *operation) {
     if (status < 0)
-        throw Failure(std::string(operation) + " failed (code " + std::to_string(status) + ")");
+        throw LibraryFailure(
+            std::string(operation) + " failed (code " + std::to_string(status) + ")", status);
+}
+
+HostScope::HostScope(Host *host) : previous_(currentHost) {
+    currentHost = host;
+}
+
+HostScope::~HostScope() {
+    currentHost = previous_;
+}
+
+bool reportValue(const char *name, double v) {
+    return currentHost && currentHost->value(name, v);
 }
 
 LibraryTextAside::LibraryTextAside(const std::string &outPath) {

@@ -22,7 +22,8 @@ void probeEndian() {
     TamoCPUEndian = word == 0x44434241u ? 2 : 1;
 }
 
-char timeText[26];
+// Per thread: records are created on several threads at once.
+thread_local char timeText[26];
 
 }  // namespace
 
@@ -67,8 +68,8 @@ void Tamocfree(void *p) {
 char *Tamotim(int) {
     tzset();
     const time_t now = time(nullptr);
-    const char *text = ctime(&now);
-    tamo::setField(timeText, text ? text : "");
+    char text[32];
+    tamo::setField(timeText, ctime_r(&now, text) ? text : "");
     return timeText;
 }
 
