@@ -93,6 +93,11 @@ using frontend::isOwnFormatName;
 // `like` (the first `ndim` of them when ndim > 0). Throws Failure.
 tamo::RecordPtr createLike(TAMOHDR *like, const char *type = "float", int ndim = 0);
 
+// createLike for an operator that writes every element of its result: the
+// pixels are not zero-filled first (for a large image that costs as much as
+// a simple operator). Throws Failure.
+tamo::RecordPtr createUnfilled(TAMOHDR *like, const char *type);
+
 // While alive, and only when the image goes to standard output ("-"), what
 // the library prints on standard output goes to standard error instead, so
 // that the image written to standard output stays clean.

@@ -33,12 +33,13 @@ void noExtraArguments(const cli::Options &opts, std::size_t count) {
 
 // ---- One input ----------------------------------------------------------------
 
+// Op writes every element of its result (or fails).
 template <int (*Op)(TAMOHDR *, TAMOHDR *)>
 int runUnary(const cli::Options &opts, const char *name) {
     const std::string &in = opts.arg(0, "IN"), &out = opts.arg(1, "OUT");
     noExtraArguments(opts, 2);
     RecordPtr src = readOperand(in);
-    RecordPtr dst = cli::createLike(src.get(), src->orvdt);
+    RecordPtr dst = cli::createUnfilled(src.get(), src->orvdt);
     int status;
     {
         cli::LibraryTextAside aside(out);
@@ -86,6 +87,7 @@ int runLn(const cli::Options &opts) {
     return 0;
 }
 
+// Op writes every element of its result (or fails).
 template <int (*Op)(TAMOHDR *, TAMOHDR *, float)>
 int runWithConstant(const cli::Options &opts, const char *option, double fallback,
                     const char *name) {
@@ -93,7 +95,7 @@ int runWithConstant(const cli::Options &opts, const char *option, double fallbac
     noExtraArguments(opts, 2);
     const float value = static_cast<float>(opts.number(option, fallback));
     RecordPtr src = readOperand(in);
-    RecordPtr dst = cli::createLike(src.get(), src->orvdt);
+    RecordPtr dst = cli::createUnfilled(src.get(), src->orvdt);
     cli::checkStatus(Op(src.get(), dst.get(), value), name);
     cli::writeImage(out, dst.get());
     return 0;

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "atomicfile.h"
 #include "cli.h"
@@ -338,6 +339,17 @@ void writeImage(const std::string &path, TAMOHDR *img) {
 tamo::RecordPtr createLike(TAMOHDR *like, const char *type, int ndim) {
     tamo::RecordPtr img = frontend::createLike(like, type, ndim);
     if (!img) throw Failure(std::string("cannot create an image of type '") + type + "'");
+    return img;
+}
+
+tamo::RecordPtr createUnfilled(TAMOHDR *like, const char *type) {
+    tamo::CArray<int> dims(Tamosiz(like));
+    tamo::RecordPtr img(dims ? Tamocreate(type, dims.get(), 0, like->orvbpd) : nullptr);
+    if (!img) throw Failure(std::string("cannot create an image of type '") + type + "'");
+    // The library's own allocator, so that Tamofree releases the pixels.
+    const std::size_t bytes = static_cast<std::size_t>(tamo::elementCount(img.get())) * img->orvbpd;
+    img->orvptr = static_cast<char *>(Tamo_realcptr(nullptr, bytes > 0 ? bytes : 1));
+    if (!img->orvptr) throw std::bad_alloc();
     return img;
 }
 

@@ -66,10 +66,16 @@ void Tamocfree(void *p) {
 }
 
 char *Tamotim(int) {
-    tzset();
+    // Every record gets this text: it is made once a second (looking up the
+    // time zone reads the zone file each time), not once per record.
+    thread_local time_t madeAt = -1;
     const time_t now = time(nullptr);
-    char text[32];
-    tamo::setField(timeText, ctime_r(&now, text) ? text : "");
+    if (now != madeAt) {
+        tzset();
+        char text[32];
+        tamo::setField(timeText, ctime_r(&now, text) ? text : "");
+        madeAt = now;
+    }
     return timeText;
 }
 

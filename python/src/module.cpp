@@ -71,19 +71,32 @@ void giveBack(const void *p) {
 
 // ---- Data types -------------------------------------------------------------
 
-// The data types that have a NumPy dtype, one to one.
+// The data types that have a NumPy dtype, one to one. The dtypes are made
+// once (at import): a call only compares kinds and sizes.
 struct TypePair {
     uint32_t code;
     const char *name;   // the library's name
     const char *dtype;  // NumPy's
+    char kind = 0;
+    py::ssize_t itemsize = 0;
+    PyObject *descr = nullptr;  // a reference held for the module's life
 };
-const TypePair kTypes[] = {
+TypePair kTypes[] = {
     {TAMO_U8BIT, "u8bit", "uint8"},      {TAMO_8BIT, "8bit", "int8"},
     {TAMO_U16BIT, "u16bit", "uint16"},   {TAMO_16BIT, "16bit", "int16"},
     {TAMO_32BIT, "32bit", "int32"},      {TAMO_32FLT, "float", "float32"},
     {TAMO_64FLT, "64flt", "float64"},    {TAMO_32CMP, "32cmp", "complex64"},
     {TAMO_64CMP, "64cmp", "complex128"},
 };
+
+void makeDtypes() {
+    for (TypePair &t : kTypes) {
+        py::dtype d(t.dtype);
+        t.kind = d.kind();
+        t.itemsize = d.itemsize();
+        t.descr = d.release().ptr();
+    }
+}
 
 // ---- Errors -----------------------------------------------------------------
 
@@ -195,17 +208,26 @@ public:
         bool ours = false;
         for (const std::string &n : outputNames) ours = ours || n == name;
         if (!ours) return false;
-        int dims[4] = {img->orvndim, 1, 1, 1};
-        for (int d = 0; d < img->orvndim && d < 3; ++d) dims[d + 1] = img->orvdim[d].dlen;
         const bool lentPixels = isLent(img->orvptr);
-        tamo::RecordPtr kept(
-            Tamocreate(img->orvdt, dims, lentPixels ? TAMO_CREATE_ZEROED : 0, img->orvbpd));
-        if (!kept) throw cli::Failure("cannot make the result's record");
+        tamo::RecordPtr kept;
         if (lentPixels) {
+            int dims[4] = {img->orvndim, 1, 1, 1};
+            for (int d = 0; d < img->orvndim && d < 3; ++d) dims[d + 1] = img->orvdim[d].dlen;
+            kept.reset(Tamocreate(img->orvdt, dims, TAMO_CREATE_ZEROED, img->orvbpd));
+            if (!kept) throw cli::Failure("cannot make the result's record");
             std::memcpy(kept->orvptr, img->orvptr,
                         static_cast<std::size_t>(tamo::elementCount(img)) * img->orvbpd);
         } else {
-            // The pixels change owner: the command releases an empty record.
+            // The header is copied and the pixels change owner: the command
+            // then releases a record without pixels.
+            kept.reset(static_cast<TAMOHDR *>(Tamoalc(TAMO_BLOCK)));
+            if (!kept) throw cli::Failure("cannot make the result's record");
+            std::memcpy(kept.get(), img, sizeof(TAMOHDR));
+            kept->orvptr = nullptr;
+            kept->orvtail = nullptr;
+            kept->orvtlen = 0;
+            kept->orvdln = Tamo_ao(kept.get());
+            if (!kept->orvdln) throw std::bad_alloc();
             kept->orvptr = img->orvptr;
             img->orvptr = nullptr;
         }
@@ -225,7 +247,8 @@ private:
 // The record's type as a NumPy dtype; refused by name when it has none.
 py::dtype dtypeOf(const TAMOHDR *img) {
     for (const TypePair &t : kTypes)
-        if (t.code == static_cast<uint32_t>(img->dtype)) return py::dtype(t.dtype);
+        if (t.code == static_cast<uint32_t>(img->dtype))
+            return py::reinterpret_borrow<py::dtype>(t.descr);
     throw CommandError{std::string("data type \"") + img->orvdt + "\" has no NumPy dtype", 1};
 }
 
@@ -247,13 +270,10 @@ py::array arrayOf(tamo::RecordPtr img) {
 // The data type of an array of one of our dtypes in this machine's byte
 // order, or null.
 const char *ownTypeOf(const py::dtype &dtype) {
-    if (!dtype.attr("isnative").cast<bool>()) return nullptr;
-    const char kind = dtype.kind();
-    const py::ssize_t size = dtype.itemsize();
-    for (const TypePair &t : kTypes) {
-        const py::dtype ours(t.dtype);
-        if (ours.kind() == kind && ours.itemsize() == size) return t.name;
-    }
+    // '>' only for the other byte order: NumPy writes '=' for this machine's.
+    if (dtype.byteorder() == '>') return nullptr;
+    for (const TypePair &t : kTypes)
+        if (t.kind == dtype.kind() && t.itemsize == dtype.itemsize()) return t.name;
     return nullptr;
 }
 
@@ -295,8 +315,8 @@ Input inputOf(const std::string &name, const py::handle &object, bool copy) {
 // order); `options`: option name -> str value, or None for a result that the
 // command writes to the file named by that option; `switches`: names given.
 // `copy`: the command writes into its inputs. Returns (results, values).
-py::tuple run(const std::string &commandName, const py::list &positional, const py::dict &options,
-              const std::vector<std::string> &switches, bool copy) {
+py::tuple run(const std::string &commandName, const py::sequence &positional,
+              const py::dict &options, const std::vector<std::string> &switches, bool copy) {
     const cli::Command *command = cli::findCommand(commandName);
     if (!command) throw CommandError{"no command \"" + commandName + "\"", 2};
     ArrayHost host;
@@ -432,6 +452,7 @@ PYBIND11_MODULE(_tamo, m) {
 
     // No library path ends the interpreter; lent buffers are never freed;
     // Ctrl-C reaches long operators through the progress hook.
+    makeDtypes();
     Tamo_exitptr = stopOperation;
     Tamo_freeptr = freeUnlessLent;
     Tamo_progressptr = checkSignals;

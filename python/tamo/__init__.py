@@ -104,10 +104,6 @@ def _check_readable(path):
         open(path, "rb").close()
 
 
-def _run(name, positional, options, switches, copy=False):
-    return _tamo.run(name, positional, options, switches, copy)
-
-
 def _make_function(entry):
     name, help_text = entry["name"], entry["help"]
     extras = _EXTRAS.get(name, {})
@@ -121,12 +117,14 @@ def _make_function(entry):
     keywords = {o.replace("-", "_"): o for o in valued + switches}
     single = has_out and not results and not values
 
-    def function(*images, out=None, **kwargs):
-        if len(images) != len(inputs):
-            raise TypeError(f"{name}() takes {len(inputs)} image(s) ({', '.join(inputs)}), "
-                            f"{len(images)} given")
-        if out is not None and not single:
-            raise TypeError(f"{name}() has no out= (it gives several results)")
+    run = _tamo.run
+    copy = extras.get("copy", False)
+    files = extras.get("files", ())
+    value_kinds = tuple(values.items())
+    # OUT is the last argument of every command that has one.
+    tail = (None,) if has_out else ()
+
+    def keywords_to_options(kwargs):
         options, given = {}, []
         for key, value in kwargs.items():
             option = keywords.get(key)
@@ -137,17 +135,24 @@ def _make_function(entry):
                     given.append(option)
             elif value is not None:
                 options[option] = _option_text(key, value)
-        for option in extras.get("files", ()):
+        for option in files:
             if option in options:
                 _check_writable(options[option])
+        return options, given
+
+    def function(*images, out=None, **kwargs):
+        if len(images) != len(inputs):
+            raise TypeError(f"{name}() takes {len(inputs)} image(s) ({', '.join(inputs)}), "
+                            f"{len(images)} given")
+        options, given = keywords_to_options(kwargs) if kwargs else ({}, [])
         for option in results:
             options[option] = None
-        images = iter(images)
-        positional = [None if a == "OUT" else next(images) for a in arguments]
-        arrays, numbers = _run(name, positional, options, given, extras.get("copy", False))
-        if single and out is not None:
-            return _into(name, out, arrays[0])
-        found = tuple(arrays) + tuple(kind(numbers[v]) for v, kind in values.items())
+        arrays, numbers = run(name, images + tail, options, given, copy)
+        if single:
+            return arrays[0] if out is None else _into(name, out, arrays[0])
+        if out is not None:
+            raise TypeError(f"{name}() has no out= (it gives several results)")
+        found = tuple(arrays) + tuple(kind(numbers[v]) for v, kind in value_kinds)
         return found[0] if len(found) == 1 else found
 
     parameters = [_inspect.Parameter(_PARAMETER_NAMES.get(a, a.lower()),
@@ -193,7 +198,7 @@ def read(path, type=None):
     path = _os.fspath(path)
     _check_readable(path)
     options = {} if type is None else {"type": str(type)}
-    arrays, _ = _run("convert", [path, None], options, [])
+    arrays, _ = _tamo.run("convert", (path, None), options, [], False)
     return arrays[0]
 
 
@@ -208,7 +213,7 @@ def write(path, array, type=None, compress=None):
     _check_writable(path)
     options = {} if type is None else {"type": str(type)}
     switches = [] if compress is None else ["compress" if compress else "no-compress"]
-    _run("convert", [array, path], options, switches)
+    _tamo.run("convert", (array, path), options, switches, False)
 
 
 def info(path):
