@@ -277,7 +277,7 @@ const char *ownTypeOf(const py::dtype &dtype) {
     return nullptr;
 }
 
-Input inputOf(const std::string &name, const py::handle &object, bool copy) {
+Input inputOf(const std::string &name, const py::handle &object, const std::string &copyType) {
     py::array array = py::array::ensure(object);
     if (!array) throw CommandError{"an image must be an array", 2};
     if (array.ndim() != 2 && array.ndim() != 3)
@@ -285,7 +285,8 @@ Input inputOf(const std::string &name, const py::handle &object, bool copy) {
             "an image must have 2 or 3 dimensions, not " + std::to_string(array.ndim()), 2};
     for (py::ssize_t d = 0; d < array.ndim(); ++d)
         if (array.shape(d) == 0) throw CommandError{"an image must not be empty", 2};
-    Input in{name, array, nullptr, {}, ownTypeOf(array.dtype()), 0, copy, {}};
+    const char *type = ownTypeOf(array.dtype());
+    Input in{name, array, nullptr, {}, type, 0, type && copyType == type, {}};
     if (!in.type) {
         // Other dtypes and byte orders become what tamo reads from a .npy
         // file of the array (bool as "u8bit", int64 as "32bit" when every
@@ -314,9 +315,12 @@ Input inputOf(const std::string &name, const py::handle &object, bool copy) {
 // (an input image), a str (a file name, as is) or None (a result, returned in
 // order); `options`: option name -> str value, or None for a result that the
 // command writes to the file named by that option; `switches`: names given.
-// `copy`: the command writes into its inputs. Returns (results, values).
+// `copyType`: the command writes into its inputs of this data type (those it
+// works on as they are), which it then gets copies of. Returns (results,
+// values).
 py::tuple run(const std::string &commandName, const py::sequence &positional,
-              const py::dict &options, const std::vector<std::string> &switches, bool copy) {
+              const py::dict &options, const std::vector<std::string> &switches,
+              const std::string &copyType) {
     const cli::Command *command = cli::findCommand(commandName);
     if (!command) throw CommandError{"no command \"" + commandName + "\"", 2};
     ArrayHost host;
@@ -329,7 +333,7 @@ py::tuple run(const std::string &commandName, const py::sequence &positional,
         } else if (py::isinstance<py::str>(item)) {
             opts.positional.push_back(item.cast<std::string>());
         } else {
-            host.inputs.push_back(inputOf(memoryName("in" + std::to_string(i)), item, copy));
+            host.inputs.push_back(inputOf(memoryName("in" + std::to_string(i)), item, copyType));
             opts.positional.push_back(host.inputs.back().name);
         }
     }
@@ -471,6 +475,6 @@ PYBIND11_MODULE(_tamo, m) {
         return table;
     });
     m.def("run", &run, py::arg("command"), py::arg("positional"), py::arg("options"),
-          py::arg("switches"), py::arg("copy"));
+          py::arg("switches"), py::arg("copy_type"));
     m.def("info", &info, py::arg("path"));
 }

@@ -25,14 +25,14 @@ Error = _tamo.Error
 # its images, with their Python type (ccl's label count; ifneg returns its
 # answer alone); "results" are options naming a file the command also
 # writes, returned instead; "files" options name files the command writes;
-# "copy" marks commands that write into their inputs, which then work on
-# copies.
+# "copy" names the data type of inputs that a command writes into (those
+# it works on as they are, not converted): such inputs are copied first.
 _EXTRAS = {
     "ccl": {"values": {"count": int}, "files": ("areas",)},
     "ifneg": {"values": {"negative": bool}},
-    "pcon": {"results": ("data-out",), "copy": True},
-    "fft": {"copy": True},
-    "ifft": {"copy": True},
+    "pcon": {"results": ("data-out",), "copy": "float"},
+    "fft": {"copy": "32cmp"},
+    "ifft": {"copy": "32cmp"},
 }
 _NOT_FUNCTIONS = ("batch", "convert", "info")
 
@@ -118,7 +118,7 @@ def _make_function(entry):
     single = has_out and not results and not values
 
     run = _tamo.run
-    copy = extras.get("copy", False)
+    copy = extras.get("copy", "")
     files = extras.get("files", ())
     value_kinds = tuple(values.items())
     # OUT is the last argument of every command that has one.
@@ -198,7 +198,7 @@ def read(path, type=None):
     path = _os.fspath(path)
     _check_readable(path)
     options = {} if type is None else {"type": str(type)}
-    arrays, _ = _tamo.run("convert", (path, None), options, [], False)
+    arrays, _ = _tamo.run("convert", (path, None), options, [], "")
     return arrays[0]
 
 
@@ -213,7 +213,7 @@ def write(path, array, type=None, compress=None):
     _check_writable(path)
     options = {} if type is None else {"type": str(type)}
     switches = [] if compress is None else ["compress" if compress else "no-compress"]
-    _tamo.run("convert", (array, path), options, switches, False)
+    _tamo.run("convert", (array, path), options, switches, "")
 
 
 def info(path):
