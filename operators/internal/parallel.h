@@ -43,7 +43,7 @@ class Progress {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr int kCalls = 100;
-    static constexpr std::chrono::milliseconds kInterval{200};
+    static constexpr std::chrono::milliseconds kInterval{100};
 
     explicit Progress(int64_t total)
         : hook_(Tamo_progressptr), total_(total > 0 ? total : 1), lastCall_(Clock::now()) {}
