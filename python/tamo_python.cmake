@@ -6,7 +6,10 @@
 set_target_properties(tamo tamofrontend PROPERTIES POSITION_INDEPENDENT_CODE ON)
 
 set(TAMO_PYTHON_DIR ${CMAKE_CURRENT_BINARY_DIR}/python/tamo)
-pybind11_add_module(tamo_python MODULE ${TAMO_ROOT}/python/src/module.cpp ${TAMO_CLI_SOURCES})
+# NO_EXTRAS: no link-time optimisation (the work is in the static libraries,
+# built without it; linking would only take longer).
+pybind11_add_module(tamo_python MODULE NO_EXTRAS ${TAMO_ROOT}/python/src/module.cpp
+                    ${TAMO_CLI_SOURCES})
 set_target_properties(tamo_python PROPERTIES OUTPUT_NAME _tamo
                       LIBRARY_OUTPUT_DIRECTORY ${TAMO_PYTHON_DIR})
 target_include_directories(tamo_python PRIVATE ${TAMO_ROOT}/cli)

@@ -79,9 +79,17 @@ def _option_default(help_text, option):
 _PARAMETER_NAMES = {"IN": "image"}
 
 
+def _refusal(message):
+    """A tamo.Error for arguments refused before the command runs (code 2,
+    as tamo's for its command line)."""
+    error = Error(message)
+    error.code = 2
+    return error
+
+
 def _option_text(name, value):
-    if isinstance(value, (bool, _np.bool_)) or value is None:
-        raise Error(f"{name}: option {name!r} needs a value, not {value!r}")
+    if isinstance(value, (bool, _np.bool_)):
+        raise _refusal(f"option {name!r} needs a value, not {value!r}")
     if isinstance(value, (float, _np.floating)):
         return repr(float(value))
     if isinstance(value, (int, _np.integer)):
@@ -174,8 +182,8 @@ def _make_function(entry):
 def _into(name, out, result):
     if not isinstance(out, _np.ndarray) or out.shape != result.shape or \
             out.dtype != result.dtype:
-        raise Error(f"{name}: out= must be an array of shape {result.shape} and dtype "
-                    f"{result.dtype}")
+        raise _refusal(f"{name}: out= must be an array of shape {result.shape} and dtype "
+                       f"{result.dtype}")
     _np.copyto(out, result, casting="no")
     return out
 
@@ -233,7 +241,7 @@ def set_threads(n=None):
         _os.environ.pop("TAMO_THREADS", None)
         return
     if int(n) < 1:
-        raise Error("set_threads: the count must be at least 1")
+        raise _refusal("set_threads: the count must be at least 1")
     _os.environ["TAMO_THREADS"] = str(int(n))
 
 

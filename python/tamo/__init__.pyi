@@ -30,9 +30,9 @@ def addv(a: Image, b: Image, /, *, out: Optional[np.ndarray] = ...) -> np.ndarra
     """Sum of two images of the same size (fladdv)"""
 def atan2(a: Image, b: Image, /, *, out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Angle atan2(A, B) of two images (flatan2)"""
-def ccl(image: Image, /, *, thresh: float = ..., minval: float = ..., maxval: float = ..., erase_small: float = ..., erase_large: float = ..., areas: Optional[Union[int, float, str]] = ..., type: str = ...) -> Tuple[np.ndarray, int]:
+def ccl(image: Image, /, *, thresh: float = ..., minval: float = ..., maxval: float = ..., erase_small: float = ..., erase_large: float = ..., areas: Optional[Path] = ..., type: str = ...) -> Tuple[np.ndarray, int]:
     """Connected-component labelling"""
-def colormap(image: Image, /, *, map: Optional[Union[int, float, str]] = ..., labels: Optional[Union[int, float, str]] = ..., seed: Optional[Union[int, float, str]] = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
+def colormap(image: Image, /, *, map: Optional[float] = ..., labels: Optional[float] = ..., seed: Optional[float] = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Pseudo-colour a 2-D image with a colour map or random label colours"""
 def correlate(image: Image, template: Image, /, *, out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Correlation of a template with every position of an image"""
@@ -98,7 +98,7 @@ def qvar(image: Image, /, *, sigma: float = ..., out: Optional[np.ndarray] = ...
     """Quadratic variation (flqvar)"""
 def real(image: Image, /, *, type: str = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Real part of a complex image"""
-def resize(image: Image, /, *, rows: Optional[Union[int, float, str]] = ..., cols: Optional[Union[int, float, str]] = ..., mode: float = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
+def resize(image: Image, /, *, rows: Optional[float] = ..., cols: Optional[float] = ..., mode: float = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Resample an image to a given number of rows and columns"""
 def showhog(image: Image, /, *, out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Picture of a HoG descriptor as line glyphs"""

@@ -39,7 +39,9 @@ def _annotation(default):
         return "float"
     if isinstance(default, str):
         return "str"
-    return "Optional[Union[int, float, str]]"
+    # Options without a default are numbers (rows, cols, map, ...), but for
+    # the files named in _EXTRAS.
+    return "Optional[float]"
 
 
 def _result(name, parameters):
@@ -65,8 +67,14 @@ def stub_text():
         keyword = [p for p in parameters if p.kind == p.KEYWORD_ONLY]
         if keyword:
             words.append("*")
+        files = [f.replace("-", "_") for f in tamo._EXTRAS.get(name, {}).get("files", ())]
         for p in keyword:
-            kind = "Optional[np.ndarray]" if p.name == "out" else _annotation(p.default)
+            if p.name == "out":
+                kind = "Optional[np.ndarray]"
+            elif p.name in files:
+                kind = "Optional[Path]"
+            else:
+                kind = _annotation(p.default)
             words.append(f"{p.name}: {kind} = ...")
         lines.append(f"def {name}({', '.join(words)}) -> {_result(name, parameters)}:")
         lines.append(f'    """{entry["summary"]}"""')

@@ -28,7 +28,8 @@ def test_refusals_carry_the_reason_and_the_code():
         (lambda: tamo.dog(A[0]), 2, "2 or 3 dimensions"),
         (lambda: tamo.resize(A, rows=3), 2, "--rows and --cols are required"),
         (lambda: tamo.mag(A), 1, "must be complex"),
-        (lambda: tamo.dog(A, out=np.zeros((2, 2), np.float32)), None, "out= must be"),
+        (lambda: tamo.dog(A, out=np.zeros((2, 2), np.float32)), 2, "out= must be"),
+        (lambda: tamo.dog(A, sigma=True), 2, "needs a value, not True"),
         # Paths on which the library would end the process.
         (lambda: tamo.intcp(A), -1, "stopped by a fatal library error (status -1)"),
         (lambda: tamo.pcon(A, A[:32, :32]), 0, "stopped by a fatal library error (status 0)"),
@@ -38,8 +39,7 @@ def test_refusals_carry_the_reason_and_the_code():
             call()
         assert isinstance(caught.value, ValueError)
         assert words in str(caught.value)
-        if code is not None:
-            assert caught.value.code == code, words
+        assert caught.value.code == code, words
     # The interpreter is still here, and the library still works.
     assert tamo.abs(-A).tobytes() == A.tobytes()
 
