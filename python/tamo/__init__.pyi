@@ -8,8 +8,8 @@ import numpy as np
 import numpy.typing as npt
 
 __version__: str
-Image = npt.ArrayLike
 Path = Union[str, PathLike[str]]
+Image = Union[npt.ArrayLike, Path]
 
 class Error(ValueError):
     code: int

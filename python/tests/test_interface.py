@@ -53,6 +53,10 @@ def test_files_refused_with_the_matching_oserror(tmp_path):
         tamo.write(tmp_path / "no" / "such.tamo", A)
     with pytest.raises(FileNotFoundError):
         tamo.ccl(A, areas=tmp_path / "no" / "areas.txt")
+    with pytest.raises(FileNotFoundError):
+        tamo.dog(tmp_path / "missing.tif")
+    tamo.write(tmp_path / "a.tif", A)
+    assert tamo.dog(tmp_path / "a.tif").tobytes() == tamo.dog(A).tobytes()
     damaged = tmp_path / "damaged.tamo"
     damaged.write_bytes(b"TAM" + bytes(100))
     with pytest.raises(tamo.Error, match="cannot read"):
