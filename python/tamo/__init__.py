@@ -112,10 +112,13 @@ def _check_readable(path):
         open(path, "rb").close()
 
 
+_PATHS = (str, _os.PathLike)
+
+
 def _readable_path(image):
     """An image given as a file name: the name, once the file is known to be
     readable (else the matching OSError); arrays as they are."""
-    if not isinstance(image, (str, _os.PathLike)):
+    if not isinstance(image, _PATHS):
         return image
     path = _os.fspath(image)
     _check_readable(path)
@@ -162,8 +165,10 @@ def _make_function(entry):
         if len(images) != len(inputs):
             raise TypeError(f"{name}() takes {len(inputs)} image(s) ({', '.join(inputs)}), "
                             f"{len(images)} given")
-        if any(isinstance(i, (str, _os.PathLike)) for i in images):
-            images = tuple(_readable_path(i) for i in images)
+        for image in images:
+            if isinstance(image, _PATHS):
+                images = tuple(map(_readable_path, images))
+                break
         options, given = keywords_to_options(kwargs) if kwargs else ({}, [])
         for option in results:
             options[option] = None
