@@ -93,6 +93,11 @@ using frontend::isOwnFormatName;
 // `like` (the first `ndim` of them when ndim > 0). Throws Failure.
 tamo::RecordPtr createLike(TAMOHDR *like, const char *type = "float", int ndim = 0);
 
+// createLike for an operator that writes every element of its result: the
+// pixels are not zero-filled first (for a large image that costs as much as
+// a simple operator). Throws Failure.
+tamo::RecordPtr createUnfilled(TAMOHDR *like, const char *type);
+
 // While alive, and only when the image goes to standard output ("-"), what
 // the library prints on standard output goes to standard error instead, so
 // that the image written to standard output stays clean.
@@ -107,10 +112,50 @@ private:
     int saved_ = -1;
 };
 
-// Turns an operator's failure status into a Failure that gives the reason
-// with the code ("flgmag: the image has fewer rows than the kernel needs
-// (code -5)"); NAME is the operator's function name.
+// A library operator's failure status, as a Failure that keeps the status.
+struct LibraryFailure : Failure {
+    LibraryFailure(const std::string &what, int status) : Failure(what), status(status) {}
+    int status;
+};
+
+// Turns an operator's failure status into a LibraryFailure that gives the
+// reason with the code ("flgmag: the image has fewer rows than the kernel
+// needs (code -5)"); NAME is the operator's function name.
 void checkStatus(int status, const char *operation);
+
+// A program that runs commands in its own process on images it holds in
+// memory (the Python package): names it knows stand for its images instead
+// of files, and values the tool would print are handed to it. Installed per
+// thread, so that commands on different images may run at once.
+class Host {
+public:
+    virtual ~Host() = default;
+    // The image called `name`, or null when the name is not the host's.
+    // Throws Failure when the image cannot be made.
+    virtual tamo::RecordPtr read(const std::string &name) = 0;
+    // Takes the result called `name` (the command releases img afterwards);
+    // false when the name is not the host's.
+    virtual bool write(const std::string &name, TAMOHDR *img) = 0;
+    // A number the command reports (ccl's label count, ifneg's answer);
+    // false lets the tool print it as usual.
+    virtual bool value(const char *name, double v) = 0;
+};
+
+// Installs a host for the calling thread while alive.
+class HostScope {
+public:
+    explicit HostScope(Host *host);
+    ~HostScope();
+    HostScope(const HostScope &) = delete;
+    HostScope &operator=(const HostScope &) = delete;
+
+private:
+    Host *previous_;
+};
+
+// Hands a reported value to the calling thread's host; false when there is
+// none or it declines (the caller then prints the value).
+bool reportValue(const char *name, double v);
 
 // The whole tool on a command line (argv[0] is the program's name): parses
 // it, runs the command and returns the exit status. A process-ending

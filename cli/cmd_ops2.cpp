@@ -132,7 +132,8 @@ int runCcl(const cli::Options &opts) {
     cli::writeImage(out, labels.get());
     if (areasFile && !areasFile->commit())
         throw cli::Failure("cannot write the areas file '" + areas + "': " + areasFile->error());
-    std::fprintf(out == "-" ? stderr : stdout, "found %d labels\n", count);
+    if (!cli::reportValue("count", count))
+        std::fprintf(out == "-" ? stderr : stdout, "found %d labels\n", count);
     return 0;
 }
 

@@ -33,12 +33,13 @@ void noExtraArguments(const cli::Options &opts, std::size_t count) {
 
 // ---- One input ----------------------------------------------------------------
 
+// Op writes every element of its result (or fails).
 template <int (*Op)(TAMOHDR *, TAMOHDR *)>
 int runUnary(const cli::Options &opts, const char *name) {
     const std::string &in = opts.arg(0, "IN"), &out = opts.arg(1, "OUT");
     noExtraArguments(opts, 2);
     RecordPtr src = readOperand(in);
-    RecordPtr dst = cli::createLike(src.get(), src->orvdt);
+    RecordPtr dst = cli::createUnfilled(src.get(), src->orvdt);
     int status;
     {
         cli::LibraryTextAside aside(out);
@@ -85,6 +86,7 @@ int runLn(const cli::Options &opts) {
     return 0;
 }
 
+// Op writes every element of its result (or fails).
 template <int (*Op)(TAMOHDR *, TAMOHDR *, float)>
 int runWithConstant(const cli::Options &opts, const char *option, double fallback,
                     const char *name) {
@@ -92,7 +94,7 @@ int runWithConstant(const cli::Options &opts, const char *option, double fallbac
     noExtraArguments(opts, 2);
     const float value = static_cast<float>(opts.number(option, fallback));
     RecordPtr src = readOperand(in);
-    RecordPtr dst = cli::createLike(src.get(), src->orvdt);
+    RecordPtr dst = cli::createUnfilled(src.get(), src->orvdt);
     cli::checkStatus(Op(src.get(), dst.get(), value), name);
     cli::writeImage(out, dst.get());
     return 0;
@@ -113,7 +115,8 @@ int runIfneg(const cli::Options &opts) {
     noExtraArguments(opts, 1);
     RecordPtr src = readOperand(in);
     if (src->dtype != TAMO_32FLT) throw cli::Failure("ifneg needs a \"float\" image");
-    std::printf("%d\n", ifneg(src.get()));
+    const int negative = ifneg(src.get());
+    if (!cli::reportValue("negative", negative)) std::printf("%d\n", negative);
     return 0;
 }
 

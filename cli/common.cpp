@@ -18,6 +18,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "atomicfile.h"
 #include "cli.h"
@@ -30,6 +31,8 @@
 namespace cli {
 
 namespace {
+
+thread_local Host *currentHost = nullptr;
 
 std::vector<Command> &table() {
     static std::vector<Command> commands;
@@ -232,6 +235,8 @@ const std::string &Options::arg(std::size_t i, const char *what) const {
 // ---- Image files ---------------------------------------------------------------
 
 tamo::RecordPtr readImage(const std::string &path, const char *rasterType) {
+    if (currentHost)
+        if (tamo::RecordPtr held = currentHost->read(path)) return held;
     if (frontend::isTiffName(path) || frontend::isNpyName(path)) {
         std::string reason;
         tamo::RecordPtr img = frontend::isTiffName(path) ? frontend::readTiff(path, reason)
@@ -274,6 +279,7 @@ tamo::RecordPtr readImage(const std::string &path, const char *rasterType) {
 
 void writeImage(const std::string &path, TAMOHDR *img) {
     if (!tamo::hasValidMagic(img) || !img->orvptr) throw Failure("no image to write");
+    if (currentHost && currentHost->write(path, img)) return;
     if (frontend::isTiffName(path) || frontend::isNpyName(path)) {
         const std::string reason = frontend::isTiffName(path)
                                        ? frontend::writeTiff(img, path, img->orvcomp != 0)
@@ -336,13 +342,38 @@ tamo::RecordPtr createLike(TAMOHDR *like, const char *type, int ndim) {
     return img;
 }
 
+tamo::RecordPtr createUnfilled(TAMOHDR *like, const char *type) {
+    tamo::CArray<int> dims(Tamosiz(like));
+    tamo::RecordPtr img(dims ? Tamocreate(type, dims.get(), 0, like->orvbpd) : nullptr);
+    if (!img) throw Failure(std::string("cannot create an image of type '") + type + "'");
+    // The library's own allocator, so that Tamofree releases the pixels.
+    const std::size_t bytes = static_cast<std::size_t>(tamo::elementCount(img.get())) * img->orvbpd;
+    img->orvptr = static_cast<char *>(Tamo_realcptr(nullptr, bytes > 0 ? bytes : 1));
+    if (!img->orvptr) throw std::bad_alloc();
+    return img;
+}
+
 void checkStatus(int status, const char *operation) {
     if (status == 0) return;
     const char *reason = Tamoopstext(operation, status);
     // A positive result is a failure only where the operator names it so.
     if (status > 0 && !reason) return;
-    throw Failure(std::string(operation) + (reason ? std::string(": ") + reason : " failed") +
-                  " (code " + std::to_string(status) + ")");
+    throw LibraryFailure(std::string(operation) +
+                             (reason ? std::string(": ") + reason : " failed") + " (code " +
+                             std::to_string(status) + ")",
+                         status);
+}
+
+HostScope::HostScope(Host *host) : previous_(currentHost) {
+    currentHost = host;
+}
+
+HostScope::~HostScope() {
+    currentHost = previous_;
+}
+
+bool reportValue(const char *name, double v) {
+    return currentHost && currentHost->value(name, v);
 }
 
 LibraryTextAside::LibraryTextAside(const std::string &outPath) {

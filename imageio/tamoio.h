@@ -108,7 +108,7 @@ void swapcopy2(char *dst, const char *src, int n);
 int TamoWrImg(TAMOHDR *img, FILE *fp, int tail);
 
 /* Builds the 256-byte file header of img (pointer places and offset 24
- * zero) in a static buffer and returns it. */
+ * zero) in a buffer of the calling thread and returns it. */
 char *CopyorvHdrtoDiskHeader(TAMOHDR *img);
 
 /* ---- Diagnostics -------------------------------------------------------- */

@@ -266,7 +266,8 @@ private:
 extern "C" {
 
 char *CopyorvHdrtoDiskHeader(TAMOHDR *img) {
-    static char disk[TAMO_DISK_HEADER];
+    // Per thread: images are written on several threads at once.
+    static thread_local char disk[TAMO_DISK_HEADER];
     std::memset(disk, 0, sizeof disk);
     if (!img) return disk;
     std::memcpy(disk + off::magic, img->orvmagic, 4);

@@ -7,11 +7,11 @@
 
 extern "C" {
 
-int32_t Tamoerr = 0;
+TAMO_THREAD_LOCAL int32_t Tamoerr = 0;
 int32_t TAMOSLV = 8;
 int32_t TAMOCHK = 1;
 int32_t TAMOTRACE = 1;
-int32_t TAMODEPTH = 0;
+TAMO_THREAD_LOCAL int32_t TAMODEPTH = 0;
 int32_t TAMOPROMPT = 1;
 char TAMOERF[256] = "";
 int32_t TamoCPUEndian = 0;
@@ -26,11 +26,11 @@ int (*Tamo_progressptr)(int64_t, int64_t) = nullptr;
 
 namespace {
 
-// Error numbers seen by the previous warning: a trace line is printed only
-// when the number has changed since then, so a cascade of reports about one
-// failure shows its code once.
-int32_t lastTamoerr = 0;
-int lastErrno = 0;
+// Error numbers seen by the previous warning on this thread: a trace line is
+// printed only when the number has changed since then, so a cascade of
+// reports about one failure shows its code once.
+thread_local int32_t lastTamoerr = 0;
+thread_local int lastErrno = 0;
 
 }  // namespace
 

@@ -22,7 +22,8 @@ void probeEndian() {
     TamoCPUEndian = word == 0x44434241u ? 2 : 1;
 }
 
-char timeText[26];
+// Per thread: records are created on several threads at once.
+thread_local char timeText[26];
 
 }  // namespace
 
@@ -65,10 +66,16 @@ void Tamocfree(void *p) {
 }
 
 char *Tamotim(int) {
-    tzset();
+    // Every record gets this text: it is made once a second (looking up the
+    // time zone reads the zone file each time), not once per record.
+    thread_local time_t madeAt = -1;
     const time_t now = time(nullptr);
-    const char *text = ctime(&now);
-    tamo::setField(timeText, text ? text : "");
+    if (now != madeAt) {
+        tzset();
+        char text[32];
+        tamo::setField(timeText, ctime_r(&now, text) ? text : "");
+        madeAt = now;
+    }
     return timeText;
 }
 

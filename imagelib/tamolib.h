@@ -134,14 +134,28 @@ typedef struct TAMODTYPE {
 
 /* ---- Globals ------------------------------------------------------------ */
 
+/* The error number and the call depth belong to the thread that calls the
+ * library: threads may run operators on different records at once, each
+ * seeing its own failure. (Operators never touch them from their worker
+ * threads.) The switches below them are shared settings. */
+#if defined(__cplusplus)
+#define TAMO_THREAD_LOCAL thread_local
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define TAMO_THREAD_LOCAL _Thread_local
+#elif defined(__GNUC__)
+#define TAMO_THREAD_LOCAL __thread /* the same storage, for C99 compilers */
+#else
+#define TAMO_THREAD_LOCAL _Thread_local
+#endif
+
 extern TAMODTYPE Tamo_Dtyp[];  /* the 54-entry type table */
 extern int Tamo_Ntyp;          /* number of entries searched, 54 */
 
-extern int32_t Tamoerr;        /* error number of the last failure */
+extern TAMO_THREAD_LOCAL int32_t Tamoerr;   /* error number of the last failure */
 extern int32_t TAMOSLV;        /* severity: 1 silent, 8 report, 64 report and end */
 extern int32_t TAMOCHK;        /* non-zero: accessors validate the header */
 extern int32_t TAMOTRACE;      /* non-zero: warnings add the error numbers */
-extern int32_t TAMODEPTH;      /* nesting depth of library calls */
+extern TAMO_THREAD_LOCAL int32_t TAMODEPTH; /* nesting depth of library calls */
 extern int32_t TAMOPROMPT;     /* reset by Tamoinit */
 extern char TAMOERF[];         /* reset by Tamoinit */
 extern int32_t TamoCPUEndian;  /* 1 big-endian, 2 little-endian, 0 unknown yet */
@@ -212,7 +226,8 @@ int Tamontype(const char *name);
  * report carrying msg. */
 int Tamochkhd(TAMOHDR *hdr, const char *msg);
 
-/* The current local time as the C library's 26-byte text (static buffer). */
+/* The current local time as the C library's 26-byte text (in a buffer of
+ * the calling thread). */
 char *Tamotim(int ignored);
 
 /* Number of columns and of rows (1 for a one-dimensional record); 0 when

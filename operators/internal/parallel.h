@@ -8,6 +8,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 
@@ -33,14 +34,19 @@ inline int threadsFor(long long work, long long items) {
     return static_cast<int>(std::min<long long>(threadLimit(), items));
 }
 
-// Reports progress through Tamo_progressptr, at most about kCalls times per
-// run, and remembers a request to stop. Inactive (no calls at all) when no
-// hook is set.
+// Reports progress through Tamo_progressptr, about kCalls times per run and
+// besides at least every kInterval while the work goes on (so that a stop
+// asked for during a long run is heard soon: at most kCalls calls plus one
+// per kInterval), and remembers a request to stop. Inactive (no calls at
+// all) when no hook is set.
 class Progress {
 public:
+    using Clock = std::chrono::steady_clock;
     static constexpr int kCalls = 100;
+    static constexpr std::chrono::milliseconds kInterval{100};
 
-    explicit Progress(int64_t total) : hook_(Tamo_progressptr), total_(total > 0 ? total : 1) {}
+    explicit Progress(int64_t total)
+        : hook_(Tamo_progressptr), total_(total > 0 ? total : 1), lastCall_(Clock::now()) {}
     bool active() const { return hook_ != nullptr; }
     bool cancelled() const { return cancelled_; }
     // No further calls (a run that could not be undone if stopped).
@@ -49,13 +55,16 @@ public:
     bool report(int64_t done) {
         if (!hook_ || cancelled_) return cancelled_;
         const int64_t step = std::min<int64_t>(done, total_) * kCalls / total_;
-        if (step <= last_) return false;
-        last_ = step;
+        const Clock::time_point now = Clock::now();
+        if (step <= last_ && now - lastCall_ < kInterval) return false;
+        last_ = std::max(step, last_);
+        lastCall_ = now;
         if (hook_(std::min<int64_t>(done, total_), total_) != 0) cancelled_ = true;
         return cancelled_;
     }
-    // Pieces into which a stage of `items` items is cut so that each report
-    // can move the bar: about kCalls / 2 per stage when a hook is set, else 1.
+    // Pieces into which a stage of `items` items is cut at first so that each
+    // report can move the bar: about kCalls / 2 per stage when a hook is set,
+    // else 1 (runPiecesBy cuts further when pieces take long).
     long long piecesFor(long long items) const {
         return active() ? std::max<long long>(1, std::min<long long>(items, kCalls / 2)) : 1;
     }
@@ -64,6 +73,7 @@ private:
     int (*hook_)(int64_t, int64_t);
     int64_t total_;
     int64_t last_ = -1;
+    Clock::time_point lastCall_;
     bool cancelled_ = false;
 };
 
@@ -92,12 +102,29 @@ void splitRange(long long begin, long long end, int threads, Body &&body) {
 // Runs body over [0, items) with `threads` threads in pieces, reporting
 // doneOf(items done) after each piece. False when the hook asked to stop (the
 // remaining pieces are not run).
+//
+// With a hook set, pieces start at one item per thread and double while they take
+// less than a quarter of the progress interval, up to the size that gives
+// about kCalls / 2 pieces; a piece that takes longer than half the interval
+// halves them again. So a stage of any length reports (and hears a stop)
+// about every interval. Every item is computed alike however the range is
+// cut.
 template <class DoneOf, class Body>
 bool runPiecesBy(long long items, int threads, Progress &progress, DoneOf &&doneOf, Body &&body) {
     const long long pieces = progress.piecesFor(items);
-    for (long long p = 0; p < pieces; ++p) {
-        const long long lo = items * p / pieces, hi = items * (p + 1) / pieces;
+    const long long largest = (items + pieces - 1) / pieces;
+    const long long least = std::min<long long>(largest, std::max(threads, 1));
+    long long size = progress.active() ? least : largest;
+    for (long long lo = 0; lo < items;) {
+        const long long hi = std::min(items, lo + size);
+        const Progress::Clock::time_point start = Progress::Clock::now();
         splitRange(lo, hi, threads, body);
+        const Progress::Clock::duration took = Progress::Clock::now() - start;
+        if (took > Progress::kInterval / 2)
+            size = std::max(least, size / 2);
+        else if (took < Progress::kInterval / 4)
+            size = std::min(largest, size * 2);
+        lo = hi;
         if (progress.report(doneOf(hi))) return false;
     }
     return true;
