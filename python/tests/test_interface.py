@@ -19,7 +19,8 @@ BAD = pathlib.Path(__file__).resolve().parents[2] / "tests" / "data" / "bad"
 def test_refusals_carry_the_reason_and_the_code():
     cases = [
         # (call, code, words of the reason)
-        (lambda: tamo.dog(A[:4, :4], sigma=3), -5, "flDoG failed (code -5)"),
+        (lambda: tamo.dog(A[:4, :4], sigma=3), -5,
+             "flDoG: the image has fewer rows than the kernel needs (code -5)"),
         (lambda: tamo.dog(A, order=5), 2, "--order must be 0 to 3"),
         (lambda: tamo.dog(A, sigma="wide"), 2, "--sigma needs a number, not 'wide'"),
         (lambda: tamo.dog(A, order=1.5), 2, "--order needs an integer, not '1.5'"),
