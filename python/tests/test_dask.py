@@ -53,7 +53,10 @@ CASES = [
     ("ln", (OTHER,), {}),
     ("gray", (COLOUR,), {}),
     ("intcp", (LEVELS.astype(np.int32),), {"colour": True}),
+    ("cp", (IMG,), {}),
+    ("crcopy", (LEVELS,), {}),
     ("real", ((IMG + 1j * OTHER).astype(np.complex64),), {}),
+    ("mag", ((IMG + 1j * OTHER).astype(np.complex64),), {}),
     ("phase", ((IMG + 1j * OTHER).astype(np.complex64),), {}),
     ("addv", (IMG, OTHER), {}),
     ("multv", ((IMG + 1j * OTHER).astype(np.complex64),) * 2, {}),
@@ -61,6 +64,7 @@ CASES = [
     ("atan2", (IMG, OTHER - 30), {}),
     ("add", (IMG, OTHER[:60, :50]), {"dr": 3, "dc": -2}),
     ("div", (COLOUR, COLOUR + 1), {"dr": -4, "dc": 5}),
+    ("mul", (IMG[:50], OTHER), {"dr": -1}),
     ("inv", (IMG,), {}),
     ("sqrt", (IMG,), {}),
     ("vidscale", (IMG.astype(np.int16),), {}),
@@ -106,6 +110,8 @@ def test_tiles_equal_the_whole_image(name, images, kwargs):
 
 
 def test_correlation_equals_to_the_last_bit_and_global_refusals():
+    # Every command has a tiled form or says why not.
+    assert {c["name"] for c in tamo._COMMANDS} <= set(td.__all__)
     # Correlation sums in double precision from the image's origin: a tile's
     # float may differ from the whole image's in its last bit.
     for chunks in CHUNKINGS:
