@@ -339,7 +339,7 @@ def sqrt(image):
 
     def root(block, negative):
         if negative:
-            raise _error("flsqrt stopped at a negative value; nothing written", 1)
+            raise _error("sqrt: flsqrt stopped at a negative value; nothing written", 1)
         return tamo.sqrt(block)
     return x.map_blocks(root, negative, meta=_meta(x.ndim, np.float32))
 
@@ -352,7 +352,10 @@ def ifneg(image):
 
 
 def _stretch(block, extremes):
-    """Tamovidscale's stretch of float values by the range (bottom, top)."""
+    """Tamovidscale's stretch of float values by the range (top, bottom);
+    zeros for an image of one value (extremes None)."""
+    if extremes is None:
+        return np.zeros(block.shape, np.uint8)
     top, bottom = np.float32(extremes[0]), np.float32(extremes[1])
     scale = np.float32(255.0) / (top - bottom)
     with np.errstate(invalid="ignore", over="ignore"):
@@ -361,28 +364,36 @@ def _stretch(block, extremes):
     return out.astype(np.uint8)
 
 
-def _stretch_range(x):
-    """Delayed range of a stretch; refuses an image of one value."""
+def _stretch_range(x, refuse_flat):
+    """Delayed range of a stretch; for an image of one value None, or with
+    `refuse_flat` the refusal of tamo.vidscale."""
     def checked(extremes):
         if not extremes[0] > extremes[1]:
-            raise _error("all pixels are the same brightness", 1)
+            if refuse_flat:
+                raise _error("vidscale: all pixels are the same brightness", 1)
+            return None
         return extremes
     return dask.delayed(checked)(_range(x, 1000000.0, -1000000.0))
 
 
 def vidscale(image, per_frame=False):
     """tamo.vidscale: the stretch of the whole image's (or with per_frame of
-    each frame's) range onto 0..255, the range found in a first pass."""
+    each frame's) range onto 0..255, the range found in a first pass. A
+    frame of one value stays 0; an image of one value is refused."""
+    return _vidscale(image, per_frame, True)
+
+
+def _vidscale(image, per_frame, refuse_flat):
     if image.ndim not in (2, 3):
         raise tamo.Error(f"vidscale: an image is 2-D or 3-D, not {image.ndim}-D")
     if per_frame:
         if image.ndim != 3:
             raise tamo.Error("vidscale: --per-frame needs an image of 3 dimensions")
-        return da.stack([vidscale(image[f]) for f in range(image.shape[0])])
+        return da.stack([_vidscale(image[f], False, False) for f in range(image.shape[0])])
     if np.dtype(image.dtype).kind == "c":
         image = image.real  # the real parts, as the library stretches complex data
     x = image.astype(np.float32)
-    return x.map_blocks(_stretch, _stretch_range(x), meta=_meta(x.ndim, np.uint8))
+    return x.map_blocks(_stretch, _stretch_range(x, refuse_flat), meta=_meta(x.ndim, np.uint8))
 
 
 def markmax(image, sigma=1.0):
@@ -393,7 +404,7 @@ def markmax(image, sigma=1.0):
     x3, _ = _as_frames(x, "markmax")
     blurred = dog(x, sigma=sigma) if float(np.float32(sigma)) != 0.0 else x
     scaled = _as_frames(blurred, "markmax")[0]
-    scaled = scaled.map_blocks(_stretch, _stretch_range(blurred), meta=_meta(3, np.uint8))
+    scaled = scaled.map_blocks(_stretch, _stretch_range(blurred, False), meta=_meta(3, np.uint8))
     rows, cols = x3.shape[1:]
     frames = x3.shape[0]
 
@@ -433,8 +444,7 @@ def _histeq_whole(image, name):
     x3 = _float_blocks(x3, name)
     rows, cols = x3.shape[1:]
     if rows < 1 or cols < 1:
-        raise _error(f"Hist0.0:Cannot equalize histogram of an image ({rows} x {cols} "
-                     f")smaller than the neighborhood(0)", -1)
+        raise _error("histeq: flHistogramEq failed (code -1)", -1)
     colour = not flat and x3.shape[0] == 3
     # A 3-D image of other than three frames is equalised in its first plane.
     planes = x3 if colour else x3[:1]
@@ -459,8 +469,7 @@ def _histeq_whole(image, name):
 def _range_checked(extremes):
     top, bottom = extremes
     if bottom >= top:
-        raise _error("flHistogramEq failed: maximum = minimum. Somethings is wrong with this "
-                     "image")
+        raise _error("histeq: flHistogramEq failed (code -2)")
     return np.float32(top), np.float32(bottom)
 
 
