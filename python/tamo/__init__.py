@@ -16,6 +16,7 @@ import tempfile as _tempfile
 import numpy as _np
 
 from . import _tamo
+from ._memmap import memmap
 
 __version__ = _tamo.__version__
 Error = _tamo.Error
@@ -263,4 +264,4 @@ def set_threads(n=None):
 
 
 __all__ = [c["name"] for c in _COMMANDS] + [
-    "Error", "read", "write", "info", "set_threads", "__version__"]
+    "Error", "read", "write", "info", "set_threads", "memmap", "__version__"]
