@@ -295,6 +295,16 @@ def _error(text, code=-2):
     return error
 
 
+def _whole_image_error(name, sample):
+    """The refusal tamo.NAME gives on a small image with the same fault, so
+    that a tiled run fails with the very text and code of the whole image."""
+    try:
+        getattr(tamo, name)(sample)
+    except tamo.Error as error:
+        return error
+    return _error("%s: refused" % name, 1)
+
+
 def _float_blocks(x, name):
     """x as float32 values, converted as tamo converts inputs."""
     if np.dtype(x.dtype) == np.float32:
@@ -339,7 +349,7 @@ def sqrt(image):
 
     def root(block, negative):
         if negative:
-            raise _error("sqrt: flsqrt stopped at a negative value; nothing written", 1)
+            raise _whole_image_error("sqrt", np.full((1, 1), -1, np.float32))
         return tamo.sqrt(block)
     return x.map_blocks(root, negative, meta=_meta(x.ndim, np.float32))
 
@@ -370,7 +380,7 @@ def _stretch_range(x, refuse_flat):
     def checked(extremes):
         if not extremes[0] > extremes[1]:
             if refuse_flat:
-                raise _error("vidscale: all pixels are the same brightness", 1)
+                raise _whole_image_error("vidscale", np.zeros((2, 2), np.float32))
             return None
         return extremes
     return dask.delayed(checked)(_range(x, 1000000.0, -1000000.0))
@@ -469,7 +479,7 @@ def _histeq_whole(image, name):
 def _range_checked(extremes):
     top, bottom = extremes
     if bottom >= top:
-        raise _error("histeq: flHistogramEq failed (code -2)")
+        raise _whole_image_error("histeq", np.zeros((2, 2), np.float32))
     return np.float32(top), np.float32(bottom)
 
 
