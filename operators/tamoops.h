@@ -70,7 +70,9 @@ int fldivv(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out);
 int flatan2(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out);
 
 /* out = exp(in / scale) evaluated in double precision, 255 wherever the
- * stored value would exceed 255. Both "float". Returns 0, -1 type, -2 size. */
+ * stored value would exceed 255. Both "float". Returns 0, -1 type, -2 size,
+ * -3 scale 0 or NaN ("flexp: scale must be a number other than 0"; 0 / 0
+ * would be NaN), out untouched. */
 int flexp(TAMOHDR *in, TAMOHDR *out, float scale);
 
 /* out = ln(in) where in > 0, else 0. Both "float". Returns 0; -2 when any
@@ -149,9 +151,10 @@ int fldivi(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, int dr, int dc);
  * out needs at least the input's columns, rows and frames; values are
  * written as by Tamofpp3d, so any numeric output type is accepted.
  * Returns 0, or after a line on stdout:
- *   -1 order > 3; -2 direction 2 with order 0 or 1; -7 sigma is NaN, or 0
- *   with order > 0; -5 fewer than 4K+2 rows; -6 input not "float"; -8 out
- *   missing, not numeric or smaller than the input.
+ *   -1 order > 3; -2 direction 2 with order 0 or 1; -7 sigma is NaN, 0
+ *   with order > 0, or of a size between 0 and 0.01; -5 fewer than 4K+2
+ *   rows; -6 input not "float"; -8 out missing, not numeric or smaller than
+ *   the input.
  * Direction 2 with order 3 (status -3) and any other impossible pair (status
  * -4) end the process through Tamo_exitptr; should the handler return, the
  * status is returned. The output is untouched on every failure. */
@@ -161,8 +164,9 @@ int flDoG(TAMOHDR *in, TAMOHDR *out, int order, int direction, float sigma);
  * "float" image in, with pr replicated rows above and below and pc
  * replicated columns left and right (corners carry the corner pixels). The
  * caller releases it with Tamofree(img, 7). Null (after a message on stderr)
- * when in is invalid or not "float", pr or pc is negative, or the frame does
- * not exist. */
+ * when in is invalid or not "float", pr or pc is negative, the frame does
+ * not exist, or the padded image would not fit a record (2^31 - 1 bytes of
+ * pixels). */
 TAMOHDR *padme1(TAMOHDR *in, int pr, int pc, int frame);
 
 /* ---- Differential measures ---- */
@@ -172,8 +176,8 @@ TAMOHDR *padme1(TAMOHDR *in, int pr, int pc, int frame);
  * "float" of equal sizes and three-dimensional images are processed frame by
  * frame. Returns 0, -1 type, -2 size (output untouched), -3 when memory for
  * the scratch images runs out, or the status with which flDoG refuses a
- * derivative (-5 too few rows for sigma, -7 sigma 0 or NaN), after flDoG's
- * message and with the output untouched. */
+ * derivative (-5 too few rows for sigma, -7 sigma 0, NaN or below 0.01 in
+ * size), after flDoG's message and with the output untouched. */
 
 /* Isophote curvature (Lxx Ly^2 - 2 Lx Ly Lxy + Lyy Lx^2) /
  * ((Lx^2 + Ly^2)^(3/2) + 0.01). */
@@ -288,7 +292,13 @@ int corr1frame(TAMOHDR *A, TAMOHDR *B, TAMOHDR *O);
  * Returns 0, or after a line on stdout:
  *   -12 f or g is not "float";
  *   -13 the schedule would not end: dlt >= 1, t2 <= 0, or a parameter that
- *       is NaN or infinite ("Pcon: temperature schedule does not end").
+ *       is NaN or infinite ("Pcon: temperature schedule does not end"), or
+ *       it has more than 1000000 temperature steps ("Pcon: temperature
+ *       schedule has more than 1000000 steps");
+ *   -16 sigma <= 0 ("Pcon: sigma must be greater than 0");
+ *   -17 the estimate (or the update K) would leave the float range, as very
+ *       large r, b or sigma or a very small sigma can make it ("Pcon: the
+ *       estimate leaves the range of floats").
  * Neither image is changed on these failures. Rows or columns of f and g
  * that differ ("bug1") and a K that is zero everywhere ("magf=0 exiting")
  * end the process with status 0 through Tamo_exitptr; should the handler

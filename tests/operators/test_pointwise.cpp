@@ -112,6 +112,12 @@ TEST(Pointwise, ExpMatchesDoublePrecisionAndClampsAt255) {
     EXPECT_FLOAT_EQ(px(out)[1], 7.389056f);
     EXPECT_EQ(px(out)[2], 0.0f);
     EXPECT_TRUE(std::isnan(px(out)[3]));
+    // A scale of 0 would make exp(0 / 0) NaN: refused, out untouched.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(flexp(in.get(), out.get(), 0.0f), -3);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "flexp: scale must be a number other than 0\n");
+    EXPECT_EQ(px(out)[0], 255.0f);
 
     // Against the C library over the whole useful range, subnormal results
     // included: the stored floats must be those of the double exp.
