@@ -347,6 +347,11 @@ void TamotoolMainWindow::pconCommand() {
                 return finish();
             }
         }
+        // The data term divides by sigma: 0 would make the estimate NaN.
+        if (!(p.sigma > 0.0f)) {
+            showModalMessage("pcon: sigma must be greater than 0.");
+            return finish();
+        }
         // Otherwise the temperature schedule would never end.
         if (!(p.dlt < 1.0f)) {
             showModalMessage("pcon: dlt must be less than 1.");

@@ -37,6 +37,9 @@ public:
     std::string text(const std::string &name, const std::string &fallback) const;
     // Numeric options; a value that is not a number throws Failure.
     double number(const std::string &name, double fallback) const;
+    // A number for a single-precision parameter: one that would become
+    // infinite, or 0 although it is not, as a float throws UsageError too.
+    float real(const std::string &name, float fallback) const;
     int integer(const std::string &name, int fallback) const;
     // The positional at index i; throws Failure naming `what` when missing.
     const std::string &arg(std::size_t i, const char *what) const;
@@ -66,7 +69,8 @@ const std::vector<Command> &commands();
 const Command *findCommand(const std::string &name);
 
 // Parses the arguments that follow the command name. "--name value" and
-// "--name=value" for valued options, "--flag" for switches, "--" ends the
+// "--name=value" for valued options ("-j4" too for one-letter ones),
+// "--flag" for switches, "--" ends the
 // options; "-" and negative numbers are positionals. Throws UsageError on an
 // unknown option or a missing value.
 Options parseOptions(const Command &command, const std::vector<std::string> &args);
@@ -111,6 +115,13 @@ public:
 private:
     int saved_ = -1;
 };
+
+// Throws Failure unless an image of cols x rows x frames elements of
+// `elementSize` bytes fits one record (2^31 - 1 bytes of pixels); `what`
+// names it in the message. Sizes derived from options are checked here,
+// in 64 bits, before anything is created.
+void requireRecordFits(long long cols, long long rows, long long frames, int elementSize,
+                       const char *what);
 
 // A library operator's failure status, as a Failure that keeps the status.
 struct LibraryFailure : Failure {

@@ -165,13 +165,24 @@ std::string outputFor(const fs::path &input, const std::string &suffix, const fs
 
 // The temporary name for `output`: hidden, in the same folder, and ending
 // like the output name, so that a tool choosing the format by the name's
-// ending writes the same format there.
+// ending writes the same format there. The output's name is shortened (as
+// the atomic writer shortens it) so that the temporary name stays within
+// the length of a folder entry even when the output's name is close to it.
 std::string temporaryPattern(const std::string &output, std::size_t *endingLength) {
+    constexpr std::size_t kKeptName = 200, kKeptEnding = 32;
     const fs::path out(output);
     const std::string name = out.filename().string();
-    const std::string ending = out.extension().string();
+    std::string ending = out.extension().string();
+    if (ending.size() > kKeptEnding) ending.erase(0, ending.size() - kKeptEnding);
     *endingLength = ending.size();
-    return (out.parent_path() / ("." + name + ".XXXXXX" + ending)).string();
+    const std::string head = name.substr(0, kKeptName - ending.size());
+    return (out.parent_path() / ("." + head + ".XXXXXX" + ending)).string();
+}
+
+// Out of descriptors (ours or the system's): a job that meets this waits for
+// a running one to end instead of failing.
+bool outOfDescriptors(int error) {
+    return error == EMFILE || error == ENFILE;
 }
 
 // Permissions for a finished output: those of the file it replaces, the
@@ -262,7 +273,8 @@ public:
         environment_ = baseEnvironment();
         std::size_t next = 0;
         while (!stopSignal && (next < jobs_.size() || running_ > 0)) {
-            while (!stopSignal && running_ < parallel_ && next < jobs_.size()) start(jobs_[next++]);
+            while (!stopSignal && running_ < parallel_ && next < jobs_.size() && start(jobs_[next]))
+                ++next;
             drawProgress();
             if (running_ == 0) continue;
             waitForEvents(signals.waitMask());
@@ -319,36 +331,43 @@ private:
     }
 
     // Checks the job's files, makes its temporary output and working folder
-    // and starts the script. A job that cannot start counts as failed.
-    void start(Job &job) {
+    // and starts the script. A job that cannot start counts as failed. False
+    // when the job must wait: the descriptors ran out while other scripts
+    // run, which give theirs back when they end.
+    bool start(Job &job) {
         struct stat st;
         if (stat(job.input.c_str(), &st) != 0) {
             fail(job, "cannot read it: " + systemText(errno));
-            return;
+            return true;
         }
         if (!S_ISREG(st.st_mode)) {
             fail(job, "it is not a regular file");
-            return;
+            return true;
         }
         if (lstat(job.output.c_str(), &st) == 0) {
             if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
                 fail(job, "cannot replace " + inQuotes(job.output) + ": it is not a regular file");
-                return;
+                return true;
             }
-            // A read-only output is left alone, as a plain write would.
-            if (access(job.output.c_str(), W_OK) != 0) {
+            // A read-only output is left alone, as a plain write would. A
+            // dangling symbolic link is replaced itself, as by tamo convert.
+            const bool dangling =
+                S_ISLNK(st.st_mode) && stat(job.output.c_str(), &st) != 0 && errno == ENOENT;
+            if (!dangling && access(job.output.c_str(), W_OK) != 0) {
                 fail(job, "cannot replace " + inQuotes(job.output) + ": " + systemText(errno));
-                return;
+                return true;
             }
         }
+        auto mayWait = [&](int error) { return outOfDescriptors(error) && running_ > 0; };
         std::size_t ending = 0;
         std::string temporary = temporaryPattern(job.output, &ending);
         const int fd = mkstemps(temporary.data(), static_cast<int>(ending));
         if (fd < 0) {
+            if (mayWait(errno)) return false;
             fail(job, "cannot create a file in " +
                           inQuotes(fs::path(job.output).parent_path().string()) + ": " +
                           systemText(errno));
-            return;
+            return true;
         }
         close(fd);
         job.temporary = temporary;
@@ -356,15 +375,17 @@ private:
         if (mkdir(job.scratch.c_str(), 0700) != 0) {
             fail(job, "cannot create its working folder: " + systemText(errno));
             cleanUp(job);
-            return;
+            return true;
         }
         const int error = spawn(job);
         if (error) {
-            fail(job, "cannot run the script: " + systemText(error));
             cleanUp(job);
-            return;
+            if (mayWait(error)) return false;
+            fail(job, "cannot run the script: " + systemText(error));
+            return true;
         }
         ++running_;
+        return true;
     }
 
     // Starts the script as SCRIPT INPUT OUTPUT (through /bin/sh when it is
@@ -690,7 +711,9 @@ const cli::Registrar kBatch({
     "\n"
     "  SCRIPT           a program or shell script taking INPUT and OUTPUT\n"
     "  FILE...          the files to process\n"
-    "  -j N, --jobs N   files processed at once (default: the number of cores)\n"
+    "  -j N, --jobs N   files processed at once (default: the number of cores;\n"
+    "                   also -jN); a file waits for its turn when the open-file\n"
+    "                   limit allows fewer\n"
     "  --out DIR        write the outputs into DIR (made when missing) instead of\n"
     "                   beside the files\n"
     "  --suffix SUFFIX  output name: the file's name without its last extension,\n"

@@ -126,6 +126,10 @@ tamo::RecordPtr firstPlane(tamo::RecordPtr img) {
     return plane;
 }
 
+// Label counts accepted by --labels: far more than tamo ccl makes (fewer
+// than 500000), with a colour table of at most 48 MiB.
+constexpr int kMostLabels = 1 << 24;
+
 int runColormap(const cli::Options &opts) {
     const std::string &in = opts.arg(0, "IN");
     const std::string &out = opts.arg(1, "OUT");
@@ -141,7 +145,10 @@ int runColormap(const cli::Options &opts) {
 
     if (labels) {
         const int n = opts.integer("labels", 0);
-        if (n < 1) throw cli::UsageError("--labels must be at least 1");
+        // The colour table holds three bytes per label, each drawn at random:
+        // a count near 2^31 would cost gigabytes for a picture of any size.
+        if (n < 1 || n > kMostLabels)
+            throw cli::UsageError("--labels must be 1 to " + std::to_string(kMostLabels));
         if (opts.has("seed")) Tamosrand48(opts.integer("seed", 0));
         cli::LibraryTextAside quiet(out);
         colormap6(img.get(), rgb.get(), n);
@@ -276,7 +283,8 @@ const cli::Registrar colormap({
     "              4 heated spectrum, 5 log, 6 random; IN values index the map\n"
     "              (a non-\"u8bit\" IN is first stretched to 0..255)\n"
     "  --labels N  colour label values 2..N-1 with fresh random colours; labels\n"
-    "              0 and 1 (and others) are black, as are row 0 and column 0\n"
+    "              0 and 1 (and others) are black, as are row 0 and column 0;\n"
+    "              N is 1 to 16777216\n"
     "  --seed S    seed the random colours (default: the generator's own state)\n",
     {"map", "labels", "seed"},
     {},

@@ -33,7 +33,7 @@ Paths inOut(const cli::Options &opts) {
 }
 
 float sigmaOf(const cli::Options &opts) {
-    return static_cast<float>(opts.number("sigma", 1.0));
+    return opts.real("sigma", 1.0);
 }
 
 int runDog(const cli::Options &opts) {
@@ -64,6 +64,9 @@ int runPad(const cli::Options &opts) {
     if (rows < 0 || cols < 0) throw cli::UsageError("--rows and --cols must be 0 or more");
     if (frame < 0) throw cli::UsageError("--frame must be 0 or more");
     RecordPtr src = readFloat(p.in);
+    const long long srcRows = src->orvndim >= 2 ? Tamodimen(src.get(), 1) : 1;
+    cli::requireRecordFits(Tamodimen(src.get(), 0) + 2LL * cols, srcRows + 2LL * rows, 1,
+                           sizeof(float), "the padded image");
     RecordPtr padded(padme1(src.get(), rows, cols, frame));
     if (!padded) throw cli::Failure("padme1 failed (see the message above)");
     cli::writeImage(p.out, padded.get());

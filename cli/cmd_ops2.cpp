@@ -68,12 +68,14 @@ int runPcon(const cli::Options &opts) {
     const std::string &data = opts.arg(1, "DATA");
     const std::string &out = opts.arg(2, "OUT");
     noExtraArguments(opts, 3);
-    const float sigma = static_cast<float>(opts.number("sigma", 2.0));
-    const float r = static_cast<float>(opts.number("r", 0.03));
-    const float b = static_cast<float>(opts.number("b", 4.0));
-    const float t1 = static_cast<float>(opts.number("t1", 1.0));
-    const float t2 = static_cast<float>(opts.number("t2", 0.005));
-    const float dlt = static_cast<float>(opts.number("dlt", 0.99));
+    const float sigma = opts.real("sigma", 2.0);
+    const float r = opts.real("r", 0.03);
+    const float b = opts.real("b", 4.0);
+    const float t1 = opts.real("t1", 1.0);
+    const float t2 = opts.real("t2", 0.005);
+    const float dlt = opts.real("dlt", 0.99);
+    // The data term divides by sigma: 0 would make the estimate NaN.
+    if (!(sigma > 0.0f)) throw cli::UsageError("--sigma must be above 0");
     // A last temperature of 0 or a factor of 1 or more would never end.
     if (!(t2 > 0.0f)) throw cli::UsageError("--t2 must be above 0");
     if (!(dlt < 1.0f)) throw cli::UsageError("--dlt must be below 1");
@@ -95,9 +97,9 @@ int runCcl(const cli::Options &opts) {
     const std::string &in = opts.arg(0, "IN");
     const std::string &out = opts.arg(1, "OUT");
     noExtraArguments(opts, 2);
-    const float t = static_cast<float>(opts.number("thresh", 2.0));
-    float lo = static_cast<float>(opts.number("minval", 10.0));
-    float hi = static_cast<float>(opts.number("maxval", 255.0));
+    const float t = opts.real("thresh", 2.0);
+    float lo = opts.real("minval", 10.0);
+    float hi = opts.real("maxval", 255.0);
     const int eraseSmall = opts.integer("erase-small", 1);
     const int eraseLarge = opts.integer("erase-large", 0);
     if (eraseSmall < 0) throw cli::UsageError("--erase-small must be 0 or more");
@@ -220,7 +222,7 @@ const cli::Registrar pcon({
     "until it is below T2, and writes the estimate to OUT.\n"
     "  ESTIMATE, DATA, OUT  own-format files (\"-\" for the standard streams) or\n"
     "                       pictures\n"
-    "  --sigma S  weight of the data term (default 2.0)\n"
+    "  --sigma S  weight of the data term, above 0 (default 2.0)\n"
     "  --r R      step size (default 0.03)\n"
     "  --b B      weight of the neighbour term (default 4.0)\n"
     "  --t1 T1    first temperature (default 1.0)\n"

@@ -92,7 +92,7 @@ int runWithConstant(const cli::Options &opts, const char *option, double fallbac
                     const char *name) {
     const std::string &in = opts.arg(0, "IN"), &out = opts.arg(1, "OUT");
     noExtraArguments(opts, 2);
-    const float value = static_cast<float>(opts.number(option, fallback));
+    const float value = opts.real(option, fallback);
     RecordPtr src = readOperand(in);
     RecordPtr dst = cli::createUnfilled(src.get(), src->orvdt);
     cli::checkStatus(Op(src.get(), dst.get(), value), name);
@@ -107,6 +107,8 @@ int runMults(const cli::Options &o) {
     return runWithConstant<flmults>(o, "value", 1, "flmults");
 }
 int runExp(const cli::Options &o) {
+    // exp(0 / 0) would be NaN.
+    if (o.real("scale", 1) == 0.0f) throw cli::UsageError("--scale must not be 0");
     return runWithConstant<flexp>(o, "scale", 1, "flexp");
 }
 
@@ -206,8 +208,8 @@ int runShifted(const cli::Options &opts, const char *name) {
         std::max<long long>(length(first.get(), 1) + std::llabs(dr), length(second.get(), 1));
     const long long cols =
         std::max<long long>(length(first.get(), 0) + std::llabs(dc), length(second.get(), 0));
-    if (rows > 1 << 30 || cols > 1 << 30) throw cli::UsageError("--dr or --dc is too large");
     const int ndim = first->orvndim == 3 ? 3 : 2;
+    cli::requireRecordFits(cols, rows, ndim == 3 ? 3 : 1, first->orvbpd, "the output");
     int dims[4] = {ndim, static_cast<int>(cols), static_cast<int>(rows), 3};
     RecordPtr dst(Tamocreate(first->orvdt, dims, 11, 0));
     if (!dst) throw cli::Failure("cannot create the output image");
@@ -269,14 +271,15 @@ const cli::Registrar kMults({"mults",
                              {"value"},
                              {},
                              runMults});
-const cli::Registrar kExp({"exp",
-                           "Exponential of every pixel, held at 255 (flexp)",
-                           "Usage: tamo exp IN OUT --scale S\n\nOUT = exp(IN / S), 255 where that "
-                           "exceeds 255.\n" TAMO_FILES_HELP
-                           "  --scale S  divisor applied before the exponential (default 1)\n",
-                           {"scale"},
-                           {},
-                           runExp});
+const cli::Registrar kExp(
+    {"exp",
+     "Exponential of every pixel, held at 255 (flexp)",
+     "Usage: tamo exp IN OUT --scale S\n\nOUT = exp(IN / S), 255 where that "
+     "exceeds 255.\n" TAMO_FILES_HELP
+     "  --scale S  divisor applied before the exponential, not 0 (default 1)\n",
+     {"scale"},
+     {},
+     runExp});
 const cli::Registrar kLn({"ln",
                           "Natural logarithm of every pixel (flln)",
                           "Usage: tamo ln IN OUT\n\nOUT = ln(IN) where IN > 0, else 0 (with a "

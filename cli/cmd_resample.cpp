@@ -25,6 +25,8 @@ int runResize(const cli::Options &opts) {
     if (ndim != 2 && ndim != 3)
         throw cli::Failure("cannot resize an image of " + std::to_string(ndim) +
                            " dimensions (2 or 3 are needed)");
+    cli::requireRecordFits(cols, rows, ndim == 3 ? src->orvdim[2].dlen : 1, src->orvbpd,
+                           "the resized image");
     int dims[4] = {ndim, cols, rows, ndim == 3 ? src->orvdim[2].dlen : 0};
     tamo::RecordPtr dst(Tamocreate(src->orvdt, dims, 11, src->orvbpd));
     if (!dst) throw cli::Failure("cannot create the resized image");

@@ -181,6 +181,12 @@ Options parseOptions(const Command &command, const std::vector<std::string> &arg
             value = name.substr(eq + 1);
             name.resize(eq);
             inlineValue = true;
+        } else if (arg[1] != '-' && name.size() > 1 &&
+                   contains(command.valued, name.substr(0, 1))) {
+            // A one-letter option with its value attached, as in "-j4".
+            value = name.substr(1);
+            name.resize(1);
+            inlineValue = true;
         }
         if (contains(command.valued, name)) {
             if (!inlineValue) {
@@ -212,6 +218,15 @@ double Options::number(const std::string &name, double fallback) const {
     if (end == s || *end != '\0' || errno == ERANGE || !std::isfinite(v))
         throw UsageError("option --" + name + " needs a number, not '" + it->second + "'");
     return v;
+}
+
+float Options::real(const std::string &name, float fallback) const {
+    const double v = number(name, fallback);
+    const float f = static_cast<float>(v);
+    if (std::isinf(f) || (f == 0.0f && v != 0.0))
+        throw UsageError("option --" + name + " needs a number within the range of a float, not '" +
+                         text(name, "") + "'");
+    return f;
 }
 
 int Options::integer(const std::string &name, int fallback) const {
@@ -351,6 +366,20 @@ tamo::RecordPtr createUnfilled(TAMOHDR *like, const char *type) {
     img->orvptr = static_cast<char *>(Tamo_realcptr(nullptr, bytes > 0 ? bytes : 1));
     if (!img->orvptr) throw std::bad_alloc();
     return img;
+}
+
+void requireRecordFits(long long cols, long long rows, long long frames, int elementSize,
+                       const char *what) {
+    const long long limit = std::numeric_limits<int>::max();
+    // Each factor is checked before the product, which then cannot wrap.
+    const bool fits = cols >= 1 && rows >= 1 && frames >= 1 && elementSize >= 1 && cols <= limit &&
+                      rows <= limit && frames <= limit && cols * rows <= limit &&
+                      cols * rows * frames <= limit / elementSize;
+    if (!fits)
+        throw Failure(std::string(what) + " of " + std::to_string(cols) + " x " +
+                      std::to_string(rows) + (frames > 1 ? " x " + std::to_string(frames) : "") +
+                      " pixels would not fit an image record (" + std::to_string(limit) +
+                      " bytes at most)");
 }
 
 void checkStatus(int status, const char *operation) {

@@ -9,6 +9,7 @@
 // image never leaves the cache. Only the squared Laplacian, which does not
 // factor, is summed directly over a padded copy of the frame.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -142,6 +143,9 @@ std::vector<float> squaredLogKernel(int k, const Powers &p) {
     }
     return kernel;
 }
+
+// The smallest |sigma| other than 0 that flDoG accepts.
+constexpr float kSmallestSigma = 0.01f;
 
 // K = trunc(3s) + 1, held below a bound no image can reach.
 int kernelRadius(float s) {
@@ -465,7 +469,16 @@ TAMOHDR *padme1(TAMOHDR *in, int pr, int pc, int frame) {
         Tamodie("padme1: padding or frame outside the image");
         return nullptr;
     }
-    const int paddedCols = cols + 2 * pc, paddedRows = rows + 2 * pr;
+    // Sizes from the arguments are formed in 64 bits: near 2^31 they would
+    // wrap in an int and the copies below would run outside the record.
+    const long long wideCols = cols + 2LL * pc, wideRows = rows + 2LL * pr;
+    if (wideCols > INT_MAX || wideRows > INT_MAX ||
+        wideCols * wideRows > static_cast<long long>(INT_MAX / sizeof(float))) {
+        Tamoerr = 512;
+        Tamodie("padme1: padded image too large for an image record");
+        return nullptr;
+    }
+    const int paddedCols = static_cast<int>(wideCols), paddedRows = static_cast<int>(wideRows);
     int dims[3] = {2, paddedCols, paddedRows};
     TAMOHDR *padded = Tamocreate("float", dims, 11, 0);
     if (!padded) return nullptr;
@@ -554,6 +567,12 @@ int checkDoG(TAMOHDR *in, TAMOHDR *out, int order, int direction, float sigma) {
     if (s == 0.0f && order > 0) {
         std::printf("flDoG: sigma must not be zero for derivatives\n");
         return TAMO_DOG_ESIGMA;
+    }
+    // Narrower Gaussians only scale the centre pixel by ever larger weights,
+    // which overflow to infinity (or give 0/0) long before 1e-19.
+    if (s != 0.0f && s < kSmallestSigma) {
+        std::printf("flDoG: sigma must be 0 or at least 0.01 in size\n");
+        return -7;
     }
     const int k = kernelRadius(s);
     const bool inValid = tamo::hasValidMagic(in) && in->orvptr;

@@ -30,6 +30,13 @@ const CodeText kLn[] = {
     {0, nullptr},
 };
 
+const CodeText kExp[] = {
+    {TAMO_OP_ETYPE, "the input or output is not \"float\""},
+    {TAMO_OP_ESIZE, "the input and output differ in size"},
+    {TAMO_EXP_ESCALE, "the scale is 0 or not a number"},
+    {0, nullptr},
+};
+
 const CodeText kSqrt[] = {
     {TAMO_OP_ETYPE, "the input or output is not \"float\""},
     {TAMO_OP_ESIZE, "the input and output differ in size"},
@@ -126,6 +133,8 @@ const CodeText kPcon[] = {
     {TAMO_PCON_ESCHEDULE, "the temperature schedule would not end"},
     {TAMO_PCON_ESIZE, "the estimate and the data differ in rows or columns"},
     {TAMO_PCON_EFLAT, "the update is zero everywhere"},
+    {TAMO_PCON_ESIGMA, "sigma is not above 0"},
+    {TAMO_PCON_ERANGE, "the estimate leaves the range of floats"},
     {0, nullptr},
 };
 
@@ -201,7 +210,7 @@ const Operator kOperators[] = {
     {"flabsolute", kFloatOnly, nullptr},
     {"fladds", kFloatOnly, nullptr},
     {"flmults", kFloatOnly, nullptr},
-    {"flexp", kFloatOnly, nullptr},
+    {"flexp", kExp, nullptr},
     {"flinv", kFloatOnly, nullptr},
     {"fladdv", kFloatOrComplex, nullptr},
     {"flmultv", kFloatOrComplex, nullptr},

@@ -121,11 +121,25 @@ void borderRun(const float *f, const float *g, float *k, int n, double wa, doubl
         k[j] = static_cast<float>(0.0 * wb + static_cast<double>(f[j] - g[j]) * wa);
 }
 
-TAMO_TARGET_CLONES void applyStep(float *__restrict f, const float *__restrict k, long long n,
+// f += k * step; false when a value of f became infinite or NaN (told by its
+// exponent bits, which keeps the loop vectorised).
+TAMO_TARGET_CLONES bool applyStep(float *__restrict f, const float *__restrict k, long long n,
                                   double step) {
-    for (long long i = 0; i < n; ++i)
-        f[i] = static_cast<float>(static_cast<double>(k[i]) * step + static_cast<double>(f[i]));
+    uint32_t overflowed = 0;
+    for (long long i = 0; i < n; ++i) {
+        const float v =
+            static_cast<float>(static_cast<double>(k[i]) * step + static_cast<double>(f[i]));
+        f[i] = v;
+        uint32_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        overflowed |= (bits & 0x7f800000u) == 0x7f800000u;
+    }
+    return !overflowed;
 }
+
+// Longest temperature schedule accepted: about 2000 times the usual one, so
+// that a factor a hair below 1 cannot keep a call busy for days.
+constexpr long long kMaxSteps = 1000000;
 
 }  // namespace
 
@@ -143,6 +157,17 @@ int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, flo
     if (!finite || !(dlt < 1.0f) || !(t2 > 0.0f)) {
         std::printf("Pcon: temperature schedule does not end\n");
         return TAMO_PCON_ESCHEDULE;
+    }
+    long long steps = 0;
+    for (double T = t1; T >= t2 && steps <= kMaxSteps; T *= dlt) ++steps;
+    if (steps > kMaxSteps) {
+        std::printf("Pcon: temperature schedule has more than %lld steps\n", kMaxSteps);
+        return -13;
+    }
+    // The data term divides by sigma squared.
+    if (!(sigma > 0.0f)) {
+        std::printf("Pcon: sigma must be greater than 0\n");
+        return TAMO_PCON_ESIGMA;
     }
     const int cols = dimLength(f, 0);
     const int rows = f->orvndim >= 2 ? dimLength(f, 1) : 1;
@@ -163,12 +188,11 @@ int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, flo
     auto diffs = [&](int row, int dir) { return ring.data() + ((row % 3) * 4 + dir) * cols; };
     auto line = [&](float *base, int row) { return base + static_cast<long long>(row) * cols; };
 
-    // Progress counts temperature steps. A stopped run puts f and g back as
-    // they came (g's border is replicated below).
-    long long steps = 0;
-    for (double T = t1; T >= t2; T *= dlt) ++steps;
+    // Progress counts temperature steps. A stopped run, and one whose
+    // estimate leaves the float range, put f and g back as they came (g's
+    // border is replicated below).
     tamo::Progress progress(steps);
-    tamo::PixelSnapshot fBefore(f, progress), gBefore(g, progress);
+    tamo::PixelSnapshot fBefore(f), gBefore(g);
     if (fBefore.failed() || gBefore.failed()) progress.disable();
     long long step = 0;
 
@@ -213,13 +237,20 @@ int pconsub(TAMOHDR *f, TAMOHDR *g, float sigma, float r, float b, float t1, flo
             sum += sumOfSquares(ki, cols);
         }
         const double m = std::sqrt(sum / static_cast<double>(count));
+        auto overflow = [&] {
+            fBefore.restore();
+            gBefore.restore();
+            std::printf("Pcon: the estimate leaves the range of floats\n");
+            return TAMO_PCON_ERANGE;
+        };
+        if (!std::isfinite(m)) return overflow();
         if (m == 0.0) {
             std::printf("magf=0 exiting\n");
             std::fflush(stdout);
             tamo::endProcess(0);
             return TAMO_PCON_EFLAT;
         }
-        applyStep(fp, k.data(), count, rs / m * std::sqrt(T));
+        if (!applyStep(fp, k.data(), count, rs / m * std::sqrt(T))) return overflow();
         if (progress.report(++step)) {
             fBefore.restore();
             gBefore.restore();

@@ -813,6 +813,11 @@ int flatan2(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out) {
 
 int flexp(TAMOHDR *in, TAMOHDR *out, float scale) {
     if (int rc = checkUnaryFloat(in, out)) return rc;
+    // exp(0 / 0) would be NaN; any other scale gives a number for every value.
+    if (scale == 0.0f || std::isnan(scale)) {
+        std::printf("flexp: scale must be a number other than 0\n");
+        return TAMO_EXP_ESCALE;
+    }
     const float *src = pixels<float>(in);
     float *dst = pixels<float>(out);
     elementwise(tamo::elementCount(in), 8, {in}, out,

@@ -52,6 +52,8 @@ extern "C" {
 #define TAMO_LN_NONPOSITIVE (-2)
 /* flsqrt: stopped at a negative value. */
 #define TAMO_SQRT_NEGATIVE 1
+/* flexp: a scale of 0 or NaN. */
+#define TAMO_EXP_ESCALE (-3)
 
 /* flcolor2gray. */
 #define TAMO_GRAY_ENOOUT (-1)   /* the "float" replacement output cannot be created */
@@ -89,6 +91,8 @@ extern "C" {
 #define TAMO_PCON_ESCHEDULE (-13) /* the temperature schedule would not end */
 #define TAMO_PCON_ESIZE (-14)     /* f and g differ in rows or columns (ends the process) */
 #define TAMO_PCON_EFLAT (-15)     /* the update is zero everywhere (ends the process) */
+#define TAMO_PCON_ESIGMA (-16)    /* sigma is not above 0 */
+#define TAMO_PCON_ERANGE (-17)    /* the estimate would leave the range of floats */
 
 /* cclC4_3. */
 #define TAMO_CCL_ELABELS 1   /* more than 499999 labels would be needed */
@@ -166,7 +170,9 @@ int fldivv(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out);
 int flatan2(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out);
 
 /* out = exp(in / scale) evaluated in double precision, 255 wherever the
- * stored value would exceed 255. Both "float". Returns 0, type, size. */
+ * stored value would exceed 255. Both "float". Returns 0, type, size, or
+ * TAMO_EXP_ESCALE for a scale of 0 or NaN ("flexp: scale must be a number
+ * other than 0"; 0 / 0 would be NaN), out untouched. */
 int flexp(TAMOHDR *in, TAMOHDR *out, float scale);
 
 /* out = ln(in) where in > 0, else 0. Both "float". Returns 0;
@@ -250,9 +256,10 @@ int fldivi(TAMOHDR *a, TAMOHDR *b, TAMOHDR *out, int dr, int dc);
  * written as by Tamofpp3d, so any numeric output type is accepted.
  * Returns 0, or after a line on stdout:
  *   TAMO_DOG_EORDER order > 3; TAMO_DOG_EMIXED1 direction 2 with order 0 or
- *   1; TAMO_DOG_ESIGMA sigma is NaN, or 0 with order > 0; TAMO_DOG_EROWS
- *   fewer than 4K+2 rows; TAMO_DOG_ETYPE input not "float"; TAMO_DOG_EOUT
- *   out missing, not numeric or smaller than the input.
+ *   1; TAMO_DOG_ESIGMA sigma is NaN, 0 with order > 0, or of a size between
+ *   0 and 0.01; TAMO_DOG_EROWS fewer than 4K+2 rows; TAMO_DOG_ETYPE input
+ *   not "float"; TAMO_DOG_EOUT out missing, not numeric or smaller than the
+ *   input.
  * Direction 2 with order 3 (status TAMO_DOG_EMIXED3) and any other
  * impossible pair (status TAMO_DOG_EPAIR) end the process through
  * Tamo_exitptr; should the handler return, the status is returned. The
@@ -263,8 +270,9 @@ int flDoG(TAMOHDR *in, TAMOHDR *out, int order, int direction, float sigma);
  * "float" image in, with pr replicated rows above and below and pc
  * replicated columns left and right (corners carry the corner pixels). The
  * caller releases it with Tamofree(img, 7). Null (after a message on stderr)
- * when in is invalid or not "float", pr or pc is negative, or the frame does
- * not exist. */
+ * when in is invalid or not "float", pr or pc is negative, the frame does
+ * not exist, or the padded image would not fit a record (2^31 - 1 bytes of
+ * pixels). */
 TAMOHDR *padme1(TAMOHDR *in, int pr, int pc, int frame);
 
 /* ---- Differential measures ---- */
@@ -275,8 +283,8 @@ TAMOHDR *padme1(TAMOHDR *in, int pr, int pc, int frame);
  * frame. Returns 0, type, size (output untouched), TAMO_OP_ENOMEM when
  * memory for the scratch images runs out, or the status with which flDoG
  * refuses a derivative (TAMO_DOG_EROWS too few rows for sigma,
- * TAMO_DOG_ESIGMA sigma 0 or NaN), after flDoG's message and with the output
- * untouched. */
+ * TAMO_DOG_ESIGMA sigma 0, NaN or below 0.01 in size), after flDoG's
+ * message and with the output untouched. */
 
 /* Isophote curvature (Lxx Ly^2 - 2 Lx Ly Lxy + Lyy Lx^2) /
  * ((Lx^2 + Ly^2)^(3/2) + 0.01). */
@@ -396,7 +404,12 @@ int corr1frame(TAMOHDR *A, TAMOHDR *B, TAMOHDR *O);
  *   TAMO_PCON_ETYPE f or g is not "float";
  *   TAMO_PCON_ESCHEDULE the schedule would not end: dlt >= 1, t2 <= 0, or a
  *       parameter that is NaN or infinite ("Pcon: temperature schedule does
- *       not end").
+ *       not end"), or it has more than 1000000 temperature steps ("Pcon:
+ *       temperature schedule has more than 1000000 steps");
+ *   TAMO_PCON_ESIGMA sigma <= 0 ("Pcon: sigma must be greater than 0");
+ *   TAMO_PCON_ERANGE the estimate (or the update K) would leave the float
+ *       range, as very large r, b or sigma or a very small sigma can make it
+ *       ("Pcon: the estimate leaves the range of floats").
  * Neither image is changed on these failures. Rows or columns of f and g
  * that differ ("bug1") and a K that is zero everywhere ("magf=0 exiting")
  * end the process with status 0 through Tamo_exitptr; should the handler

@@ -155,12 +155,11 @@ inline bool pixelsOverlap(const TAMOHDR *a, const TAMOHDR *b) {
 class PixelSnapshot {
 public:
     PixelSnapshot(TAMOHDR *img, const Progress &progress) : img_(img) {
-        if (!progress.active() || !img || !img->orvptr || img->orvbpd <= 0) return;
-        bytes_ = static_cast<size_t>(elementCount(img)) * static_cast<size_t>(img->orvbpd);
-        copy_ = static_cast<char *>(Tamo_alcptr(bytes_ ? bytes_ : 1, 1));
-        if (copy_) std::memcpy(copy_, img->orvptr, bytes_);
-        failed_ = !copy_;
+        if (progress.active()) take();
     }
+    // A copy whatever the hook: for operators that may also have to undo a
+    // run for a reason of their own.
+    explicit PixelSnapshot(TAMOHDR *img) : img_(img) { take(); }
     ~PixelSnapshot() {
         if (copy_) Tamo_freeptr(copy_);
     }
@@ -173,6 +172,15 @@ public:
     }
 
 private:
+    void take() {
+        if (!img_ || !img_->orvptr || img_->orvbpd <= 0) return;
+        TAMOHDR *img = img_;
+        bytes_ = static_cast<size_t>(elementCount(img)) * static_cast<size_t>(img->orvbpd);
+        copy_ = static_cast<char *>(Tamo_alcptr(bytes_ ? bytes_ : 1, 1));
+        if (copy_) std::memcpy(copy_, img->orvptr, bytes_);
+        failed_ = !copy_;
+    }
+
     TAMOHDR *img_;
     char *copy_ = nullptr;
     size_t bytes_ = 0;

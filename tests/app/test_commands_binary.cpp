@@ -278,6 +278,10 @@ TEST_F(BinaryCommandTest, PconAsksForItsScheduleAndRefusesOnesThatNeverEnd) {
         {0, {guitest::fillForm(with(5, "1.5"))}, ""},
         {0, {guitest::fillForm(with(4, "0"))}, ""},
         {0, {guitest::fillForm(with(4, "-1"))}, ""},
+        // Sigma divides the data term: 0 is refused, and 1e-30 drives the
+        // estimate out of the float range, which the segmentation reports.
+        {0, {guitest::fillForm(with(0, "0"))}, ""},
+        {0, {guitest::fillForm(with(0, "1e-30"))}, ""},
         {0, {guitest::fillForm(with(0, "abc"))}, ""},
         {0, {guitest::fillForm(with(3, "1.0x"))}, ""},
     };

@@ -64,9 +64,10 @@ using testsupport::TempDir;
 
 // Runs the tool with `args` (without the program name), feeding `input` on
 // standard input, and collects its standard output and standard error. With
-// `fileSizeLimit` (bytes) set, no file the tool writes may grow beyond it.
+// `fileSizeLimit` (bytes) set, no file the tool writes may grow beyond it;
+// with `openFileLimit` set, the tool may hold no more descriptors.
 inline Result run(const std::vector<std::string> &args, const std::string &input = {},
-                  long fileSizeLimit = -1) {
+                  long fileSizeLimit = -1, long openFileLimit = -1) {
     TempDir io;
     const std::string in = io.file("stdin"), out = io.file("stdout"), err = io.file("stderr");
     writeFile(in, input);
@@ -92,6 +93,11 @@ inline Result run(const std::vector<std::string> &args, const std::string &input
             struct rlimit limit;
             limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(fileSizeLimit);
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+        }
+        if (openFileLimit >= 0) {
+            struct rlimit limit;
+            limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(openFileLimit);
+            if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(127);
         }
         execv(cargv[0], cargv.data());
         _exit(127);

@@ -207,3 +207,45 @@ TEST(CliBatch, InterruptStopsTheScriptsAndRemovesTheirOutputs) {
     EXPECT_NE(r.err.find(": 0 of 3 files done, 2 stopped, 1 not started"), std::string::npos)
         << r.err;
 }
+
+// Names and settings that once failed files the batch could do: an output
+// name close to the longest a folder entry may have, more jobs at once than
+// descriptors, a dangling symbolic link in the output's place, and "-j4".
+TEST(CliBatch, LongNamesFewDescriptorsDanglingLinksAndAttachedCounts) {
+    struct Case {
+        const char *what;
+        int files;
+        std::vector<std::string> options;
+        long openFileLimit;
+    };
+    const Case cases[] = {
+        {"a name of 250 bytes", 1, {}, -1},
+        {"-j above the open-file limit", 30, {"-j", "64"}, 24},
+        {"a dangling link as output", 2, {}, -1},
+        {"-j4", 6, {"-j4"}, -1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Inputs in(c.files);
+        if (c.what == std::string("a name of 250 bytes")) {
+            const std::string longer = in.folder + "/" + std::string(250, 'n') + ".orv";
+            std::filesystem::rename(in.files[0], longer);
+            in.files[0] = longer;
+        }
+        const std::string missing = in.dir.file("missing.tamo");
+        if (c.what == std::string("a dangling link as output"))
+            std::filesystem::create_symlink(missing, in.folder + "/f1.tamo");
+        auto r = run(in.args(c.options), {}, -1, c.openFileLimit);
+        EXPECT_EQ(r.status, 0) << r.err;
+        for (const std::string &file : in.files) {
+            const std::string output = file.substr(0, file.size() - 4) + ".tamo";
+            struct stat st {};
+            ASSERT_EQ(lstat(output.c_str(), &st), 0) << output;
+            EXPECT_TRUE(S_ISREG(st.st_mode)) << output;
+            EXPECT_TRUE(testsupport::readOwnFormat(output)) << output;
+        }
+        EXPECT_FALSE(std::filesystem::exists(missing));
+        // Nothing but the inputs and their outputs is left.
+        EXPECT_EQ(listing(in.folder).size(), 2 * in.files.size());
+    }
+}

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -102,6 +103,9 @@ TEST(DoG, ArgumentAndSizeRefusalsLeaveOutputUntouched) {
         {4, 0, 1, -1, "flDoG: cannot take derivatives higher than third order. Sorry.\n"},
         {1, 2, 1, -2, "flDoG: cannot compute first deriv wrt x and y. Exiting.\n"},
         {1, 0, 0, -7, "flDoG: sigma must not be zero for derivatives\n"},
+        // Narrower Gaussians have weights that overflow (blur at 1e-30: NaN).
+        {0, 0, 1e-30f, -7, "flDoG: sigma must be 0 or at least 0.01 in size\n"},
+        {2, 1, -0.0099f, -7, "flDoG: sigma must be 0 or at least 0.01 in size\n"},
         {1, 0, 1, -5, "flDoG:kernel is 4 x 4, but image is only 17 x 5. Exiting\n"},
     };
     for (const Case &c : cases) {
@@ -258,6 +262,11 @@ TEST(DoG, PaddingReplicatesEdgesOfTheChosenFrame) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(padme1(in.get(), 1, 1, 2), nullptr);
     EXPECT_EQ(padme1(in.get(), -1, 1, 0), nullptr);
+    // Padded sizes that wrap an int, or exceed a record, are refused.
+    for (int big : {INT_MAX, INT_MAX / 2, INT_MAX / 2 - 1, 1 << 28}) {
+        EXPECT_EQ(padme1(in.get(), big, 0, 0), nullptr) << big;
+        EXPECT_EQ(padme1(in.get(), 0, big, 0), nullptr) << big;
+    }
     auto bytes = image("u8bit", 3, 2);
     EXPECT_EQ(padme1(bytes.get(), 1, 1, 0), nullptr);
     testing::internal::GetCapturedStderr();

@@ -152,6 +152,15 @@ TEST(Pcon, RefusalsChangeNothing) {
     EXPECT_EQ(pconsub(f.get(), g.get(), 2, 0.03f, 4, 1, 0.0f, 0.99f), -13);
     EXPECT_EQ(pconsub(f.get(), g.get(), NAN, 0.03f, 4, 1, 0.005f, 0.99f), -13);
     EXPECT_EQ(pconsub(f.get(), g.get(), 2, 0.03f, 4, INFINITY, 0.005f, 0.99f), -13);
+    // About 44 million steps: a schedule that would keep the call for hours.
+    EXPECT_EQ(pconsub(f.get(), g.get(), 2, 0.03f, 4, 1, 0.005f, 0.9999999f), -13);
+    EXPECT_EQ(pconsub(f.get(), g.get(), 0, 0.03f, 4, 1, 0.005f, 0.99f), -16);
+    EXPECT_EQ(pconsub(f.get(), g.get(), -2, 0.03f, 4, 1, 0.005f, 0.99f), -16);
+    // Finite parameters whose estimate overflows: found out while running,
+    // and both images are put back.
+    EXPECT_EQ(pconsub(f.get(), g.get(), 1e-30f, 0.03f, 4, 1, 0.005f, 0.99f), -17);
+    EXPECT_EQ(pconsub(f.get(), g.get(), 1e10f, 1e30f, 4, 1, 0.005f, 0.99f), -17);
+    EXPECT_EQ(pconsub(f.get(), g.get(), 2, 0.03f, 1e38f, 1, 0.005f, 0.99f), -17);
     const std::string text = testing::internal::GetCapturedStdout();
     EXPECT_EQ(text.substr(0, text.find('\n')),
               "Pcon: this program will only work with Tamo float images, please convert your "

@@ -112,6 +112,12 @@ TEST(Pointwise, ExpMatchesDoublePrecisionAndClampsAt255) {
     EXPECT_FLOAT_EQ(px(out)[1], 7.389056f);
     EXPECT_EQ(px(out)[2], 0.0f);
     EXPECT_TRUE(std::isnan(px(out)[3]));
+    // A scale of 0 would make exp(0 / 0) NaN: refused, out untouched.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(flexp(in.get(), out.get(), 0.0f), -3);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "flexp: scale must be a number other than 0\n");
+    EXPECT_EQ(px(out)[0], 255.0f);
 
     // Against the C library over the whole useful range, subnormal results
     // included: the stored floats must be those of the double exp.
@@ -399,12 +405,12 @@ TEST(Pointwise, LargeResultsAreTheSameThroughTheStreamingPath) {
 // exp(in / scale) is the float nearest the double-precision exp of the
 // single-precision quotient, 255 above 255, NaN for NaN: every 509th float
 // pattern (all of them, of either sign) with scale 1, and a walk for other
-// scales, including 0 and a negative one.
+// scales, including a tiny and a negative one.
 TEST(PointwiseAccuracy, ExpIsTheRoundedDoubleExponential) {
     const struct {
         float scale;
         uint32_t stride;
-    } runs[] = {{1.0f, 509}, {50.0f, 65537}, {-3.0f, 65537}, {1e-3f, 65537}, {0.0f, 1048573}};
+    } runs[] = {{1.0f, 509}, {50.0f, 65537}, {-3.0f, 65537}, {1e-3f, 65537}, {1e-38f, 1048573}};
     for (const auto &run : runs) {
         const std::vector<float> values = walk(0, 0xffffffffu, run.stride);
         RecordPtr in = recordOf(values), out = recordOf(values);

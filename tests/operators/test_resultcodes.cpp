@@ -28,11 +28,12 @@ TEST(ResultCodes, EveryNamedCodeHasADistinctReasonForEachOperator) {
         std::vector<int> codes;
     };
     const Family families[] = {
-        {{"flabsolute", "fladds", "flmults", "flexp", "flinv", "fladdv", "flmultv", "fldivv",
+        {{"flabsolute", "fladds", "flmults", "flinv", "fladdv", "flmultv", "fldivv",
           "flatan2", "flcp", "intcp"},
          {TAMO_OP_ETYPE, TAMO_OP_ESIZE}},
         {{"flln"}, {TAMO_OP_ETYPE, TAMO_LN_NONPOSITIVE}},
         {{"flsqrt"}, {TAMO_OP_ETYPE, TAMO_OP_ESIZE, TAMO_SQRT_NEGATIVE}},
+        {{"flexp"}, {TAMO_OP_ETYPE, TAMO_OP_ESIZE, TAMO_EXP_ESCALE}},
         {{"flcolor2gray"},
          {TAMO_GRAY_ENOOUT, TAMO_GRAY_EINPUT, TAMO_GRAY_EOUTDIMS, TAMO_GRAY_EROWS,
           TAMO_GRAY_ECOLS}},
@@ -48,7 +49,9 @@ TEST(ResultCodes, EveryNamedCodeHasADistinctReasonForEachOperator) {
         {{"flHistogramEq"},
          {TAMO_HISTEQ_EWINDOW, TAMO_HISTEQ_EINPUT, TAMO_HISTEQ_EOUT, TAMO_HISTEQ_ESHARE}},
         {{"flcorrelate", "corr1frame"}, {TAMO_CORR_ETYPE, TAMO_CORR_EOUT}},
-        {{"pconsub"}, {TAMO_PCON_ETYPE, TAMO_PCON_ESCHEDULE, TAMO_PCON_ESIZE, TAMO_PCON_EFLAT}},
+        {{"pconsub"},
+         {TAMO_PCON_ETYPE, TAMO_PCON_ESCHEDULE, TAMO_PCON_ESIZE, TAMO_PCON_EFLAT, TAMO_PCON_ESIGMA,
+          TAMO_PCON_ERANGE}},
         {{"cclC4_3"}, {TAMO_CCL_ELABELS, TAMO_CCL_EAREAS, TAMO_CCL_EIMAGE}},
         {{"Tamocfft2d"}, {TAMO_FFT_ESQUARE, TAMO_FFT_EPOWER2, TAMO_FFT_ETYPE}},
         {{"Tamoc2mag", "Tamoc2phase", "Tamoc2real", "Tamoc2imag"},
