@@ -45,8 +45,8 @@ const ValueDialog kValueDialogs[] = {
     {5, QT_TRANSLATE_NOOP("TamoOp", "Dxy"), kSigmaOfBlur, 1.0, 0, 255, 1},
     {6, QT_TRANSLATE_NOOP("TamoOp", "gDir"), kSigmaForAll, 1.0, 0, 255, 1},
     {7, QT_TRANSLATE_NOOP("TamoOp", "Harris"), kSigmaForAll, 1.0, 0, 255, 1},
-    // A scale of 0 would make exp(0 / 0) NaN.
-    {8, QT_TRANSLATE_NOOP("TamoOp", "Exp"), QT_TRANSLATE_NOOP("TamoOp", "Scale for exp"), 50, 0.1,
+    // A scale of 0 is refused by flexp (exp(0 / 0) would be NaN).
+    {8, QT_TRANSLATE_NOOP("TamoOp", "Exp"), QT_TRANSLATE_NOOP("TamoOp", "Scale for exp"), 50, 0,
      1000, 1},
     {11, QT_TRANSLATE_NOOP("TamoOp", "Laplacian"),
      QT_TRANSLATE_NOOP("TamoOp", "sigma (-neg. means squared)"), 1.0, -255, 255, 2},

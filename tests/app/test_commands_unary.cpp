@@ -129,7 +129,7 @@ TEST_F(UnaryCommandTest, EveryDialogCodeAsksAndComputesInPlaceAndIntoAnotherSlot
         // exp(value / scale), at most 255.
         {"exponentButton",
          0,
-         {"Exp", "Scale for exp", 50, 0.1, 1000, 1},
+         {"Exp", "Scale for exp", 50, 0, 1000, 1},
          10,
          pointwise([](float v, float, double scale) {
              return std::min(255.0f, float(std::exp(double(v / float(scale)))));
