@@ -60,7 +60,8 @@ void TamotoolMainWindow::dispatchUnary(int code, TAMOHDR *in, TAMOHDR *&out, int
         TAMOHDR *&out;
         const int slot;
         ~FollowReplacement() {
-            if (out != prepared && gTamotool) gTamotool->images[slot] = out;
+            // The operator has released the prepared record itself.
+            if (out != prepared && gTamotool) gTamotool->replaceImage(slot, out);
         }
     } follow{out, out, result == 1 ? kWorkSlot : outIndex};
     op->unary(code, in, out);
@@ -372,10 +373,11 @@ void TamotoolMainWindow::pconCommand() {
             TamoOp::compute([&] { return computations::pcon(estimate.get(), dataRecord, p); });
         if (rc == 0) {
             const int a = getRadioButtonStatus(INPUT1), b = getRadioButtonStatus(INPUT2);
-            keepForUndo(a);
-            if (data) keepForUndo(b);
-            computations::copyPixels(estimate.get(), in1);
-            if (data) computations::copyPixels(data.get(), in2);
+            gTamotool->changePixels(
+                a, [&](TAMOHDR *img) { computations::copyPixels(estimate.get(), img); });
+            if (data)
+                gTamotool->changePixels(
+                    b, [&](TAMOHDR *img) { computations::copyPixels(data.get(), img); });
             // The tool reads the two inputs as two records; one record as both
             // inputs has no equivalent.
             if (data) {

@@ -82,6 +82,13 @@ QString number(float value) {
     return QString::number(static_cast<double>(value), 'g', 9);
 }
 
+// A tamo line of an operation on the first plane alone, for the input `in`:
+// a three-dimensional result keeps its other frames zero.
+QStringList withZeroFrames(QStringList line, const TAMOHDR *in) {
+    if (in->orvndim == 3) line << "--zero-frames";
+    return line;
+}
+
 // The tamo line of a unary operation with the parameter the user gave, or
 // an empty list when the tool has none that makes the same record.
 QStringList unaryLine(int code, float value, const TAMOHDR *out) {
@@ -321,8 +328,9 @@ void TamoOp::unary(int code, TAMOHDR *&in, TAMOHDR *&out) {
             static const char *const tools[] = {"mag", "phase", "real", "imag"};
             const int rc =
                 compute([&] { return computations::unaryOperation(code, in, out, 0.0f); });
-            // The tool takes the first plane only.
-            if (rc == 0 && in->orvndim <= 2) record({"tamo", tools[code - 29], "{IN1}", "{OUT}"});
+            // Only the first plane has values; the tool keeps a colour
+            // image's other frames, zero, when told to.
+            if (rc == 0) record(withZeroFrames({"tamo", tools[code - 29], "{IN1}", "{OUT}"}, in));
             if (rc != 0) showModalMessage(QString("Error returned by %1").arg(names[code - 29]));
             return;
         }
@@ -480,9 +488,8 @@ void TamoOp::fourier(int code, TAMOHDR *in, TAMOHDR *out) {
     const int rc = compute([&] { return computations::fourierTransform(in, out, direction); });
     switch (rc) {
         case 0:
-            // The tool transforms the first plane and keeps the others;
-            // here they stay zero, so only one plane is the same.
-            if (in->orvndim <= 2) record({"tamo", code == 33 ? "fft" : "ifft", "{IN1}", "{OUT}"});
+            // Only the first plane is transformed; the others stay zero.
+            record(withZeroFrames({"tamo", code == 33 ? "fft" : "ifft", "{IN1}", "{OUT}"}, in));
             break;
         case -2:
             showModalMessage("FFT:Image dimensions must be a power of 2");

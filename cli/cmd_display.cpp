@@ -32,12 +32,22 @@ tamo::RecordPtr asComplex(tamo::RecordPtr img) {
     return complex;
 }
 
+// Zeroes every frame of img after the first, as the workbench leaves them
+// when it works on the first plane of a three-dimensional image.
+void zeroLaterFrames(TAMOHDR *img) {
+    const long long plane = static_cast<long long>(tamo::columnsOf(img)) * tamo::rowsOf(img);
+    const long long all = tamo::elementCount(img);
+    std::memset(img->orvptr + plane * img->orvbpd, 0,
+                static_cast<std::size_t>((all - plane) * img->orvbpd));
+}
+
 int transform(const cli::Options &opts, int dir) {
     const std::string &in = opts.arg(0, "IN");
     const std::string &out = opts.arg(1, "OUT");
     noExtraArguments(opts, 2);
     tamo::RecordPtr img = asComplex(cli::readImage(in));
     cli::checkStatus(Tamocfft2d(img.get(), dir), "Tamocfft2d");
+    if (opts.has("zero-frames")) zeroLaterFrames(img.get());
     cli::writeImage(out, img.get());
     return 0;
 }
@@ -61,8 +71,10 @@ int extract(const cli::Options &opts, int (*op)(TAMOHDR *, TAMOHDR *), const cha
     if (img->dtype != TAMO_32CMP)
         throw cli::Failure(std::string("the input must be complex (\"32cmp\"), not \"") +
                            img->orvdt + "\"");
-    // The component of the first plane only.
-    tamo::RecordPtr result = cli::createLike(img.get(), type->name, 2);
+    // The component of the first plane only; with --zero-frames in a result
+    // of IN's frames, the later ones zero.
+    tamo::RecordPtr result =
+        cli::createLike(img.get(), type->name, opts.has("zero-frames") ? 0 : 2);
     int status;
     {
         cli::LibraryTextAside quiet(out);
@@ -175,10 +187,11 @@ const cli::Registrar fft({
     "be square with a power-of-two side; a complex IN is transformed as it is, any\n"
     "other type becomes the real parts. Only the first frame is transformed;\n"
     "further frames are copied unchanged.\n"
-    "  IN   own-format file, \"-\" for standard input, or a picture\n"
-    "  OUT  own-format file or \"-\" for standard output\n",
+    "  IN             own-format file, \"-\" for standard input, or a picture\n"
+    "  OUT            own-format file or \"-\" for standard output\n"
+    "  --zero-frames  further frames are zero instead\n",
     {},
-    {},
+    {"zero-frames"},
     runFft,
 });
 
@@ -190,32 +203,35 @@ const cli::Registrar ifft({
     "Writes the inverse transform of IN (scaled by 1/N per dimension, so that\n"
     "tamo ifft undoes tamo fft) as a \"32cmp\" image. IN must be square with a\n"
     "power-of-two side; a non-complex IN becomes the real parts. Only the first\n"
-    "frame is transformed.\n"
-    "  IN   own-format file, \"-\" for standard input, or a picture\n"
-    "  OUT  own-format file or \"-\" for standard output\n",
+    "frame is transformed; further frames are copied unchanged.\n"
+    "  IN             own-format file, \"-\" for standard input, or a picture\n"
+    "  OUT            own-format file or \"-\" for standard output\n"
+    "  --zero-frames  further frames are zero instead\n",
     {},
-    {},
+    {"zero-frames"},
     runIfft,
 });
 
-#define TAMO_COMPONENT_HELP(NAME, WHAT)                                                 \
-    "Usage: tamo " NAME                                                                 \
-    " IN OUT [--type NAME]\n"                                                           \
-    "\n"                                                                                \
-    "Writes the " WHAT                                                                  \
-    " of each pixel of the complex (\"32cmp\") image IN, first\n"                       \
-    "plane only.\n"                                                                     \
-    "  IN           own-format file or \"-\" for standard input\n"                      \
-    "  OUT          own-format file, \"-\" for standard output, or a picture\n"         \
-    "  --type NAME  data type of the result (default \"float\"); \"u8bit\" clamps to\n" \
-    "               0..255 and truncates\n"
+#define TAMO_COMPONENT_HELP(NAME, WHAT)                                                \
+    "Usage: tamo " NAME                                                                \
+    " IN OUT [--type NAME] [--zero-frames]\n"                                          \
+    "\n"                                                                               \
+    "Writes the " WHAT                                                                 \
+    " of each pixel of the complex (\"32cmp\") image IN, first\n"                      \
+    "plane only.\n"                                                                    \
+    "  IN             own-format file or \"-\" for standard input\n"                   \
+    "  OUT            own-format file, \"-\" for standard output, or a picture\n"      \
+    "  --type NAME    data type of the result (default \"float\"); \"u8bit\" clamps\n" \
+    "                 to 0..255 and truncates\n"                                       \
+    "  --zero-frames  the result has IN's frames: the component in the first,\n"       \
+    "                 the others zero\n"
 
 const cli::Registrar mag({
     "mag",
     "Magnitude of a complex image",
     TAMO_COMPONENT_HELP("mag", "magnitude sqrt(re^2 + im^2)"),
     {"type"},
-    {},
+    {"zero-frames"},
     runMag,
 });
 
@@ -224,7 +240,7 @@ const cli::Registrar phase({
     "Phase of a complex image",
     TAMO_COMPONENT_HELP("phase", "phase atan2(im, re) in radians"),
     {"type"},
-    {},
+    {"zero-frames"},
     runPhase,
 });
 
@@ -233,7 +249,7 @@ const cli::Registrar real({
     "Real part of a complex image",
     TAMO_COMPONENT_HELP("real", "real part"),
     {"type"},
-    {},
+    {"zero-frames"},
     runReal,
 });
 
@@ -242,7 +258,7 @@ const cli::Registrar imag({
     "Imaginary part of a complex image",
     TAMO_COMPONENT_HELP("imag", "imaginary part"),
     {"type"},
-    {},
+    {"zero-frames"},
     runImag,
 });
 

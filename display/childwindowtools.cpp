@@ -23,6 +23,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "notices.h"
 #include "plotmainwindow.h"
@@ -30,7 +31,7 @@
 #include "tamo++.h"
 #include "tamotool.h"
 #include "tamotoolchildwindow.h"
-#include "tamotoolmainwindow.h"
+#include "windowhost.h"
 
 namespace {
 
@@ -292,27 +293,50 @@ void TamotoolChildWindow::save() {
     const int cols = columnsOf(buffer);
     const int rows = rowsOf(buffer);
 
-    if (workImage->orvndim == 3) {
+    // The values as shown now, in double precision (which holds every value
+    // below exactly); the command writes them into the slot's own record.
+    const bool colour = workImage->orvndim == 3;
+    const int frames = colour ? std::min({3, framesOf(buffer), framesOf(workImage)}) : 1;
+    const int dims[4] = {3, cols, rows, frames};
+    std::shared_ptr<TAMOHDR> values(Tamocreate("double", dims, TAMO_CREATE_ZEROED, 0),
+                                    [](TAMOHDR *img) { Tamofree(img, 7); });
+    if (!values) {
+        showModalMessage("There is not enough memory to save the image.");
+        return;
+    }
+    if (colour) {
         // Frames 0..2 as shown in colour, each under its RGB slider offset.
         const int offsets[3] = {redSlider->value(), greenSlider->value(), blueSlider->value()};
-        const int frames = std::min({3, framesOf(buffer), framesOf(workImage)});
         for (int c = 0; c < frames; ++c)
             for (int j = 0; j < rows; ++j)
                 for (int i = 0; i < cols; ++i) {
                     const float d = static_cast<float>(
                         displayed(Tamofgp3d(workImage, c, j, i), offsets[c], hi, lo));
-                    Tamofpp3d(buffer, c, j, i, span * d / 255 + dataMin);
+                    Tamofpp3d(values.get(), c, j, i, span * d / 255 + dataMin);
                 }
-        return;
+    } else {
+        // One plane under the Bright offset; the stretch is not held to
+        // 0..255 here, so values beyond the window keep their distance from it.
+        const int bright = brightSlider->value();
+        for (int j = 0; j < rows; ++j)
+            for (int i = 0; i < cols; ++i) {
+                const double t = TamoBound(0, Tamofgp3d(workImage, 0, j, i) + bright, 255);
+                Tamofpp3d(values.get(), 0, j, i, (t - lo) * 255 / (hi - lo) * span / 255 + dataMin);
+            }
     }
-    // One plane under the Bright offset; the stretch is not held to 0..255
-    // here, so values beyond the window keep their distance from it.
-    const int bright = brightSlider->value();
-    for (int j = 0; j < rows; ++j)
-        for (int i = 0; i < cols; ++i) {
-            const double t = TamoBound(0, Tamofgp3d(workImage, 0, j, i) + bright, 255);
-            Tamofpp3d(buffer, 0, j, i, (t - lo) * 255 / (hi - lo) * span / 255 + dataMin);
-        }
+    // A command of its own, undone like any other; this window keeps its
+    // working copy and picture.
+    controlPanel->submitCommand("Save", [slot, buffer, values] {
+        // Another image given to the slot meanwhile is not this one's to change.
+        if (!gTamotool || gTamotool->images[slot] != buffer) return;
+        gTamotool->changePixels(slot, [&](TAMOHDR *img) {
+            const int planes = framesOf(values.get());
+            for (int c = 0; c < planes; ++c)
+                for (int j = 0; j < rowsOf(img); ++j)
+                    for (int i = 0; i < columnsOf(img); ++i)
+                        Tamofpp3d(img, c, j, i, Tamofgp3d(values.get(), c, j, i));
+        });
+    });
 }
 
 QImage TamotoolChildWindow::shownImage() const {

@@ -30,8 +30,9 @@
 #include "tamo++.h"
 #include "notices.h"
 #include "records.h"
+#include "tamo2qt.h"
 #include "tamotool.h"
-#include "tamotoolmainwindow.h"
+#include "windowhost.h"
 
 namespace {
 
@@ -254,20 +255,26 @@ TamotoolChildWindow::TamotoolChildWindow(QWidget *parent, QImage *picture_, int 
       drawOverlayOn(false),
       lastOffsets{0, 0, 0},
       picture(picture_ ? picture_ : new QImage),
-      controlPanel(qobject_cast<TamotoolMainWindow *>(parent)),
+      controlPanel(dynamic_cast<WindowHost *>(parent)),
       lastRedraw{},
       lastRedrawValid(false),
       pictureOwner(picture) {
-    if (!controlPanel && gTamotool) controlPanel = gTamotool->mainWindow;
+    if (!controlPanel && gTamotool) controlPanel = gTamotool->windowHost;
     // The table entry goes with the window, however it goes; a panel that
     // has gone first takes the connection with it.
-    if (controlPanel) {
-        TamotoolMainWindow *panel = controlPanel;
+    if (auto *panel = dynamic_cast<QObject *>(controlPanel)) {
+        WindowHost *host = controlPanel;
         connect(this, &TamotoolChildWindow::destroying, panel,
-                [panel](const TamotoolChildWindow *window) {
-                    panel->updateChildPtr(window, CHILD_REMOVE);
+                [host](const TamotoolChildWindow *window) {
+                    host->updateChildPtr(window, CHILD_REMOVE);
                 });
     }
+    // A new name of the slot (a script's result, say) shows in the title.
+    if (gTamotool)
+        connect(&gTamotool->notifier(), &SlotNotifier::slotChanged, this,
+                [this, slot](int changed, int changes) {
+                    if (changed == slot && (changes & kNameChanged)) setWindowTitle(titleOf(slot));
+                });
 
     const bool validSlot = gTamotool && slot >= 0 && slot < 8;
     TAMOHDR *buffer = validSlot ? gTamotool->images[slot] : nullptr;
@@ -276,7 +283,7 @@ TamotoolChildWindow::TamotoolChildWindow(QWidget *parent, QImage *picture_, int 
         if (workImage) BrScale(buffer, workImage, 255, 0, &dataMax, &dataMin);
     }
 
-    setWindowTitle(QString("%1:%2").arg(slot).arg(validSlot ? gTamotool->imageNames[slot] : ""));
+    setWindowTitle(titleOf(slot));
 
     imageLabel = new QLabel;
     imageLabel->setObjectName("imageLabel");
@@ -345,6 +352,11 @@ TamotoolChildWindow::~TamotoolChildWindow() {
     scrollArea = nullptr;
     emit destroying(this);
     // The owners release the picture and the working copy.
+}
+
+QString TamotoolChildWindow::titleOf(int slot) const {
+    const bool validSlot = gTamotool && slot >= 0 && slot < 8;
+    return QString("%1:%2").arg(slot).arg(validSlot ? gTamotool->imageNames[slot] : "");
 }
 
 void TamotoolChildWindow::setWorkImage(tamo::RecordPtr img) {

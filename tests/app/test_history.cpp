@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "guitest.h"
@@ -19,6 +20,8 @@
 #include "tamoio.h"
 #include "tamotoolchildwindow.h"
 #include "tempdir.h"
+#include "testrecords.h"
+#include "tiffimage.h"
 
 using guitest::DialogScript;
 using guitest::enterValue;
@@ -112,6 +115,18 @@ protected:
     }
     QAction *action(const char *name) { return find<QAction>(name); }
     QString console() { return find<QPlainTextEdit>("console")->toPlainText(); }
+#ifdef TAMO_CLI_PATH
+    // Runs the saved session in dir; the tool must remake every slot.
+    void expectSessionRemakesEverySlot(const testsupport::TempDir &dir) {
+        QString errors;
+        ASSERT_EQ(runSession(panel, dir, {}, &errors), 0) << errors.toStdString();
+        for (int s = 0; s < 8; ++s) {
+            ImageOwner made(readFile(dir.file("slot" + std::to_string(s) + ".tamo")));
+            ASSERT_EQ(made.get() != nullptr, slot(s) != nullptr) << "slot " << s << " not remade";
+            if (made.get()) EXPECT_TRUE(sameImage(made, slot(s))) << "slot " << s;
+        }
+    }
+#endif
 };
 
 TEST_F(HistoryTest, ThreeCommandsUndoneAndRedoneRestoreEverySlotExactly) {
@@ -436,15 +451,32 @@ TEST_F(HistoryTest, EveryRecordedCommandRemakesItsSlot) {
                 press(c.control);
         }
         EXPECT_NE(slot(c.out), before) << "the command stored nothing";
-        if (!c.check) continue;
-        QString errors;
-        ASSERT_EQ(runSession(panel, dir, {}, &errors), 0) << errors.toStdString();
-        for (int s = 0; s < 8; ++s) {
-            ImageOwner made(readFile(dir.file("slot" + std::to_string(s) + ".tamo")));
-            ASSERT_NE(made.get(), nullptr) << "slot " << s << " not remade";
-            EXPECT_TRUE(sameImage(made, slot(s))) << "slot " << s;
-        }
+        if (c.check) expectSessionRemakesEverySlot(dir);
     }
+
+    // A picture (three "float" frames) and a 16-bit TIFF file read as
+    // "float": the Fourier transform, its components and its inverse work
+    // on the first frame and leave the others zero.
+    QImage picture(16, 16, QImage::Format_RGB32);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) picture.setPixel(x, y, qRgb(x * 9, y * 13, (x ^ y) * 7));
+    const QString png = QString::fromStdString(dir.file("pic.png"));
+    ASSERT_TRUE(picture.save(png));
+    panel->handleFileByPath(png, 0);
+    tamo::RecordPtr words = testsupport::image("16bit", 8, 8);
+    for (int k = 0; k < 64; ++k) Tamofpp(words.get(), k / 8, k % 8, k * 700);
+    const std::string tif = dir.file("words.tif");
+    ASSERT_EQ(frontend::writeTiff(words.get(), tif, false), "");
+    panel->handleFileByPath(QString::fromStdString(tif), 2);
+    setMode(0);
+    for (const auto &[action, in, out] :
+         {std::tuple{"fftAct", 0, 6}, {"c2magAct", 6, 1}, {"c2realAct", 6, 3}, {"ifftAct", 6, 7}}) {
+        SCOPED_TRACE(action);
+        route(in, 0, out);
+        trigger(action);
+        ASSERT_EQ(guitest::shape(slot(out)), std::vector<int>({16, 16, 3}));
+    }
+    expectSessionRemakesEverySlot(dir);
 }
 #endif
 
@@ -472,9 +504,15 @@ TEST_F(HistoryTest, AScriptRunIsRecordedAsTheSameRun) {
     ASSERT_TRUE(guitest::waitUntil([&] { return slot(1) != nullptr; }, 20000));
     EXPECT_EQ(action("undoAct")->text(), "Undo Run Script");
 
+    // The session's run has a folder of its own: the script's folder is
+    // left alone, so that copies of the session can run side by side.
+    for (const char *name : {"/ImgViewTempInput.Tamo", "/ImgViewTempOutput.Tamo"})
+        QFile::remove(QString::fromStdString(dir.path() + name));
     const testsupport::TempDir out;
     QString errors;
     ASSERT_EQ(runSession(panel, out, {}, &errors), 0) << errors;
+    for (const char *name : {"/ImgViewTempInput.Tamo", "/ImgViewTempOutput.Tamo"})
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(dir.path() + name))) << name;
     for (int s : {0, 1}) {
         ImageOwner made(readFile(out.file("slot" + std::to_string(s) + ".tamo")));
         ASSERT_NE(made.get(), nullptr) << "slot " << s;
