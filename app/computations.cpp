@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "planes.h"
 #include "records.h"
 #include "tamo++.h"
 #include "tamoops.h"
@@ -22,50 +23,8 @@ long long planeSize(const TAMOHDR *img) {
     return static_cast<long long>(columnsOf(img)) * rowsOf(img);
 }
 
-// Calls f(const T *pixels) with the record's element type; false for the
-// types that hold more than one value per pixel.
-template <class F>
-bool visitPlanar(const TAMOHDR *img, F &&f) {
-    const char *p = img->orvptr;
-    switch (img->dtype) {
-        case TAMO_8BIT:
-            f(reinterpret_cast<const int8_t *>(p));
-            return true;
-        case TAMO_U8BIT:
-            f(reinterpret_cast<const uint8_t *>(p));
-            return true;
-        case TAMO_16BIT:
-            f(reinterpret_cast<const int16_t *>(p));
-            return true;
-        case TAMO_U16BIT:
-            f(reinterpret_cast<const uint16_t *>(p));
-            return true;
-        case TAMO_32BIT:
-            f(reinterpret_cast<const int32_t *>(p));
-            return true;
-        case TAMO_32FLT:
-            f(reinterpret_cast<const float *>(p));
-            return true;
-        case TAMO_64FLT:
-            f(reinterpret_cast<const double *>(p));
-            return true;
-    }
-    return false;
-}
-
-// Frame `frame` of a planar real record as floats: columns x rows values.
-void planeAsFloats(const TAMOHDR *in, int frame, float *dst) {
-    const long long plane = planeSize(in);
-    const long long first = plane * frame;
-    if (in->dtype == TAMO_32FLT) {
-        std::memcpy(dst, reinterpret_cast<const float *>(in->orvptr) + first,
-                    sizeof(float) * plane);
-        return;
-    }
-    visitPlanar(in, [&](const auto *src) {
-        for (long long k = 0; k < plane; ++k) dst[k] = static_cast<float>(src[first + k]);
-    });
-}
+using frontend::planeAsFloats;
+using frontend::visitPlanar;
 
 Record create(const char *type, int ndim, long long cols, long long rows, long long frames) {
     if (cols > INT_MAX || rows > INT_MAX || frames > INT_MAX) return nullptr;
@@ -270,22 +229,8 @@ int hogPicture(TAMOHDR *in, Record &result) {
 }
 
 int crop(TAMOHDR *in, int c0, int r0, int w, int h, Record &result) {
-    const bool colour = in->orvndim == 3;
-    result = create("float", colour ? 3 : 2, w, h, 3);
-    if (!result) return kNoRecord;
-    const int frames = colour ? std::min(3, framesOf(in)) : 1;
-    const int cols = columnsOf(in);
-    const long long plane = planeSize(in);
-    float *dst = reinterpret_cast<float *>(result->orvptr);
-    visitPlanar(in, [&](const auto *src) {
-        for (int f = 0; f < frames; ++f)
-            for (int r = 0; r < h; ++r) {
-                const auto *row = src + f * plane + static_cast<long long>(r0 + r) * cols + c0;
-                float *to = dst + (static_cast<long long>(f) * h + r) * w;
-                for (int c = 0; c < w; ++c) to[c] = static_cast<float>(row[c]);
-            }
-    });
-    return 0;
+    result.reset(frontend::cropToFloat(in, c0, r0, w, h).release());
+    return result ? 0 : kNoRecord;
 }
 
 int resize(TAMOHDR *in, int rows, int cols, int mode, Record &result) {

@@ -551,12 +551,12 @@ void TamotoolMainWindow::loadFile(const QString &path, int slot) {
     destroyChildWindow(slot);
     storeInSlot(slot, img);
     gTamotool->setImageName(slot, fileName);
-    // The tool reads pictures and own-format files as Read does; an
-    // own-format, TIFF or .npy file becomes "float" here.
-    if (!isPointFileName(path)) {
+    // The tool reads pictures, point files and own-format files as Read
+    // does; all but pictures become "float" here.
+    {
         const QString absolute = QFileInfo(path).absoluteFilePath();
         QStringList words = {"tamo", "convert", absolute, QString("{OUT:%1}").arg(slot)};
-        if (frontend::isOwnFormatName(path) || arrayFile)
+        if (frontend::isOwnFormatName(path) || arrayFile || isPointFileName(path))
             words << "--type"
                   << "float";
         recordTamo(words);

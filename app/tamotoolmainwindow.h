@@ -9,11 +9,13 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "tamo2qt.h"
 #include "tamolib.h"
 #include "windowhost.h"
 
+struct CommandEntry;
 class History;
 class QAction;
 class QCloseEvent;
@@ -51,6 +53,10 @@ public:
     // Makes the undo history, the recorded session, the image windows and
     // the enable rules follow the slot changes `notifier` reports.
     void listenTo(SlotNotifier &notifier);
+
+    // The image commands, one entry each (commandtable.h): their buttons,
+    // actions, labels and tips in both modes, and their courses.
+    static const std::vector<CommandEntry> &commandTable();
 
     // Index 0..7 of the checked button of a group, -1 when none is checked.
     int getRadioButtonStatus(_RADIO_GROUP group);
@@ -281,6 +287,9 @@ private:
     // releasing out; out becomes fresh.
     void replaceBinaryOutput(TAMOHDR *&out, TAMOHDR *fresh, int outIndex);
 
+    // Runs the course the command table gives the command slot `slot` in
+    // the current mode.
+    void dispatchCommand(void (TamotoolMainWindow::*slot)());
     // The command slots' courses (commands.cpp).
     void runUnary(const QString &name, int code, _OP_TYPE type, bool keepBinary = false);
     void runComplexPart(const QString &name, int code, _OP_TYPE type, const char *refusal);

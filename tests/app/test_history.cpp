@@ -454,8 +454,8 @@ TEST_F(HistoryTest, EveryRecordedCommandRemakesItsSlot) {
         if (c.check) expectSessionRemakesEverySlot(dir);
     }
 
-    // A picture (three "float" frames) and a 16-bit TIFF file read as
-    // "float": the Fourier transform, its components and its inverse work
+    // A picture (three "float" frames), a 16-bit TIFF file and a point file
+    // read as "float": the Fourier transform, its components and its inverse work
     // on the first frame and leave the others zero.
     QImage picture(16, 16, QImage::Format_RGB32);
     for (int y = 0; y < 16; ++y)
@@ -468,6 +468,14 @@ TEST_F(HistoryTest, EveryRecordedCommandRemakesItsSlot) {
     const std::string tif = dir.file("words.tif");
     ASSERT_EQ(frontend::writeTiff(words.get(), tif, false), "");
     panel->handleFileByPath(QString::fromStdString(tif), 2);
+    // A point file, plotted as Read plots it.
+    const std::string points = dir.file("outline.Tamob");
+    QFile pointFile(QString::fromStdString(points));
+    ASSERT_TRUE(pointFile.open(QIODevice::WriteOnly));
+    pointFile.write("# 4\n1 2\n9 7\n4 12\n1 2\n");
+    pointFile.close();
+    panel->handleFileByPath(QString::fromStdString(points), 5);
+    ASSERT_NE(slot(5), nullptr);
     setMode(0);
     for (const auto &[action, in, out] :
          {std::tuple{"fftAct", 0, 6}, {"c2magAct", 6, 1}, {"c2realAct", 6, 3}, {"ifftAct", 6, 7}}) {
@@ -476,6 +484,16 @@ TEST_F(HistoryTest, EveryRecordedCommandRemakesItsSlot) {
         trigger(action);
         ASSERT_EQ(guitest::shape(slot(out)), std::vector<int>({16, 16, 3}));
     }
+    // Crop between the last two clicks, and "2D 2 3D", in mode 1.
+    tool->clickX1 = 2, tool->clickY1 = 9, tool->clickX2 = 11, tool->clickY2 = 3;
+    setMode(1);
+    route(0, 0, 4);
+    press("exponentButton");
+    EXPECT_EQ(guitest::shape(slot(4)), std::vector<int>({9, 6, 3}));
+    route(2, 0, 6);
+    press("pseudoButton");
+    EXPECT_EQ(guitest::shape(slot(6)), std::vector<int>({8, 8, 3}));
+    setMode(0);
     expectSessionRemakesEverySlot(dir);
 }
 #endif

@@ -40,6 +40,7 @@
 #include <sanitizer/common_interface_defs.h>
 #endif
 
+#include "commandtable.h"
 #include "guitest.h"
 #include "history.h"
 #include "session.h"
@@ -306,27 +307,28 @@ private:
 
 // ---- The soak ------------------------------------------------------------------------
 
-const QList<const char *> kButtons = {
-    "dxButton",        "dyButton",     "dxxButton",      "dyyButton",     "dxdyButton",
-    "cclButton",       "blurButton",   "exponentButton", "inverseButton", "laplacianButton",
-    "curvatureButton", "histeqButton", "pseudoButton",   "natlogButton",  "addButton",
-    "subButton",       "mulButton",    "divButton",      "pconButton",    "gdirButton",
-    "correlateButton"};
-// Commands reached only through actions (the complex part) and the
-// display-adjust actions.
-const QList<const char *> kActions = {"c2magAct",
-                                      "c2phaseAct",
-                                      "c2realAct",
-                                      "c2imagAct",
-                                      "fftAct",
-                                      "ifftAct",
-                                      "cutAct",
-                                      "increaseBrightnessAct",
-                                      "decreaseBrightnessAct",
-                                      "increaseWarmAct",
-                                      "decreaseWarmAct",
-                                      "increaseCoolAct",
-                                      "decreaseCoolAct"};
+// The command buttons, and the actions of the commands that have no button
+// (the complex part), from the command table; the display-adjust actions.
+QList<const char *> commandButtons() {
+    QList<const char *> names;
+    for (const CommandEntry &entry : TamotoolMainWindow::commandTable())
+        if (entry.buttonName) names << entry.buttonName;
+    return names;
+}
+QList<const char *> actionsWithoutButtons() {
+    QList<const char *> names;
+    for (const CommandEntry &entry : TamotoolMainWindow::commandTable())
+        if (!entry.buttonName && entry.actionName) names << entry.actionName;
+    return names << "cutAct"
+                 << "increaseBrightnessAct"
+                 << "decreaseBrightnessAct"
+                 << "increaseWarmAct"
+                 << "decreaseWarmAct"
+                 << "increaseCoolAct"
+                 << "decreaseCoolAct";
+}
+const QList<const char *> kButtons = commandButtons();
+const QList<const char *> kActions = actionsWithoutButtons();
 // Read makes "float" of every type it can convert; a complex file is refused.
 const QList<const char *> kTypes = {"float", "float", "float", "u8bit", "16bit",
                                     "32bit", "64flt", "float", "32cmp"};
