@@ -158,7 +158,7 @@ int connectedComponents(TAMOHDR *in, TAMOHDR *out, const CclParameters &p, int *
                    p.threshold, p.lo, p.hi);
 }
 
-int pseudoColour(TAMOHDR *in, TAMOHDR *out, int map, int frame, int labelCount) {
+int pseudoColour(TAMOHDR *in, TAMOHDR *out, int map, int frame, int labelCount, int *labelsUsed) {
     // A float plane is used as it is; any other plane is read into a float
     // copy first.
     Record copy;
@@ -169,7 +169,9 @@ int pseudoColour(TAMOHDR *in, TAMOHDR *out, int map, int frame, int labelCount) 
         source = copy.get();
     }
     if (map == 6) {
-        colormap6(source, out, labelCount > 0 ? labelCount : derivedLabelCount(source));
+        const int labels = labelCount > 0 ? labelCount : derivedLabelCount(source);
+        if (labelsUsed) *labelsUsed = labels;
+        colormap6(source, out, labels);
         return 0;
     }
     const int cols = columnsOf(source), rows = rowsOf(source);
@@ -269,17 +271,12 @@ int complexArithmetic(int code, TAMOHDR *a, TAMOHDR *b, Record &result) {
         case 27:
             return fldivv(a, b, out);
         case 25: {
-            // The library has no complex difference; parts subtract one by one.
             bool same = isComplex(b) && b->orvndim == a->orvndim;
             for (int k = 0; same && k < a->orvndim; ++k)
                 same = a->orvdim[k].dlen == b->orvdim[k].dlen;
             if (!same) return -2;
-            const float *x = reinterpret_cast<const float *>(a->orvptr);
-            const float *y = reinterpret_cast<const float *>(b->orvptr);
-            float *z = reinterpret_cast<float *>(out->orvptr);
-            const long long n = 2 * planeSize(a) * framesOf(a);
-            for (long long k = 0; k < n; ++k) z[k] = x[k] - y[k];
-            return 0;
+            result.reset(frontend::complexDifference(a, b).release());
+            return result ? 0 : kNoRecord;
         }
     }
     return 0;

@@ -82,8 +82,8 @@ QString number(float value) {
     return QString::number(static_cast<double>(value), 'g', 9);
 }
 
-// A tamo line of an operation on the first plane alone, for the input `in`:
-// a three-dimensional result keeps its other frames zero.
+// A tamo line for the input `in`: the result of a three-dimensional input
+// keeps all of its frames, as here (the ones the operation leaves are zero).
 QStringList withZeroFrames(QStringList line, const TAMOHDR *in) {
     if (in->orvndim == 3) line << "--zero-frames";
     return line;
@@ -391,11 +391,25 @@ void TamoOp::pseudoColour(TAMOHDR *in, TAMOHDR *out) {
         }
     }
     const int labels = gTamotool ? gTamotool->labelCount : 0;
-    const int rc = compute([&] { return computations::pseudoColour(in, out, map, frame, labels); });
-    // The tool colours the first plane of a "float" image; map 6's random
-    // colours depend on this process's generator and are not repeated.
-    if (rc == 0 && map < 6 && frame == 0 && computations::isFloat(in)) {
-        record({"tamo", "colormap", "{IN1}", "{TMP}", "--map", QString::number(map)});
+    // Map 6's colours come from the library's generator: the tool starts
+    // from the state it has now.
+    unsigned short none[3] = {0, 0, 0};
+    const unsigned short *now = Tamoseed48(none);
+    unsigned short state[3] = {now[0], now[1], now[2]};
+    Tamoseed48(state);
+    int used = 0;
+    const int rc =
+        compute([&] { return computations::pseudoColour(in, out, map, frame, labels, &used); });
+    // The tool colours a plane of a "float" image as this does.
+    if (rc == 0 && computations::isFloat(in)) {
+        QStringList line = {"tamo",  "colormap", "{IN1}",
+                            "{TMP}", "--frame",  QString::number(frame)};
+        if (map == 6)
+            line << "--labels" << QString::number(used) << "--state"
+                 << QString("%1,%2,%3").arg(state[0]).arg(state[1]).arg(state[2]);
+        else
+            line << "--map" << QString::number(map);
+        record(line);
         record({"tamo", "convert", "{TMP}", "{OUT}", "--type", "float"});
     }
     reportFailure(rc);
@@ -452,7 +466,7 @@ void TamoOp::connectedComponents(TAMOHDR *in, TAMOHDR *out) {
     int labels = gTamotool ? gTamotool->labelCount : 0;
     const int rc = compute([&] { return computations::connectedComponents(in, out, p, &labels); });
     if (gTamotool) gTamotool->labelCount = labels;
-    if (rc == 0 && in->orvndim == 2 && p.eraseSmall >= 0 && p.eraseLarge >= 0) {
+    if (rc == 0 && in->orvndim >= 2 && p.eraseSmall >= 0 && p.eraseLarge >= 0) {
         QStringList line = {"tamo",          "ccl",
                             "{IN1}",         "{OUT}",
                             "--thresh",      number(p.threshold),
@@ -462,7 +476,7 @@ void TamoOp::connectedComponents(TAMOHDR *in, TAMOHDR *out) {
                             "--erase-large", QString::number(p.eraseLarge),
                             "--type",        "float"};
         if (!v[5].isEmpty()) line << "--areas" << v[5];
-        record(line);
+        record(withZeroFrames(line, in));
     }
     switch (rc) {
         case 0:
@@ -551,9 +565,8 @@ void TamoOp::arithmetic(int code, TAMOHDR *in1, TAMOHDR *in2, TAMOHDR *&out, int
             return;
         }
         rc = compute([&] { return computations::complexArithmetic(code, in1, in2, result); });
-        // The tool has no complex difference.
-        static const char *const tools[] = {"addv", nullptr, nullptr, nullptr, "multv", "divv"};
-        if (rc == 0 && code != 25) record({"tamo", tools[code - 22], "{IN1}", "{IN2}", "{OUT}"});
+        static const char *const tools[] = {"addv", nullptr, nullptr, "sub", "multv", "divv"};
+        if (rc == 0) record({"tamo", tools[code - 22], "{IN1}", "{IN2}", "{OUT}"});
     } else {
         int dr = 0, dc = 0, status = 0;
         gettwonumbers(&dr, &dc, &status);

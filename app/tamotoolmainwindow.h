@@ -130,7 +130,7 @@ public:
     // and "{OUT:n}" for slot n, "{CLIP}" for the clipboard's image, "{TMP}"
     // for a file between two lines of the command; a first word "tamo" is
     // the tool.
-    void recordTamo(const QStringList &words);
+    void recordTamo(const QStringList &words) override;
     // During a command: the command's parameter dialog was cancelled. What
     // the command left in the slots makes no undo step and no recorded
     // command.

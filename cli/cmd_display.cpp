@@ -130,11 +130,18 @@ int runVidscale(const cli::Options &opts) {
 }
 
 // The first plane of a 3-D record (a picture's red frame), or img itself.
-tamo::RecordPtr firstPlane(tamo::RecordPtr img) {
-    if (img->orvndim != 3) return img;
+tamo::RecordPtr planeOf(tamo::RecordPtr img, int frame) {
+    if (img->orvndim != 3) {
+        if (frame != 0) throw cli::UsageError("--frame must be 0 for an image of one frame");
+        return img;
+    }
+    if (frame < 0 || frame >= tamo::framesOf(img.get()))
+        throw cli::UsageError("--frame must be 0 to " +
+                              std::to_string(tamo::framesOf(img.get()) - 1));
     tamo::RecordPtr plane = cli::createLike(img.get(), img->orvdt, 2);
-    std::memcpy(plane->orvptr, img->orvptr,
-                static_cast<std::size_t>(tamo::elementCount(plane.get())) * plane->orvbpd);
+    const std::size_t bytes =
+        static_cast<std::size_t>(tamo::elementCount(plane.get())) * plane->orvbpd;
+    std::memcpy(plane->orvptr, img->orvptr + bytes * frame, bytes);
     return plane;
 }
 
@@ -145,7 +152,7 @@ int runColormap(const cli::Options &opts) {
     const bool labels = opts.has("labels");
     if (labels == opts.has("map")) throw cli::UsageError("give either --map or --labels");
 
-    tamo::RecordPtr img = firstPlane(cli::readImage(in));
+    tamo::RecordPtr img = planeOf(cli::readImage(in), opts.integer("frame", 0));
     if (img->orvndim != 2) throw cli::Failure("the input must be a 2-D image");
     int dims[4] = {3, img->orvdim[0].dlen, img->orvdim[1].dlen, 3};
     tamo::RecordPtr rgb(Tamocreate("u8bit", dims, 11, 0));
@@ -154,7 +161,21 @@ int runColormap(const cli::Options &opts) {
     if (labels) {
         const int n = opts.integer("labels", 0);
         if (n < 1) throw cli::UsageError("--labels must be at least 1");
+        if (opts.has("seed") && opts.has("state"))
+            throw cli::UsageError("--seed and --state exclude each other");
         if (opts.has("seed")) Tamosrand48(opts.integer("seed", 0));
+        if (opts.has("state")) {
+            unsigned state[3];
+            char end = 0;
+            if (std::sscanf(opts.text("state", "").c_str(), "%u,%u,%u%c", &state[0], &state[1],
+                            &state[2], &end) != 3 ||
+                state[0] > 65535 || state[1] > 65535 || state[2] > 65535)
+                throw cli::UsageError("--state needs three numbers 0 to 65535: X0,X1,X2");
+            unsigned short words[3] = {static_cast<unsigned short>(state[0]),
+                                       static_cast<unsigned short>(state[1]),
+                                       static_cast<unsigned short>(state[2])};
+            Tamoseed48(words);
+        }
         cli::LibraryTextAside quiet(out);
         colormap6(img.get(), rgb.get(), n);
         std::printf("\n");
@@ -281,11 +302,11 @@ const cli::Registrar vidscale({
 const cli::Registrar colormap({
     "colormap",
     "Pseudo-colour a 2-D image with a colour map or random label colours",
-    "Usage: tamo colormap IN OUT --map N\n"
-    "       tamo colormap IN OUT --labels N [--seed S]\n"
+    "Usage: tamo colormap IN OUT --map N [--frame F]\n"
+    "       tamo colormap IN OUT --labels N [--seed S | --state X0,X1,X2] [--frame F]\n"
     "\n"
-    "Writes a \"u8bit\" image of 3 frames R, G, B. A 3-frame IN (a picture) uses\n"
-    "its first frame.\n"
+    "Writes a \"u8bit\" image of 3 frames R, G, B. A 3-D IN (a picture) uses its\n"
+    "frame F (default 0).\n"
     "  IN          own-format file, \"-\" for standard input, or a picture\n"
     "  OUT         own-format file, \"-\" for standard output, or a picture\n"
     "  --map N     colour map 0 gray, 1 inverse gray, 2 Mevrel, 3 hot metal,\n"
@@ -293,8 +314,11 @@ const cli::Registrar colormap({
     "              (a non-\"u8bit\" IN is first stretched to 0..255)\n"
     "  --labels N  colour label values 2..N-1 with fresh random colours; labels\n"
     "              0 and 1 (and others) are black, as are row 0 and column 0\n"
-    "  --seed S    seed the random colours (default: the generator's own state)\n",
-    {"map", "labels", "seed"},
+    "  --seed S    seed the random colours (default: the generator's own state)\n"
+    "  --state X0,X1,X2  start the random colours from this state of the generator\n"
+    "              (its three 16-bit words, as the workbench records them)\n"
+    "  --frame F   the frame of a 3-D IN to colour\n",
+    {"map", "labels", "seed", "state", "frame"},
     {},
     runColormap,
 });

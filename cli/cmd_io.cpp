@@ -9,6 +9,7 @@
 #include "cli.h"
 #include "pictures.h"
 #include "planes.h"
+#include "shownvalues.h"
 #include "statistics.h"
 #include "tiffimage.h"
 
@@ -119,6 +120,33 @@ tamo::RecordPtr spread(const TAMOHDR *img, int frames) {
     return out;
 }
 
+// The values an image window's Save writes into its slot when it shows img
+// with the settings "LEVEL,WINDOW,BRIGHT,RED,GREEN,BLUE": img's type and
+// dimensions.
+tamo::RecordPtr savedView(TAMOHDR *img, const std::string &settings) {
+    frontend::ShownSettings s;
+    char end = 0;
+    if (std::sscanf(settings.c_str(), "%d,%d,%d,%d,%d,%d%c", &s.level, &s.window, &s.bright, &s.red,
+                    &s.green, &s.blue, &end) != 6)
+        throw cli::UsageError("--saved-view needs LEVEL,WINDOW,BRIGHT,RED,GREEN,BLUE");
+    tamo::RecordPtr work = cli::createLike(img, "float");
+    float top = 0, bottom = 0;
+    if (frontend::brScale(img, work.get(), 255, 0, &top, &bottom) != 0)
+        throw cli::Failure(std::string("a \"") + img->orvdt + "\" image has no values to show");
+    const int planes = work->orvndim == 3 ? std::min(3, tamo::framesOf(img)) : 1;
+    tamo::RecordPtr values = frontend::savedValues(work.get(), planes, bottom, top, s);
+    tamo::RecordPtr out = cli::createLike(img, img->orvdt);
+    if (!values) throw cli::Failure("cannot create the image record");
+    std::memcpy(out->orvptr, img->orvptr,
+                static_cast<std::size_t>(tamo::elementCount(img) * img->orvbpd));
+    for (int c = 0; c < planes; ++c)
+        for (int j = 0; j < tamo::rowsOf(img); ++j)
+            for (int i = 0; i < tamo::columnsOf(img); ++i)
+                Tamofpp3d(out.get(), c, j, i, Tamofgp3d(values.get(), c, j, i));
+    out->orvcomp = img->orvcomp;
+    return out;
+}
+
 int runConvert(const cli::Options &opts) {
     const std::string &in = opts.arg(0, "IN");
     const std::string &out = opts.arg(1, "OUT");
@@ -133,6 +161,11 @@ int runConvert(const cli::Options &opts) {
     if (!type) throw cli::UsageError("unknown data type '" + typeName + "'");
 
     tamo::RecordPtr img = cli::readImage(in, typeName.c_str());
+    if (opts.has("saved-view")) {
+        if (opts.has("crop") + opts.has("spread") + opts.has("zero") + opts.has("stretch") > 0)
+            throw cli::UsageError("--saved-view takes no --crop, --spread, --zero or --stretch");
+        img = savedView(img.get(), opts.text("saved-view", ""));
+    }
     if (opts.has("crop") || opts.has("spread")) {
         if (opts.has("crop") + opts.has("spread") + opts.has("zero") + opts.has("stretch") > 1)
             throw cli::UsageError("--crop, --spread, --zero and --stretch exclude each other");
@@ -188,7 +221,7 @@ const cli::Registrar convert({
     "convert",
     "Convert between the own format, its data types and pictures",
     "Usage: tamo convert IN OUT [--type NAME] [--stretch [--frame N] | --zero]\n"
-    "                           [--crop C,R,W,H | --spread N]\n"
+    "                           [--crop C,R,W,H | --spread N | --saved-view S]\n"
     "                           [--compress | --no-compress]\n"
     "\n"
     "  IN             own-format file, \"-\" for standard input, a TIFF (.tif,\n"
@@ -215,11 +248,14 @@ const cli::Registrar convert({
     "                 as the workbench's Crop does\n"
     "  --spread N     write a \"float\" image of N frames, each IN's first frame,\n"
     "                 as the workbench's \"2D 2 3D\" does (N = 3)\n"
+    "  --saved-view S write what an image window's Save leaves in its slot when it\n"
+    "                 shows IN with S = LEVEL,WINDOW,BRIGHT,RED,GREEN,BLUE (the\n"
+    "                 window's sliders); IN's type and dimensions\n"
     "  --compress     write own-format pixel data zlib-compressed, TIFF pages\n"
     "                 Deflate-compressed\n"
     "  --no-compress  write them uncompressed (default: as the input image says;\n"
     "                 compressed for pictures; TIFF files uncompressed)\n",
-    {"type", "frame", "crop", "spread"},
+    {"type", "frame", "crop", "spread", "saved-view"},
     {"compress", "no-compress", "stretch", "zero"},
     runConvert,
 });

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -25,6 +26,9 @@ public:
     // no command runs, else as a command of its own once the running one has
     // ended.
     virtual void submitCommand(const QString &name, std::function<void()> change) = 0;
+    // Inside such a change: the tamo command line that makes the same
+    // change, for the recorded session (see TamotoolMainWindow::recordTamo).
+    virtual void recordTamo(const QStringList &words) = 0;
 
 protected:
     ~WindowHost() = default;

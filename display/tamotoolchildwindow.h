@@ -166,6 +166,10 @@ private:
     QImage shownImage() const;
     // "slot:name" of the slot shown.
     QString titleOf(int slot) const;
+    // Set once the slot's record or values have changed since the window
+    // made its working copy: a Save then writes what no file of the slot's
+    // image repeats.
+    std::shared_ptr<bool> stale_ = std::make_shared<bool>(false);
 
     // Parameters and picture state of the last redraw, so that a redraw
     // asked again with the same values onto an unchanged picture is skipped

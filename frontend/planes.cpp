@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 
+#include "records.h"
+
 namespace frontend {
 
 void planeAsFloats(const TAMOHDR *img, int frame, float *dst) {
@@ -36,6 +38,20 @@ tamo::RecordPtr cropToFloat(const TAMOHDR *img, int c0, int r0, int w, int h) {
                 for (int c = 0; c < w; ++c) to[c] = static_cast<float>(row[c]);
             }
     });
+    return result;
+}
+
+tamo::RecordPtr complexDifference(const TAMOHDR *a, const TAMOHDR *b) {
+    bool same = a->dtype == TAMO_32CMP && b->dtype == TAMO_32CMP && a->orvndim == b->orvndim;
+    for (int k = 0; same && k < a->orvndim; ++k) same = a->orvdim[k].dlen == b->orvdim[k].dlen;
+    if (!same) return nullptr;
+    tamo::RecordPtr result = createLike(const_cast<TAMOHDR *>(a), "32cmp");
+    if (!result) return nullptr;
+    const float *x = reinterpret_cast<const float *>(a->orvptr);
+    const float *y = reinterpret_cast<const float *>(b->orvptr);
+    float *z = reinterpret_cast<float *>(result->orvptr);
+    const long long n = 2 * tamo::elementCount(a);
+    for (long long k = 0; k < n; ++k) z[k] = x[k] - y[k];
     return result;
 }
 

@@ -1,6 +1,6 @@
 // Planes of the one-value-per-pixel real records as floats, and the records
-// the workbench's Crop and "2D 2 3D" make of them; the tamo tool makes the
-// same records through these.
+// the workbench's Crop, "2D 2 3D" and complex Sub make; the tamo tool makes
+// the same records through these.
 #pragma once
 
 #include <cstdint>
@@ -49,5 +49,10 @@ void planeAsFloats(const TAMOHDR *img, int frame, float *dst);
 // caller has checked that img is planar real and the rectangle lies inside
 // it. Null when memory runs out.
 tamo::RecordPtr cropToFloat(const TAMOHDR *img, int c0, int r0, int w, int h);
+
+// The difference a - b of two "32cmp" records of the same dimensions, part
+// by part (the library has no complex difference), as a new "32cmp" record.
+// Null when the records are not both "32cmp" of one shape, or memory runs out.
+tamo::RecordPtr complexDifference(const TAMOHDR *a, const TAMOHDR *b);
 
 }  // namespace frontend
