@@ -8,6 +8,27 @@ using P = TamotoolMainWindow;
 using C = CommandCourse;
 
 #define TR(text) QT_TRANSLATE_NOOP("TamotoolMainWindow", text)
+// The dispatcher's dialogs translate in its own context.
+#define TR_OP(text) QT_TRANSLATE_NOOP("TamoOp", text)
+
+const char kSigmaOfBlur[] = TR_OP("Sigma of blur");
+const char kSigmaForAll[] = TR_OP("Sigma for all Gaussian derivatives:");
+const char kSigmaOfDerivative[] = TR_OP("Sigma of Gaussian derivative:");
+
+// The tamo lines of the filters and measures, with the sigma asked.
+QStringList dog(int order, int direction) {
+    return {"tamo",        "dog",
+            "{IN1}",       "{OUT}",
+            "--order",     QString::number(order),
+            "--direction", QString::number(direction),
+            "--sigma",     "{VALUE}"};
+}
+QStringList measure(const char *name) {
+    return {"tamo", name, "{IN1}", "{OUT}", "--sigma", "{VALUE}"};
+}
+QStringList plain(const char *name) {
+    return {"tamo", name, "{IN1}", "{OUT}"};
+}
 
 const char kCMapTip[] =
     "Replace each pixel with a color corresponding to brightness\n 0:gray scale\n1:inverse "
@@ -24,7 +45,8 @@ C unary(const char *name, int code, _OP_TYPE type = OP_FLOAT, bool keepBinary = 
 }
 
 C complexPart(const char *name, int code, _OP_TYPE type, const char *refusal) {
-    C c = unary(name, code, type);
+    // The complex commands check their input themselves.
+    C c = unary(name, code, type).needs(TamoOp::InputNeed::Any);
     c.kind = C::ComplexPart;
     c.refusal = refusal;
     return c;
@@ -53,6 +75,45 @@ C notDefined() {
 
 }  // namespace
 
+CommandCourse CommandCourse::withCode(int c) const {
+    CommandCourse course = *this;
+    course.code = c;
+    return course;
+}
+
+CommandCourse CommandCourse::needs(TamoOp::InputNeed n) const {
+    CommandCourse course = *this;
+    course.need = n;
+    return course;
+}
+
+CommandCourse CommandCourse::asks(const char *title, const char *label, double startValue,
+                                  double low, double high, int places) const {
+    CommandCourse course = *this;
+    course.dialogTitle = title;
+    course.dialogLabel = label;
+    course.start = startValue;
+    course.minimum = low;
+    course.maximum = high;
+    course.decimals = places;
+    return course;
+}
+
+CommandCourse CommandCourse::repeatedBy(const QStringList &line) const {
+    CommandCourse course = *this;
+    course.tamoLine = line;
+    return course;
+}
+
+const CommandCourse *courseWithCode(int code) {
+    if (code == 0) return nullptr;
+    for (const CommandEntry &entry : TamotoolMainWindow::commandTable())
+        for (const CommandCourse &course : entry.courses)
+            // The binary "N/A" shares its code with gDir but runs no unary operation.
+            if (course.code == code && course.kind != CommandCourse::Binary) return &course;
+    return nullptr;
+}
+
 // In the order the buttons are made; the complex commands have actions only.
 const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
     static const std::vector<CommandEntry> table = {
@@ -69,7 +130,8 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "dxAct",
          TR("DX"),
          {TR("First derivative wrt x of the image"), nullptr},
-         {unary("DX", 1), own(&P::hogCommand)}},
+         {unary("DX", 1).asks(TR_OP("Dx"), kSigmaOfBlur, 1.0, 1.0, 255, 1).repeatedBy(dog(1, 0)),
+          own(&P::hogCommand)}},
         {&P::dy,
          "dy",
          false,
@@ -83,7 +145,10 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "dyAct",
          TR("DY"),
          {TR("First derivative wrt y of the image"), nullptr},
-         {unary("DY", 3, OP_FLOAT, true), own(&P::showHoGCommand)}},
+         {unary("DY", 3, OP_FLOAT, true)
+              .asks(TR_OP("Dy"), kSigmaOfBlur, 1.0, 0, 255, 1)
+              .repeatedBy(dog(1, 1)),
+          own(&P::showHoGCommand)}},
         {&P::dxx,
          "dxx",
          false,
@@ -97,7 +162,10 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "dxxAct",
          TR("DXX"),
          {TR("Second derivative wrt x of the image"), nullptr},
-         {unary("DXX", 2), unary("gMag", 23)}},
+         {unary("DXX", 2).asks(TR_OP("Dxx"), kSigmaOfBlur, 1.0, 0, 255, 1).repeatedBy(dog(2, 0)),
+          unary("gMag", 23)
+              .asks(TR_OP("gMag"), kSigmaOfDerivative, 1.0, 0, 255, 1)
+              .repeatedBy(measure("gmag"))}},
         {&P::dyy,
          "dyy",
          false,
@@ -111,7 +179,10 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "dyyAct",
          TR("DYY"),
          {TR("Second derivative wrt y of the image"), nullptr},
-         {unary("DYY", 4), unary("gDir", 24)}},
+         {unary("DYY", 4).asks(TR_OP("Dyy"), kSigmaOfBlur, 1.0, 0, 255, 1).repeatedBy(dog(2, 1)),
+          unary("gDir", 24)
+              .asks(TR_OP("gDir"), kSigmaOfDerivative, 1.0, 0, 255, 1)
+              .repeatedBy(measure("gdir"))}},
         {&P::dxdy,
          "dxdy",
          false,
@@ -125,7 +196,8 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "dxdyAct",
          TR("DXDY"),
          {TR("Second derivative wrt x and y of the image"), nullptr},
-         {unary("DXY", 5), unary("Clr2Gray", 20, OP_FLOAT2D)}},
+         {unary("DXY", 5).asks(TR_OP("Dxy"), kSigmaOfBlur, 1.0, 0, 255, 1).repeatedBy(dog(2, 2)),
+          unary("Clr2Gray", 20, OP_FLOAT2D).needs(TamoOp::InputNeed::Real)}},
         {&P::ccl,
          "ccl",
          false,
@@ -139,7 +211,8 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "cclAct",
          TR("CCL"),
          {TR("Connected Components"), nullptr},
-         {unary("CCL", 13), unary("ABS", 14)}},
+         {unary("CCL", 13).needs(TamoOp::InputNeed::Real),
+          unary("ABS", 14).repeatedBy(plain("abs"))}},
         {&P::blur,
          "blur",
          false,
@@ -153,7 +226,8 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          nullptr,
          nullptr,
          {nullptr, nullptr},
-         {unary("Blur", 19), notDefined()}},
+         {unary("Blur", 19).asks(TR_OP("Blur"), kSigmaOfBlur, 0.0, 0, 255, 1).repeatedBy(dog(0, 0)),
+          notDefined()}},
         {&P::exponent,
          "exponent",
          false,
@@ -167,7 +241,10 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "exponentAct",
          TR("Exponent"),
          {TR("Exponent of the image"), nullptr},
-         {unary("Exp", 8), own(&P::cropCommand)}},
+         {unary("Exp", 8)
+              .asks(TR_OP("Exp"), TR_OP("Scale for exp"), 50, 0, 1000, 1)
+              .repeatedBy({"tamo", "exp", "{IN1}", "{OUT}", "--scale", "{VALUE}"}),
+          own(&P::cropCommand)}},
         {&P::inverse,
          "inverse",
          false,
@@ -181,7 +258,7 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "inverseAct",
          TR("Inverse"),
          {TR("Inverse of the image"), nullptr},
-         {unary("Inv", 10), own(&P::resizeCommand)}},
+         {unary("Inv", 10).repeatedBy(plain("inv")), own(&P::resizeCommand)}},
         {&P::laplacian,
          "laplacian",
          false,
@@ -195,7 +272,12 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "laplacianAct",
          TR("Laplacian"),
          {TR("Laplacian of the image"), TR("Quadratic Variation")},
-         {unary("Lap", 11), unary("Qvar", 12)}},
+         {unary("Lap", 11)
+              .asks(TR_OP("Laplacian"), TR_OP("sigma (-neg. means squared)"), 1.0, -255, 255, 2)
+              .repeatedBy(measure("laplace")),
+          unary("Qvar", 12)
+              .asks(TR_OP("QuadVar"), TR_OP("sigma"), 1.0, 0, 20, 2)
+              .repeatedBy(measure("qvar"))}},
         {&P::curvature,
          "curvature",
          false,
@@ -209,7 +291,12 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "curvatureAct",
          TR("Curvature"),
          {TR("Curvature of the image"), TR("Use Harris operator to find corners")},
-         {unary("Curv", 6), unary("HarrisOp", 7)}},
+         {unary("Curv", 6)
+              .asks(TR_OP("gDir"), kSigmaForAll, 1.0, 0, 255, 1)
+              .repeatedBy(measure("curv")),
+          unary("HarrisOp", 7)
+              .asks(TR_OP("Harris"), kSigmaForAll, 1.0, 0, 255, 1)
+              .repeatedBy(measure("harris"))}},
         {&P::histeq,
          "histeq",
          false,
@@ -223,7 +310,11 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "histeqAct",
          TR("HistEq"),
          {TR("Histogram equalization"), TR("Mark Maxima in Red")},
-         {unary("Histeq", 15), own(&P::markMaxCommand)}},
+         {unary("Histeq", 15),
+          own(&P::markMaxCommand)
+              .withCode(16)
+              .asks(TR_OP("MarkMax"), TR_OP("sigma of preblur."), 0.5, -255, 255, 2)
+              .repeatedBy(measure("markmax"))}},
         {&P::pseudo,
          "pseudo",
          false,
@@ -237,7 +328,8 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "pseudoAct",
          TR("Psedo Color"),
          {TR("Pseudo Color"), nullptr},
-         {own(&P::pseudoCommand), own(&P::pseudoCommand)}},
+         {own(&P::pseudoCommand).withCode(18).needs(TamoOp::InputNeed::Real),
+          own(&P::pseudoCommand).withCode(18).needs(TamoOp::InputNeed::Real)}},
         {&P::natlog,
          "natlog",
          false,
@@ -251,7 +343,7 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "natlogAct",
          TR("nat log"),
          {TR("log of the image"), nullptr},
-         {unary("Ln", 17), notDefined()}},
+         {unary("Ln", 17).repeatedBy(plain("ln")), notDefined()}},
         {&P::add,
          "add",
          true,
@@ -425,7 +517,8 @@ const std::vector<CommandEntry> &TamotoolMainWindow::commandTable() {
          "fftAct",
          TR("FFT"),
          {TR("Fast Fourier Tranform"), nullptr},
-         {unary("FFT", 33, OP_COMPLEX), unary("FFT", 33, OP_COMPLEX)}},
+         {unary("FFT", 33, OP_COMPLEX).needs(TamoOp::InputNeed::RealOrComplex),
+          unary("FFT", 33, OP_COMPLEX).needs(TamoOp::InputNeed::RealOrComplex)}},
         {&P::ifft,
          "ifft",
          false,

@@ -1,13 +1,18 @@
 // The table of the control panel's image commands. Each entry is one
 // command in both modes: its button (label in each mode, tip, place), its
 // action (text, tip in each mode, enable group), the slot that runs it and
-// the course the slot takes in each mode. The panel makes its buttons and
-// actions, relabels them for a mode and dispatches its command slots from
-// this table alone.
+// the course the slot takes in each mode, with what the course needs of its
+// input, its one-value dialog and the tamo line that repeats it. The panel
+// makes its buttons and actions, relabels them for a mode and dispatches its
+// command slots from this table; the dispatcher takes its dialogs, input
+// checks and recorded lines of the one-value operations from it.
 #pragma once
+
+#include <QStringList>
 
 #include <vector>
 
+#include "tamoop.h"
 #include "tamotoolmainwindow.h"
 
 // What a command slot does in one mode.
@@ -27,6 +32,22 @@ struct CommandCourse {
     bool keepBinary = false;        // the binary group stays enabled while it runs
     const char *refusal = nullptr;  // a complex part's message for a real input
     void (TamotoolMainWindow::*own)() = nullptr;
+    // What it needs of the Input 1 image's data type.
+    TamoOp::InputNeed need = TamoOp::InputNeed::Float;
+    // The dispatcher's one-value dialog (sigma or scale); no title: none.
+    const char *dialogTitle = nullptr;
+    const char *dialogLabel = nullptr;
+    double start = 0, minimum = 0, maximum = 0;
+    int decimals = 0;
+    // The tamo line that makes the same record ("{VALUE}" stands for the
+    // value the dialog gave); empty when the tool has none.
+    QStringList tamoLine;
+
+    CommandCourse withCode(int c) const;
+    CommandCourse needs(TamoOp::InputNeed n) const;
+    CommandCourse asks(const char *title, const char *label, double start, double minimum,
+                       double maximum, int decimals) const;
+    CommandCourse repeatedBy(const QStringList &line) const;
 };
 
 struct CommandEntry {
@@ -47,3 +68,7 @@ struct CommandEntry {
     const char *actionTips[2];  // in mode 0 and mode 1 (null: as in mode 0)
     CommandCourse courses[2];   // in mode 0 and mode 1
 };
+
+// The course that runs the dispatcher's unary operation `code` (in either
+// mode), or null.
+const CommandCourse *courseWithCode(int code);

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "commandtable.h"
 #include "computations.h"
 #include "longwork.h"
 #include "notices.h"
@@ -23,40 +24,6 @@
 using computations::Record;
 
 namespace {
-
-// The sigma or scale dialog of a unary operation code.
-struct ValueDialog {
-    int code;
-    const char *title;
-    const char *label;
-    double start, minimum, maximum;
-    int decimals;
-};
-
-const char kSigmaOfBlur[] = QT_TRANSLATE_NOOP("TamoOp", "Sigma of blur");
-const char kSigmaForAll[] = QT_TRANSLATE_NOOP("TamoOp", "Sigma for all Gaussian derivatives:");
-const char kSigmaOfDerivative[] = QT_TRANSLATE_NOOP("TamoOp", "Sigma of Gaussian derivative:");
-
-const ValueDialog kValueDialogs[] = {
-    {1, QT_TRANSLATE_NOOP("TamoOp", "Dx"), kSigmaOfBlur, 1.0, 1.0, 255, 1},
-    {2, QT_TRANSLATE_NOOP("TamoOp", "Dxx"), kSigmaOfBlur, 1.0, 0, 255, 1},
-    {3, QT_TRANSLATE_NOOP("TamoOp", "Dy"), kSigmaOfBlur, 1.0, 0, 255, 1},
-    {4, QT_TRANSLATE_NOOP("TamoOp", "Dyy"), kSigmaOfBlur, 1.0, 0, 255, 1},
-    {5, QT_TRANSLATE_NOOP("TamoOp", "Dxy"), kSigmaOfBlur, 1.0, 0, 255, 1},
-    {6, QT_TRANSLATE_NOOP("TamoOp", "gDir"), kSigmaForAll, 1.0, 0, 255, 1},
-    {7, QT_TRANSLATE_NOOP("TamoOp", "Harris"), kSigmaForAll, 1.0, 0, 255, 1},
-    {8, QT_TRANSLATE_NOOP("TamoOp", "Exp"), QT_TRANSLATE_NOOP("TamoOp", "Scale for exp"), 50, 0,
-     1000, 1},
-    {11, QT_TRANSLATE_NOOP("TamoOp", "Laplacian"),
-     QT_TRANSLATE_NOOP("TamoOp", "sigma (-neg. means squared)"), 1.0, -255, 255, 2},
-    {12, QT_TRANSLATE_NOOP("TamoOp", "QuadVar"), QT_TRANSLATE_NOOP("TamoOp", "sigma"), 1.0, 0, 20,
-     2},
-    {16, QT_TRANSLATE_NOOP("TamoOp", "MarkMax"), QT_TRANSLATE_NOOP("TamoOp", "sigma of preblur."),
-     0.5, -255, 255, 2},
-    {19, QT_TRANSLATE_NOOP("TamoOp", "Blur"), kSigmaOfBlur, 0.0, 0, 255, 1},
-    {23, QT_TRANSLATE_NOOP("TamoOp", "gMag"), kSigmaOfDerivative, 1.0, 0, 255, 1},
-    {24, QT_TRANSLATE_NOOP("TamoOp", "gDir"), kSigmaOfDerivative, 1.0, 0, 255, 1},
-};
 
 const char kErrorCode[] = "Function returned an error code.";
 const char kCannotCreate[] = "Cannot create the output image.";
@@ -92,56 +59,12 @@ QStringList withZeroFrames(QStringList line, const TAMOHDR *in) {
 // The tamo line of a unary operation with the parameter the user gave, or
 // an empty list when the tool has none that makes the same record.
 QStringList unaryLine(int code, float value, const TAMOHDR *out) {
-    const QString v = number(value);
-    auto dog = [&](int order, int direction) {
-        return QStringList{"tamo",        "dog",
-                           "{IN1}",       "{OUT}",
-                           "--order",     QString::number(order),
-                           "--direction", QString::number(direction),
-                           "--sigma",     v};
-    };
-    auto measure = [&](const char *name) {
-        return QStringList{"tamo", name, "{IN1}", "{OUT}", "--sigma", v};
-    };
-    switch (code) {
-        case 1:
-            return dog(1, 0);
-        case 2:
-            return dog(2, 0);
-        case 3:
-            return dog(1, 1);
-        case 4:
-            return dog(2, 1);
-        case 5:
-            return dog(2, 2);
-        case 19:
-            return dog(0, 0);
-        case 6:
-            return measure("curv");
-        case 7:
-            return measure("harris");
-        case 11:
-            return measure("laplace");
-        case 12:
-            return measure("qvar");
-        case 23:
-            return measure("gmag");
-        case 24:
-            return measure("gdir");
-        case 16:
-            // The tool always makes three frames.
-            if (computations::framesOf(out) != 3) return {};
-            return measure("markmax");
-        case 8:
-            return {"tamo", "exp", "{IN1}", "{OUT}", "--scale", v};
-        case 10:
-            return {"tamo", "inv", "{IN1}", "{OUT}"};
-        case 14:
-            return {"tamo", "abs", "{IN1}", "{OUT}"};
-        case 17:
-            return {"tamo", "ln", "{IN1}", "{OUT}"};
-    }
-    return {};
+    const CommandCourse *course = courseWithCode(code);
+    // The tool's maxima marking always makes three frames.
+    if (!course || (code == 16 && computations::framesOf(out) != 3)) return {};
+    QStringList line = course->tamoLine;
+    line.replaceInStrings("{VALUE}", number(value));
+    return line;
 }
 
 }  // namespace
@@ -174,23 +97,8 @@ void TamoOp::reportFailure(int rc) {
 }
 
 TamoOp::InputNeed TamoOp::inputNeed(int code) {
-    switch (code) {
-        case 13:  // labelling, colour maps, colour to grey and HoG read any
-        case 18:  // real type value by value
-        case 20:
-        case 21:
-        case 35:
-            return InputNeed::Real;
-        case 33:
-            return InputNeed::RealOrComplex;
-        case 29:  // the complex commands check their input themselves
-        case 30:
-        case 31:
-        case 32:
-        case 34:
-            return InputNeed::Any;
-    }
-    return InputNeed::Float;
+    const CommandCourse *course = courseWithCode(code);
+    return course ? course->need : InputNeed::Float;
 }
 
 bool TamoOp::acceptsInput(const QString &command, InputNeed need, const TAMOHDR *in) {
@@ -252,16 +160,17 @@ void TamoOp::gettwonumbers(int *first, int *second, int *status) {
 }
 
 bool TamoOp::askDouble(int code, float *value) {
-    for (const ValueDialog &d : kValueDialogs) {
-        if (d.code != code) continue;
-        bool ok = false;
-        const double v = QInputDialog::getDouble(parent_, tr(d.title), tr(d.label), d.start,
-                                                 d.minimum, d.maximum, d.decimals, &ok);
-        *value = static_cast<float>(v);
-        return ok;
+    const CommandCourse *course = courseWithCode(code);
+    if (!course || !course->dialogTitle) {
+        *value = 0.0f;
+        return true;
     }
-    *value = 0.0f;
-    return true;
+    bool ok = false;
+    const double v = QInputDialog::getDouble(
+        parent_, tr(course->dialogTitle), tr(course->dialogLabel), course->start, course->minimum,
+        course->maximum, course->decimals, &ok);
+    *value = static_cast<float>(v);
+    return ok;
 }
 
 // ---- Unary operations ---------------------------------------------------------------
