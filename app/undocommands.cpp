@@ -214,8 +214,9 @@ void TamotoolMainWindow::recordZeroImages() {
     // A command that stopped after its result's record was prepared (its
     // dialog cancelled, its operator failed, "N/A") leaves that zero image in
     // a slot: the tool makes it from the image it was prepared like.
-    const TAMOHDR *like = slotsBefore[trace_->input1 >= 0 ? trace_->input1 : 0];
-    if (trace_->input1 < 0 || !like || !trace_->missing.isEmpty()) return;
+    if (trace_->input1 < 0 || !trace_->missing.isEmpty()) return;
+    const TAMOHDR *like = slotsBefore[trace_->input1];
+    if (!like) return;
     bool covered = true;
     for (int s = 0; s < kUserSlots; ++s) {
         TAMOHDR *img = userImage(s);
