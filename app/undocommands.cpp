@@ -224,10 +224,22 @@ void TamotoolMainWindow::recordZeroImages() {
         bool sameShape = img->orvndim == like->orvndim;
         for (int k = 0; sameShape && k < img->orvndim; ++k)
             sameShape = img->orvdim[k].dlen == like->orvdim[k].dlen;
+        // The colour picture prepared for CMap or MarkMax: three "float"
+        // frames of the input's columns and rows.
+        const bool picture = !sameShape && img->dtype == TAMO_32FLT && img->orvndim == 3 &&
+                             tamo::framesOf(img) == 3 &&
+                             tamo::columnsOf(img) == tamo::columnsOf(like) &&
+                             tamo::rowsOf(img) == tamo::rowsOf(like);
         const char *bytes = img->orvptr;
         const long long n = tamo::elementCount(img) * img->orvbpd;
-        if (!sameShape || !std::all_of(bytes, bytes + n, [](char b) { return b == 0; })) {
+        if (!(sameShape || picture) ||
+            !std::all_of(bytes, bytes + n, [](char b) { return b == 0; })) {
             covered = false;
+            continue;
+        }
+        if (picture) {
+            recordTamo({"tamo", "convert", "{IN1}", "{TMP}", "--spread", "3"});
+            recordTamo({"tamo", "convert", "{TMP}", QString("{OUT:%1}").arg(s), "--zero"});
             continue;
         }
         recordTamo({"tamo", "convert", "{IN1}", QString("{OUT:%1}").arg(s), "--zero", "--type",

@@ -499,6 +499,13 @@ TEST_F(HistoryTest, EveryRecordedCommandRemakesItsSlot) {
         DialogScript answers({fillForm({"3", "20", "0", "1", "0", ""})});
         press("cclButton");
     }
+    // CMap cancelled in its dialog leaves the zero picture prepared for it.
+    route(2, 0, 5);
+    {
+        DialogScript answers({guitest::rejectDialog()});
+        press("pseudoButton");
+    }
+    EXPECT_EQ(guitest::shape(slot(5)), std::vector<int>({8, 8, 3}));
     // Colour maps of the picture's second frame: a table and random colours.
     for (const int map : {3, 6}) {
         route(0, 0, map == 3 ? 1 : 3);
