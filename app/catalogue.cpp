@@ -11,82 +11,34 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-#include "tamotoolmainwindow.h"
+#include <algorithm>
+#include <vector>
 
-namespace {
-
-// Labels of the command buttons in mode 0 and mode 1.
-struct ButtonLabels {
-    QPushButton *TamotoolMainWindow::*button;
-    const char *mode0;
-    const char *mode1;
-};
-
-const char kCMapTip[] =
-    "Replace each pixel with a color corresponding to brightness\n 0:gray scale\n1:inverse "
-    "gray scale\n2:Mevrel\n3:hot metal\n4:heated specturm\n5:log\n6:random";
-
-}  // namespace
+#include "commandtable.h"
 
 void TamotoolMainWindow::addCommandButtons(QGridLayout *unaryGrid, QVBoxLayout *binaryStack) {
-    using Slot = void (TamotoolMainWindow::*)();
-    auto make = [this](const char *label, Slot slot, const char *name, const char *tip) {
-        auto *button = new QPushButton(label);
-        button->setObjectName(name);
-        if (tip) button->setToolTip(tip);
-        connect(button, &QPushButton::released, this, slot);
-        return button;
-    };
-
-    dxButton = make("DX", &TamotoolMainWindow::dx, "dxButton",
-                    "First deriv wrt to x using convolution with derivative of a Gaussian");
-    dyButton = make("DY", &TamotoolMainWindow::dy, "dyButton",
-                    "First deriv wrt to y using convolution with derivative of a Gaussian");
-    dxxButton = make("DXX", &TamotoolMainWindow::dxx, "dxxButton",
-                     "Second deriv wrt to x using convolution with derivative of a Gaussian");
-    dyyButton = make("DYY", &TamotoolMainWindow::dyy, "dyyButton",
-                     "Second deriv wrt to y using convolution with derivative of a Gaussian");
-    dxdyButton = make("DXY", &TamotoolMainWindow::dxdy, "dxdyButton",
-                      "second deriv wrt to xy using convolution with derivative of a Gaussian");
-    cclButton = make("CCL", &TamotoolMainWindow::ccl, "cclButton", "connected components");
-    blurButton = make("Blur", &TamotoolMainWindow::blur, "blurButton",
-                      "Blur the image with a Gaussian with user-selectable variance.");
-    exponentButton =
-        make("Exp", &TamotoolMainWindow::exponent, "exponentButton", "Exponentiate each pixel.");
-    inverseButton = make("Inv", &TamotoolMainWindow::inverse, "inverseButton", "output=max-input");
-    laplacianButton = make("Lap", &TamotoolMainWindow::laplacian, "laplacianButton",
-                           "Calculate the Lapacian or QV at each pixel");
-    curvatureButton = make("Curv", &TamotoolMainWindow::curvature, "curvatureButton",
-                           "Calculate the curvature of the level set at each point");
-    histeqButton =
-        make("Histeq", &TamotoolMainWindow::histeq, "histeqButton", "Histogram equalization");
-    pseudoButton = make("CMap", &TamotoolMainWindow::pseudo, "pseudoButton", kCMapTip);
-    natlogButton = make("Ln", &TamotoolMainWindow::natlog, "natlogButton", nullptr);
-
-    // Column 0 of the grid stays empty.
-    QPushButton *const grid[7][2] = {
-        {dxButton, exponentButton},   {dyButton, inverseButton},  {dxxButton, laplacianButton},
-        {dyyButton, curvatureButton}, {dxdyButton, histeqButton}, {cclButton, pseudoButton},
-        {blurButton, natlogButton},
-    };
-    for (int row = 0; row < 7; ++row) {
-        for (int column = 0; column < 2; ++column) {
-            unaryGrid->addWidget(grid[row][column], row, column + 1);
-            unaryButtons.append(grid[row][column]);
+    std::vector<const CommandEntry *> grid;
+    for (const CommandEntry &entry : commandTable()) {
+        if (!entry.buttonName) continue;
+        auto *button = new QPushButton(entry.labels[0]);
+        button->setObjectName(entry.buttonName);
+        if (entry.buttonTip) button->setToolTip(entry.buttonTip);
+        connect(button, &QPushButton::released, this, entry.slot);
+        this->*entry.button = button;
+        if (entry.binary) {
+            binaryStack->addWidget(button);
+            binaryButtons.append(button);
+        } else {
+            grid.push_back(&entry);
         }
     }
-
-    addButton = make("Add", &TamotoolMainWindow::add, "addButton", nullptr);
-    subButton = make("Sub", &TamotoolMainWindow::sub, "subButton", nullptr);
-    mulButton = make("Mul", &TamotoolMainWindow::mul, "mulButton", nullptr);
-    divButton = make("Div", &TamotoolMainWindow::div, "divButton", nullptr);
-    pconButton = make("pcon", &TamotoolMainWindow::pcon, "pconButton", nullptr);
-    gdirButton = make("N/A", &TamotoolMainWindow::gdir, "gdirButton", nullptr);
-    correlateButton = make("Correlate", &TamotoolMainWindow::correlate, "correlateButton", nullptr);
-    for (QPushButton *button :
-         {addButton, subButton, mulButton, divButton, pconButton, gdirButton, correlateButton}) {
-        binaryStack->addWidget(button);
-        binaryButtons.append(button);
+    // Row by row; column 0 of the grid stays empty.
+    std::stable_sort(grid.begin(), grid.end(), [](const CommandEntry *a, const CommandEntry *b) {
+        return a->row != b->row ? a->row < b->row : a->column < b->column;
+    });
+    for (const CommandEntry *entry : grid) {
+        unaryGrid->addWidget(this->*entry->button, entry->row, entry->column + 1);
+        unaryButtons.append(this->*entry->button);
     }
     divButton->setEnabled(false);
 }
@@ -184,51 +136,13 @@ void TamotoolMainWindow::createActions() {
     decreaseCoolAct = command(tr("Cool -"), tr("Decreases the Coolness slightly"),
                               "decreaseCoolAct", &TamotoolMainWindow::decreaseCool);
 
-    dxAct = command(tr("DX"), tr("First derivative wrt x of the image"), "dxAct",
-                    &TamotoolMainWindow::dx);
-    dyAct = command(tr("DY"), tr("First derivative wrt y of the image"), "dyAct",
-                    &TamotoolMainWindow::dy);
-    dxxAct = command(tr("DXX"), tr("Second derivative wrt x of the image"), "dxxAct",
-                     &TamotoolMainWindow::dxx);
-    dyyAct = command(tr("DYY"), tr("Second derivative wrt y of the image"), "dyyAct",
-                     &TamotoolMainWindow::dyy);
-    dxdyAct = command(tr("DXDY"), tr("Second derivative wrt x and y of the image"), "dxdyAct",
-                      &TamotoolMainWindow::dxdy);
-    cclAct = command(tr("CCL"), tr("Connected Components"), "cclAct", &TamotoolMainWindow::ccl);
-    curvatureAct = command(tr("Curvature"), tr("Curvature of the image"), "curvatureAct",
-                           &TamotoolMainWindow::curvature);
-    exponentAct = command(tr("Exponent"), tr("Exponent of the image"), "exponentAct",
-                          &TamotoolMainWindow::exponent);
-    inverseAct = command(tr("Inverse"), tr("Inverse of the image"), "inverseAct",
-                         &TamotoolMainWindow::inverse);
-    natlogAct =
-        command(tr("nat log"), tr("log of the image"), "natlogAct", &TamotoolMainWindow::natlog);
-    laplacianAct = command(tr("Laplacian"), tr("Laplacian of the image"), "laplacianAct",
-                           &TamotoolMainWindow::laplacian);
-    histeqAct = command(tr("HistEq"), tr("Histogram equalization"), "histeqAct",
-                        &TamotoolMainWindow::histeq);
-    pseudoAct =
-        command(tr("Psedo Color"), tr("Pseudo Color"), "pseudoAct", &TamotoolMainWindow::pseudo);
-    c2magAct =
-        command(tr("ComlexMag"), tr("Complex magnitude"), "c2magAct", &TamotoolMainWindow::c2mag);
-    c2phaseAct =
-        command(tr("ComlexPhase"), tr("Complex phase"), "c2phaseAct", &TamotoolMainWindow::c2phase);
-    c2realAct = command(tr("Real"), tr("Real"), "c2realAct", &TamotoolMainWindow::c2real);
-    c2imagAct =
-        command(tr("Imaginary"), tr("Complex imaginary"), "c2imagAct", &TamotoolMainWindow::c2imag);
-    fftAct = command(tr("FFT"), tr("Fast Fourier Tranform"), "fftAct", &TamotoolMainWindow::fft);
-    ifftAct = command(tr("IFFT"), tr("Inverse Fast Fourier Tranform"), "ifftAct",
-                      &TamotoolMainWindow::ifft);
-    addAct = command(tr("Add"), tr("Adds inp1 and inp2 and saves it in output"), "addAct",
-                     &TamotoolMainWindow::add);
-    subAct = command(tr("Sub"), tr("Subtracts inp2 from inp1 and saves it in output"), "subAct",
-                     &TamotoolMainWindow::sub);
-    mulAct = command(tr("Mul"), tr("Multiplies inp2 from inp1 and saves it in output"), "mulAct",
-                     &TamotoolMainWindow::mul);
-    divAct = command(tr("div"), tr("divides inp1 by inp1 and saves it in output"), "divAct",
-                     &TamotoolMainWindow::div);
-    pconAct = command(tr("pcon"), tr("segments an image using piecewise-constant MFA"), "pconAct",
-                      &TamotoolMainWindow::pcon);
+    for (const CommandEntry &entry : commandTable()) {
+        if (!entry.actionName) continue;
+        QAction *action =
+            command(tr(entry.actionText), tr(entry.actionTips[0]), entry.actionName, entry.slot);
+        this->*entry.action = action;
+        (entry.binary ? binaryActions : unaryActions).append(action);
+    }
 
     rerunAct->setEnabled(false);
     pasteAct->setEnabled(false);
@@ -243,11 +157,6 @@ void TamotoolMainWindow::createActions() {
                       decreaseWarmAct,
                       increaseCoolAct,
                       decreaseCoolAct};
-    unaryActions = {dxAct,        dxdyAct,      dyAct,       dxxAct,     dyyAct,
-                    cclAct,       curvatureAct, exponentAct, inverseAct, natlogAct,
-                    laplacianAct, histeqAct,    pseudoAct,   c2magAct,   c2phaseAct,
-                    c2realAct,    c2imagAct,    fftAct,      ifftAct};
-    binaryActions = {addAct, subAct, mulAct, divAct, pconAct};
 }
 
 void TamotoolMainWindow::createMenus() {
@@ -305,38 +214,14 @@ void TamotoolMainWindow::mode() {
 }
 
 void TamotoolMainWindow::relabelForMode() {
-    static const ButtonLabels labels[] = {
-        {&TamotoolMainWindow::dxButton, "DX", "HoG"},
-        {&TamotoolMainWindow::dyButton, "DY", "ShowHoG"},
-        {&TamotoolMainWindow::dxxButton, "DXX", "gMag"},
-        {&TamotoolMainWindow::dyyButton, "DYY", "gDir"},
-        {&TamotoolMainWindow::dxdyButton, "DXY", "Clr2Gray"},
-        {&TamotoolMainWindow::natlogButton, "Ln", "N/A"},
-        {&TamotoolMainWindow::blurButton, "Blur", "N/A"},
-        {&TamotoolMainWindow::cclButton, "CCL", "ABS"},
-        {&TamotoolMainWindow::exponentButton, "Exp", "Crop"},
-        {&TamotoolMainWindow::inverseButton, "Inv", "Resize"},
-        {&TamotoolMainWindow::laplacianButton, "Lap", "Qvar"},
-        {&TamotoolMainWindow::curvatureButton, "Curv", "HarrisOp"},
-        {&TamotoolMainWindow::histeqButton, "Histeq", "MarkMax"},
-        {&TamotoolMainWindow::pseudoButton, "CMap", "2D 2 3D"},
-        {&TamotoolMainWindow::correlateButton, "Correlate", "N/A"},
-        {&TamotoolMainWindow::addButton, "Add", "N/A"},
-        {&TamotoolMainWindow::subButton, "Sub", "N/A"},
-        {&TamotoolMainWindow::mulButton, "Mul", "N/A"},
-        {&TamotoolMainWindow::divButton, "Div", "N/A"},
-        {&TamotoolMainWindow::pconButton, "pcon", "N/A"},
-        {&TamotoolMainWindow::gdirButton, "N/A", "N/A"},
-    };
-    const bool one = modeFlag != 0;
-    for (const ButtonLabels &entry : labels) {
-        (this->*entry.button)->setText(one ? entry.mode1 : entry.mode0);
+    const int m = modeFlag ? 1 : 0;
+    for (const CommandEntry &entry : commandTable()) {
+        if (entry.buttonName) (this->*entry.button)->setText(entry.labels[m]);
+        if (entry.actionName)
+            (this->*entry.action)
+                ->setStatusTip(tr(entry.actionTips[m] ? entry.actionTips[m] : entry.actionTips[0]));
     }
-    modeAct->setText(one ? tr("Mode 1") : tr("Mode 0"));
-    laplacianAct->setStatusTip(one ? tr("Quadratic Variation") : tr("Laplacian of the image"));
-    curvatureAct->setStatusTip(one ? tr("Use Harris operator to find corners")
-                                   : tr("Curvature of the image"));
-    histeqAct->setStatusTip(one ? tr("Mark Maxima in Red") : tr("Histogram equalization"));
+    modeAct->setText(m ? tr("Mode 1") : tr("Mode 0"));
 }
 
 // ---- Display-adjust slots ----------------------------------------------------------------

@@ -1,5 +1,6 @@
-// Image-operation commands of the control panel. Each slot picks its course
-// by the command mode; every course runs inside the command boundary
+// Image-operation commands of the control panel. Each slot takes the course
+// the command table gives it in the current mode; every course runs inside
+// the command boundary
 // (runCommand), takes its records from the buffer functions, asks and
 // computes through the dispatcher and re-applies the enable rules at its end.
 #include <QStringList>
@@ -60,7 +61,8 @@ void TamotoolMainWindow::dispatchUnary(int code, TAMOHDR *in, TAMOHDR *&out, int
         TAMOHDR *&out;
         const int slot;
         ~FollowReplacement() {
-            if (out != prepared && gTamotool) gTamotool->images[slot] = out;
+            // The operator has released the prepared record itself.
+            if (out != prepared && gTamotool) gTamotool->replaceImage(slot, out);
         }
     } follow{out, out, result == 1 ? kWorkSlot : outIndex};
     op->unary(code, in, out);
@@ -207,7 +209,11 @@ void TamotoolMainWindow::cropCommand() {
         Record result;
         const int rc =
             TamoOp::compute([&] { return computations::crop(input, c0, r0, w, h, result); });
-        if (rc == 0) storeInSlot(o, result.release());
+        if (rc == 0) {
+            storeInSlot(o, result.release());
+            recordTamo({"tamo", "convert", "{IN1}", "{OUT}", "--crop",
+                        QString("%1,%2,%3,%4").arg(c0).arg(r0).arg(w).arg(h)});
+        }
         updateAccessability();
         TamoOp::reportFailure(rc);
     });
@@ -293,10 +299,12 @@ void TamotoolMainWindow::pseudoCommand() {
             }
             replaceUnaryOutput(out, picture.release(), result, outIndex);
         }
-        if (spread)
-            TamoOp::reportFailure(
-                TamoOp::compute([&] { return computations::copyIntoThreeFrames(in, out); }));
-        else
+        if (spread) {
+            const int rc =
+                TamoOp::compute([&] { return computations::copyIntoThreeFrames(in, out); });
+            if (rc == 0) recordTamo({"tamo", "convert", "{IN1}", "{OUT}", "--spread", "3"});
+            TamoOp::reportFailure(rc);
+        } else
             dispatchUnary(18, in, out, result, outIndex);
         completeUnaryMove(result, outIndex);
         updateAccessability();
@@ -377,10 +385,11 @@ void TamotoolMainWindow::pconCommand() {
             TamoOp::compute([&] { return computations::pcon(estimate.get(), dataRecord, p); });
         if (rc == 0) {
             const int a = getRadioButtonStatus(INPUT1), b = getRadioButtonStatus(INPUT2);
-            keepForUndo(a);
-            if (data) keepForUndo(b);
-            computations::copyPixels(estimate.get(), in1);
-            if (data) computations::copyPixels(data.get(), in2);
+            gTamotool->changePixels(
+                a, [&](TAMOHDR *img) { computations::copyPixels(estimate.get(), img); });
+            if (data)
+                gTamotool->changePixels(
+                    b, [&](TAMOHDR *img) { computations::copyPixels(data.get(), img); });
             // The tool reads the two inputs as two records; one record as both
             // inputs has no equivalent.
             if (data) {
@@ -400,170 +409,112 @@ void TamotoolMainWindow::pconCommand() {
 }
 
 // ---- The command slots ---------------------------------------------------------------
+// Each takes the course the command table gives it in the current mode.
 
 void TamotoolMainWindow::dx() {
-    if (modeFlag)
-        hogCommand();
-    else
-        runUnary("DX", 1, OP_FLOAT);
+    dispatchCommand(&TamotoolMainWindow::dx);
 }
 
 void TamotoolMainWindow::dy() {
-    if (modeFlag)
-        showHoGCommand();
-    else
-        runUnary("DY", 3, OP_FLOAT, true);
+    dispatchCommand(&TamotoolMainWindow::dy);
 }
 
 void TamotoolMainWindow::dxx() {
-    if (modeFlag)
-        runUnary("gMag", 23, OP_FLOAT);
-    else
-        runUnary("DXX", 2, OP_FLOAT);
+    dispatchCommand(&TamotoolMainWindow::dxx);
 }
 
 void TamotoolMainWindow::dyy() {
-    if (modeFlag)
-        runUnary("gDir", 24, OP_FLOAT);
-    else
-        runUnary("DYY", 4, OP_FLOAT);
+    dispatchCommand(&TamotoolMainWindow::dyy);
 }
 
 void TamotoolMainWindow::dxdy() {
-    if (modeFlag)
-        runUnary("Clr2Gray", 20, OP_FLOAT2D);
-    else
-        runUnary("DXY", 5, OP_FLOAT);
+    dispatchCommand(&TamotoolMainWindow::dxdy);
 }
 
 void TamotoolMainWindow::curvature() {
-    if (modeFlag)
-        runUnary("HarrisOp", 7, OP_FLOAT);
-    else
-        runUnary("Curv", 6, OP_FLOAT);
+    dispatchCommand(&TamotoolMainWindow::curvature);
 }
 
 void TamotoolMainWindow::exponent() {
-    if (modeFlag)
-        cropCommand();
-    else
-        runUnary("Exp", 8, OP_FLOAT);
+    dispatchCommand(&TamotoolMainWindow::exponent);
 }
 
 void TamotoolMainWindow::inverse() {
-    if (modeFlag)
-        resizeCommand();
-    else
-        runUnary("Inv", 10, OP_FLOAT);
+    dispatchCommand(&TamotoolMainWindow::inverse);
 }
 
 void TamotoolMainWindow::laplacian() {
-    if (modeFlag)
-        runUnary("Qvar", 12, OP_FLOAT);
-    else
-        runUnary("Lap", 11, OP_FLOAT);
+    dispatchCommand(&TamotoolMainWindow::laplacian);
 }
 
 void TamotoolMainWindow::natlog() {
-    if (modeFlag)
-        badMsg(1);
-    else
-        runUnary("Ln", 17, OP_FLOAT);
+    dispatchCommand(&TamotoolMainWindow::natlog);
 }
 
 void TamotoolMainWindow::blur() {
-    if (modeFlag)
-        badMsg(1);
-    else
-        runUnary("Blur", 19, OP_FLOAT);
+    dispatchCommand(&TamotoolMainWindow::blur);
 }
 
 void TamotoolMainWindow::ccl() {
-    if (modeFlag)
-        runUnary("ABS", 14, OP_FLOAT);
-    else
-        runUnary("CCL", 13, OP_FLOAT);
+    dispatchCommand(&TamotoolMainWindow::ccl);
 }
 
 void TamotoolMainWindow::histeq() {
-    if (modeFlag)
-        markMaxCommand();
-    else
-        runUnary("Histeq", 15, OP_FLOAT);
+    dispatchCommand(&TamotoolMainWindow::histeq);
 }
 
 void TamotoolMainWindow::pseudo() {
-    pseudoCommand();
+    dispatchCommand(&TamotoolMainWindow::pseudo);
 }
 
 void TamotoolMainWindow::c2mag() {
-    runComplexPart("ComlexMag", 29, OP_FLOAT, "Input Image is not complex");
+    dispatchCommand(&TamotoolMainWindow::c2mag);
 }
 
 void TamotoolMainWindow::c2phase() {
-    runComplexPart("ComlexPhase", 30, OP_FLOAT, "Image is not complex");
+    dispatchCommand(&TamotoolMainWindow::c2phase);
 }
 
 void TamotoolMainWindow::c2real() {
-    runComplexPart("Real", 31, OP_FLOAT, "Image is not complex");
+    dispatchCommand(&TamotoolMainWindow::c2real);
 }
 
 void TamotoolMainWindow::c2imag() {
-    runComplexPart("Imaginary", 32, OP_FLOAT, "Image is not complex");
+    dispatchCommand(&TamotoolMainWindow::c2imag);
 }
 
 void TamotoolMainWindow::fft() {
-    runUnary("FFT", 33, OP_COMPLEX);
+    dispatchCommand(&TamotoolMainWindow::fft);
 }
 
 void TamotoolMainWindow::ifft() {
-    runComplexPart("IFFT", 34, OP_COMPLEX, "Image is not complex");
+    dispatchCommand(&TamotoolMainWindow::ifft);
 }
 
 void TamotoolMainWindow::add() {
-    if (modeFlag)
-        badMsg(1);
-    else
-        runBinary("Add", 22);
+    dispatchCommand(&TamotoolMainWindow::add);
 }
 
 void TamotoolMainWindow::sub() {
-    if (modeFlag)
-        badMsg(1);
-    else
-        runBinary("Sub", 25);
+    dispatchCommand(&TamotoolMainWindow::sub);
 }
 
 void TamotoolMainWindow::mul() {
-    if (modeFlag)
-        badMsg(1);
-    else
-        runBinary("Mul", 26);
+    dispatchCommand(&TamotoolMainWindow::mul);
 }
 
 void TamotoolMainWindow::div() {
-    if (modeFlag)
-        badMsg(1);
-    else
-        runBinary("Div", 27);
+    dispatchCommand(&TamotoolMainWindow::div);
 }
 
 void TamotoolMainWindow::correlate() {
-    if (modeFlag)
-        badMsg(1);
-    else
-        runBinary("Correlate", 9);
+    dispatchCommand(&TamotoolMainWindow::correlate);
 }
 
 void TamotoolMainWindow::gdir() {
-    // "N/A" in both modes: in mode 0 it only gives the Output slot the zero
-    // image of the binary buffers.
-    if (!modeFlag) runBinary("N/A", 24);
+    dispatchCommand(&TamotoolMainWindow::gdir);
 }
 
 void TamotoolMainWindow::pcon() {
-    if (modeFlag)
-        badMsg(1);
-    else
-        pconCommand();
+    dispatchCommand(&TamotoolMainWindow::pcon);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "planes.h"
 #include "records.h"
 #include "tamo++.h"
 #include "tamoops.h"
@@ -22,50 +23,8 @@ long long planeSize(const TAMOHDR *img) {
     return static_cast<long long>(columnsOf(img)) * rowsOf(img);
 }
 
-// Calls f(const T *pixels) with the record's element type; false for the
-// types that hold more than one value per pixel.
-template <class F>
-bool visitPlanar(const TAMOHDR *img, F &&f) {
-    const char *p = img->orvptr;
-    switch (img->dtype) {
-        case TAMO_8BIT:
-            f(reinterpret_cast<const int8_t *>(p));
-            return true;
-        case TAMO_U8BIT:
-            f(reinterpret_cast<const uint8_t *>(p));
-            return true;
-        case TAMO_16BIT:
-            f(reinterpret_cast<const int16_t *>(p));
-            return true;
-        case TAMO_U16BIT:
-            f(reinterpret_cast<const uint16_t *>(p));
-            return true;
-        case TAMO_32BIT:
-            f(reinterpret_cast<const int32_t *>(p));
-            return true;
-        case TAMO_32FLT:
-            f(reinterpret_cast<const float *>(p));
-            return true;
-        case TAMO_64FLT:
-            f(reinterpret_cast<const double *>(p));
-            return true;
-    }
-    return false;
-}
-
-// Frame `frame` of a planar real record as floats: columns x rows values.
-void planeAsFloats(const TAMOHDR *in, int frame, float *dst) {
-    const long long plane = planeSize(in);
-    const long long first = plane * frame;
-    if (in->dtype == TAMO_32FLT) {
-        std::memcpy(dst, reinterpret_cast<const float *>(in->orvptr) + first,
-                    sizeof(float) * plane);
-        return;
-    }
-    visitPlanar(in, [&](const auto *src) {
-        for (long long k = 0; k < plane; ++k) dst[k] = static_cast<float>(src[first + k]);
-    });
-}
+using frontend::planeAsFloats;
+using frontend::visitPlanar;
 
 Record create(const char *type, int ndim, long long cols, long long rows, long long frames) {
     if (cols > INT_MAX || rows > INT_MAX || frames > INT_MAX) return nullptr;
@@ -246,7 +205,7 @@ int connectedComponents(TAMOHDR *in, TAMOHDR *out, const CclParameters &p, int *
                    p.threshold, p.lo, p.hi);
 }
 
-int pseudoColour(TAMOHDR *in, TAMOHDR *out, int map, int frame, int labelCount) {
+int pseudoColour(TAMOHDR *in, TAMOHDR *out, int map, int frame, int labelCount, int *labelsUsed) {
     // A float plane is used as it is; any other plane is read into a float
     // copy first.
     Record copy;
@@ -257,7 +216,9 @@ int pseudoColour(TAMOHDR *in, TAMOHDR *out, int map, int frame, int labelCount) 
         source = copy.get();
     }
     if (map == 6) {
-        colormap6(source, out, labelCount > 0 ? labelCount : derivedLabelCount(source));
+        const int labels = labelCount > 0 ? labelCount : derivedLabelCount(source);
+        if (labelsUsed) *labelsUsed = labels;
+        colormap6(source, out, labels);
         return 0;
     }
     const int cols = columnsOf(source), rows = rowsOf(source);
@@ -317,22 +278,8 @@ int hogPicture(TAMOHDR *in, Record &result) {
 }
 
 int crop(TAMOHDR *in, int c0, int r0, int w, int h, Record &result) {
-    const bool colour = in->orvndim == 3;
-    result = create("float", colour ? 3 : 2, w, h, 3);
-    if (!result) return kNoRecord;
-    const int frames = colour ? std::min(3, framesOf(in)) : 1;
-    const int cols = columnsOf(in);
-    const long long plane = planeSize(in);
-    float *dst = reinterpret_cast<float *>(result->orvptr);
-    visitPlanar(in, [&](const auto *src) {
-        for (int f = 0; f < frames; ++f)
-            for (int r = 0; r < h; ++r) {
-                const auto *row = src + f * plane + static_cast<long long>(r0 + r) * cols + c0;
-                float *to = dst + (static_cast<long long>(f) * h + r) * w;
-                for (int c = 0; c < w; ++c) to[c] = static_cast<float>(row[c]);
-            }
-    });
-    return 0;
+    result.reset(frontend::cropToFloat(in, c0, r0, w, h).release());
+    return result ? 0 : kNoRecord;
 }
 
 int resize(TAMOHDR *in, int rows, int cols, int mode, Record &result) {
@@ -371,17 +318,12 @@ int complexArithmetic(int code, TAMOHDR *a, TAMOHDR *b, Record &result) {
         case 27:
             return fldivv(a, b, out);
         case 25: {
-            // The library has no complex difference; parts subtract one by one.
             bool same = isComplex(b) && b->orvndim == a->orvndim;
             for (int k = 0; same && k < a->orvndim; ++k)
                 same = a->orvdim[k].dlen == b->orvdim[k].dlen;
             if (!same) return -2;
-            const float *x = reinterpret_cast<const float *>(a->orvptr);
-            const float *y = reinterpret_cast<const float *>(b->orvptr);
-            float *z = reinterpret_cast<float *>(out->orvptr);
-            const long long n = 2 * planeSize(a) * framesOf(a);
-            for (long long k = 0; k < n; ++k) z[k] = x[k] - y[k];
-            return 0;
+            result.reset(frontend::complexDifference(a, b).release());
+            return result ? 0 : kNoRecord;
         }
     }
     return 0;

@@ -78,8 +78,10 @@ int connectedComponents(TAMOHDR *in, TAMOHDR *out, const CclParameters &p, int *
 // rows with three frames. Maps 0..5 stretch the plane to 0..255 and apply the
 // colour table; map 6 colours labels 0..labelCount-1 at random, where a
 // labelCount of 0 or less means "no labelling yet": the largest value of the
-// plane plus one. Returns 0, or the colour-table operator's code.
-int pseudoColour(TAMOHDR *in, TAMOHDR *out, int map, int frame, int labelCount);
+// plane plus one; *labelsUsed, when given, receives the count map 6 used.
+// Returns 0, or the colour-table operator's code.
+int pseudoColour(TAMOHDR *in, TAMOHDR *out, int map, int frame, int labelCount,
+                 int *labelsUsed = nullptr);
 
 // Two-dimensional Fourier transform of in's first plane into the first plane
 // of out, a "32cmp" record of in's columns and rows. direction -1 forward (a

@@ -404,10 +404,13 @@ bool TamotoolMainWindow::saveAs() {
                               : frontend::isTiffName(QFile::encodeName(name).toStdString())
                                   ? tr("TIFF data type:")
                                   : tr("NumPy data type:");
+        // A complex slot is offered its own type: "float" would keep only
+        // the real parts.
+        const QString offered = img->dtype == TAMO_32CMP ? typeNameOf(img) : QString("float");
         QString type = QInputDialog::getText(this, tr("QInputDialog::getText()"), label,
-                                             QLineEdit::Normal, "float", &ok);
+                                             QLineEdit::Normal, offered, &ok);
         if (!ok) return false;
-        if (type.isEmpty()) type = "float";
+        if (type.isEmpty()) type = offered;
         const QByteArray typeName = type.toUtf8();
         if (typeName.size() > 15 || !Tamotype(typeName.constData())) {
             showModalMessage(unknownTypeMessage(type));
@@ -475,7 +478,7 @@ void TamotoolMainWindow::paste() {
     }
     const int o = getRadioButtonStatus(OUTPUT);
     if (!gTamotool || o < 0) return;
-    runCommand("Paste", [&] {
+    submitCommand("Paste", [this, o] {
         // The slot gives up its image only once the copy exists; the
         // clipboard keeps its record for further pastes.
         TAMOHDR *copy = duplicate(clipboardImage);
@@ -485,7 +488,7 @@ void TamotoolMainWindow::paste() {
         }
         destroyChildWindow(o);
         storeInSlot(o, copy);
-        recordTamo({"cp", "{CLIP}", "{OUT}"});
+        recordTamo({"cp", "{CLIP}", QString("{OUT:%1}").arg(o)});
     });
     updateAccessability();
 }
@@ -494,13 +497,19 @@ void TamotoolMainWindow::handleFileByPath(QString path, int slot) {
     readAsCommand("Read", path, slot);
 }
 
+void TamotoolMainWindow::openFromOutside(const QString &path, int slot) {
+    // The "Opening" line comes with the read itself, so that a file that waits
+    // for a running command has its whole block (and its type note) together.
+    submitCommand("Read", [this, path, slot] {
+        addConsoleOutput("\nOpening " + path);
+        loadFile(path, slot);
+    });
+}
+
 void TamotoolMainWindow::readAsCommand(const QString &name, const QString &path, int slot) {
     // A file that arrives while a command runs (an open request from the
-    // desktop) belongs to that command's step.
-    if (commandRunning)
-        loadFile(path, slot);
-    else
-        runCommand(name, [&] { loadFile(path, slot); });
+    // desktop) is read once that command has ended, as a command of its own.
+    submitCommand(name, [this, path, slot] { loadFile(path, slot); });
 }
 
 void TamotoolMainWindow::loadFile(const QString &path, int slot) {
@@ -550,13 +559,13 @@ void TamotoolMainWindow::loadFile(const QString &path, int slot) {
     TAMOHDR *img = loaded.release();
     destroyChildWindow(slot);
     storeInSlot(slot, img);
-    gTamotool->imageNames[slot] = fileName;
-    // The tool reads pictures and own-format files as Read does; an
-    // own-format file becomes "float" here.
-    if (!isPointFileName(path)) {
+    gTamotool->setImageName(slot, fileName);
+    // The tool reads pictures, point files and own-format files as Read
+    // does; all but pictures become "float" here.
+    {
         const QString absolute = QFileInfo(path).absoluteFilePath();
         QStringList words = {"tamo", "convert", absolute, QString("{OUT:%1}").arg(slot)};
-        if (frontend::isOwnFormatName(path))
+        if (frontend::isOwnFormatName(path) || arrayFile || isPointFileName(path))
             words << "--type"
                   << "float";
         recordTamo(words);

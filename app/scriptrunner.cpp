@@ -254,19 +254,21 @@ void TamotoolMainWindow::runScript() {
         const int b = getRadioButtonStatus(INPUT2);
         if (!gTamotool || b < 0) return;
         storeInSlot(b, result.release());
-        gTamotool->imageNames[b] = "ReturnedFromScript";
-        // The same run from the shell: the image handed over, the script in
-        // its folder (its exit status counts as little as here), the result
-        // taken back.
-        const QString input = QFile::decodeName(fullScriptInputPath);
-        const QString output = QFile::decodeName(fullScriptOutputPath);
-        if (sent)
-            recordTamo({"cp", QString("{IN:%1}").arg(o), input});
-        else
-            recordTamo({"rm", "-f", input});
-        recordTamo({Session::raw("(cd"), dir, Session::raw("&&"), script, Session::raw(") || :")});
-        recordTamo({"cp", output, QString("{OUT:%1}").arg(b)});
-        recordTamo({"rm", "-f", output});
+        gTamotool->setImageName(b, "ReturnedFromScript");
+        // The same run from the shell: the image handed over, the script run
+        // (its exit status counts as little as here), the result taken back.
+        // The run has a folder of its own that links to the files of the
+        // script's folder, so that copies of the session run side by side
+        // never share the two hand-over files.
+        const QString run = "\"$work/" + session_->newFile().replace(".tamo", ".d") + "\"";
+        const QString input = run + kInputName, output = run + kOutputName;
+        recordTamo({Session::raw("mkdir " + run)});
+        recordTamo(
+            {Session::raw(QString("ln -s %1/* %2/ 2>/dev/null || :").arg(shellQuoted(dir), run))});
+        recordTamo({Session::raw("rm -f " + input + " " + output)});
+        if (sent) recordTamo({"cp", QString("{IN:%1}").arg(o), Session::raw(input)});
+        recordTamo({Session::raw("(cd " + run + " &&"), script, Session::raw(") || :")});
+        recordTamo({"cp", Session::raw(output), QString("{OUT:%1}").arg(b)});
     });
     updateAccessability();
 }

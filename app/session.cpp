@@ -46,6 +46,10 @@ QString Session::raw(const QString &text) {
     return kRawMark + text;
 }
 
+QString Session::shellWord(const QString &word) {
+    return wordText(word);
+}
+
 bool Session::isWork(const QString &word) {
     return word.startsWith(kWorkMark);
 }

@@ -17,6 +17,8 @@ public:
     static QString work(const QString &file);
     static QString raw(const QString &text);
     static bool isWork(const QString &word);
+    // A word as the script writes it.
+    static QString shellWord(const QString &word);
 
     // What a slot's image is in the session: empty, a work file, or an image
     // the tool cannot make.

@@ -12,6 +12,7 @@ public:
 
 protected:
     // A desktop file-open request loads the file into user slot 0, whatever
-    // the radio buttons select; every other event goes to QApplication.
+    // the radio buttons select (while a command runs, once it has ended);
+    // every other event goes to QApplication.
     bool event(QEvent *event) override;
 };

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "commandtable.h"
 #include "computations.h"
 #include "longwork.h"
 #include "notices.h"
@@ -23,41 +24,6 @@
 using computations::Record;
 
 namespace {
-
-// The sigma or scale dialog of a unary operation code.
-struct ValueDialog {
-    int code;
-    const char *title;
-    const char *label;
-    double start, minimum, maximum;
-    int decimals;
-};
-
-const char kSigmaOfBlur[] = QT_TRANSLATE_NOOP("TamoOp", "Sigma of blur");
-const char kSigmaForAll[] = QT_TRANSLATE_NOOP("TamoOp", "Sigma for all Gaussian derivatives:");
-const char kSigmaOfDerivative[] = QT_TRANSLATE_NOOP("TamoOp", "Sigma of Gaussian derivative:");
-
-const ValueDialog kValueDialogs[] = {
-    {1, QT_TRANSLATE_NOOP("TamoOp", "Dx"), kSigmaOfBlur, 1.0, 1.0, 255, 1},
-    {2, QT_TRANSLATE_NOOP("TamoOp", "Dxx"), kSigmaOfBlur, 1.0, 0, 255, 1},
-    {3, QT_TRANSLATE_NOOP("TamoOp", "Dy"), kSigmaOfBlur, 1.0, 0, 255, 1},
-    {4, QT_TRANSLATE_NOOP("TamoOp", "Dyy"), kSigmaOfBlur, 1.0, 0, 255, 1},
-    {5, QT_TRANSLATE_NOOP("TamoOp", "Dxy"), kSigmaOfBlur, 1.0, 0, 255, 1},
-    {6, QT_TRANSLATE_NOOP("TamoOp", "gDir"), kSigmaForAll, 1.0, 0, 255, 1},
-    {7, QT_TRANSLATE_NOOP("TamoOp", "Harris"), kSigmaForAll, 1.0, 0, 255, 1},
-    // A scale of 0 is refused by flexp (exp(0 / 0) would be NaN).
-    {8, QT_TRANSLATE_NOOP("TamoOp", "Exp"), QT_TRANSLATE_NOOP("TamoOp", "Scale for exp"), 50, 0,
-     1000, 1},
-    {11, QT_TRANSLATE_NOOP("TamoOp", "Laplacian"),
-     QT_TRANSLATE_NOOP("TamoOp", "sigma (-neg. means squared)"), 1.0, -255, 255, 2},
-    {12, QT_TRANSLATE_NOOP("TamoOp", "QuadVar"), QT_TRANSLATE_NOOP("TamoOp", "sigma"), 1.0, 0, 20,
-     2},
-    {16, QT_TRANSLATE_NOOP("TamoOp", "MarkMax"), QT_TRANSLATE_NOOP("TamoOp", "sigma of preblur."),
-     0.5, -255, 255, 2},
-    {19, QT_TRANSLATE_NOOP("TamoOp", "Blur"), kSigmaOfBlur, 0.0, 0, 255, 1},
-    {23, QT_TRANSLATE_NOOP("TamoOp", "gMag"), kSigmaOfDerivative, 1.0, 0, 255, 1},
-    {24, QT_TRANSLATE_NOOP("TamoOp", "gDir"), kSigmaOfDerivative, 1.0, 0, 255, 1},
-};
 
 const char kErrorCode[] = "Function returned an error code.";
 const char kCannotCreate[] = "Cannot create the output image.";
@@ -93,59 +59,22 @@ QString number(float value) {
     return QString::number(static_cast<double>(value), 'g', 9);
 }
 
+// A tamo line for the input `in`: the result of a three-dimensional input
+// keeps all of its frames, as here (the ones the operation leaves are zero).
+QStringList withZeroFrames(QStringList line, const TAMOHDR *in) {
+    if (in->orvndim == 3) line << "--zero-frames";
+    return line;
+}
+
 // The tamo line of a unary operation with the parameter the user gave, or
 // an empty list when the tool has none that makes the same record.
 QStringList unaryLine(int code, float value, const TAMOHDR *out) {
-    const QString v = number(value);
-    auto dog = [&](int order, int direction) {
-        return QStringList{"tamo",        "dog",
-                           "{IN1}",       "{OUT}",
-                           "--order",     QString::number(order),
-                           "--direction", QString::number(direction),
-                           "--sigma",     v};
-    };
-    auto measure = [&](const char *name) {
-        return QStringList{"tamo", name, "{IN1}", "{OUT}", "--sigma", v};
-    };
-    switch (code) {
-        case 1:
-            return dog(1, 0);
-        case 2:
-            return dog(2, 0);
-        case 3:
-            return dog(1, 1);
-        case 4:
-            return dog(2, 1);
-        case 5:
-            return dog(2, 2);
-        case 19:
-            return dog(0, 0);
-        case 6:
-            return measure("curv");
-        case 7:
-            return measure("harris");
-        case 11:
-            return measure("laplace");
-        case 12:
-            return measure("qvar");
-        case 23:
-            return measure("gmag");
-        case 24:
-            return measure("gdir");
-        case 16:
-            // The tool always makes three frames.
-            if (computations::framesOf(out) != 3) return {};
-            return measure("markmax");
-        case 8:
-            return {"tamo", "exp", "{IN1}", "{OUT}", "--scale", v};
-        case 10:
-            return {"tamo", "inv", "{IN1}", "{OUT}"};
-        case 14:
-            return {"tamo", "abs", "{IN1}", "{OUT}"};
-        case 17:
-            return {"tamo", "ln", "{IN1}", "{OUT}"};
-    }
-    return {};
+    const CommandCourse *course = courseWithCode(code);
+    // The tool's maxima marking always makes three frames.
+    if (!course || (code == 16 && computations::framesOf(out) != 3)) return {};
+    QStringList line = course->tamoLine;
+    line.replaceInStrings("{VALUE}", number(value));
+    return line;
 }
 
 }  // namespace
@@ -180,23 +109,8 @@ void TamoOp::reportFailure(int rc, const char *op) {
 }
 
 TamoOp::InputNeed TamoOp::inputNeed(int code) {
-    switch (code) {
-        case 13:  // labelling, colour maps, colour to grey and HoG read any
-        case 18:  // real type value by value
-        case 20:
-        case 21:
-        case 35:
-            return InputNeed::Real;
-        case 33:
-            return InputNeed::RealOrComplex;
-        case 29:  // the complex commands check their input themselves
-        case 30:
-        case 31:
-        case 32:
-        case 34:
-            return InputNeed::Any;
-    }
-    return InputNeed::Float;
+    const CommandCourse *course = courseWithCode(code);
+    return course ? course->need : InputNeed::Float;
 }
 
 bool TamoOp::acceptsInput(const QString &command, InputNeed need, const TAMOHDR *in) {
@@ -258,16 +172,17 @@ void TamoOp::gettwonumbers(int *first, int *second, int *status) {
 }
 
 bool TamoOp::askDouble(int code, float *value) {
-    for (const ValueDialog &d : kValueDialogs) {
-        if (d.code != code) continue;
-        bool ok = false;
-        const double v = QInputDialog::getDouble(parent_, tr(d.title), tr(d.label), d.start,
-                                                 d.minimum, d.maximum, d.decimals, &ok);
-        *value = static_cast<float>(v);
-        return ok;
+    const CommandCourse *course = courseWithCode(code);
+    if (!course || !course->dialogTitle) {
+        *value = 0.0f;
+        return true;
     }
-    *value = 0.0f;
-    return true;
+    bool ok = false;
+    const double v = QInputDialog::getDouble(
+        parent_, tr(course->dialogTitle), tr(course->dialogLabel), course->start, course->minimum,
+        course->maximum, course->decimals, &ok);
+    *value = static_cast<float>(v);
+    return ok;
 }
 
 // ---- Unary operations ---------------------------------------------------------------
@@ -334,8 +249,9 @@ void TamoOp::unary(int code, TAMOHDR *&in, TAMOHDR *&out) {
             static const char *const tools[] = {"mag", "phase", "real", "imag"};
             const int rc =
                 compute([&] { return computations::unaryOperation(code, in, out, 0.0f); });
-            // The tool takes the first plane only.
-            if (rc == 0 && in->orvndim <= 2) record({"tamo", tools[code - 29], "{IN1}", "{OUT}"});
+            // Only the first plane has values; the tool keeps a colour
+            // image's other frames, zero, when told to.
+            if (rc == 0) record(withZeroFrames({"tamo", tools[code - 29], "{IN1}", "{OUT}"}, in));
             if (rc != 0) showModalMessage(QString("Error returned by %1").arg(names[code - 29]));
             return;
         }
@@ -396,11 +312,25 @@ void TamoOp::pseudoColour(TAMOHDR *in, TAMOHDR *out) {
         }
     }
     const int labels = gTamotool ? gTamotool->labelCount : 0;
-    const int rc = compute([&] { return computations::pseudoColour(in, out, map, frame, labels); });
-    // The tool colours the first plane of a "float" image; map 6's random
-    // colours depend on this process's generator and are not repeated.
-    if (rc == 0 && map < 6 && frame == 0 && computations::isFloat(in)) {
-        record({"tamo", "colormap", "{IN1}", "{TMP}", "--map", QString::number(map)});
+    // Map 6's colours come from the library's generator: the tool starts
+    // from the state it has now.
+    unsigned short none[3] = {0, 0, 0};
+    const unsigned short *now = Tamoseed48(none);
+    unsigned short state[3] = {now[0], now[1], now[2]};
+    Tamoseed48(state);
+    int used = 0;
+    const int rc =
+        compute([&] { return computations::pseudoColour(in, out, map, frame, labels, &used); });
+    // The tool colours a plane of a "float" image as this does.
+    if (rc == 0 && computations::isFloat(in)) {
+        QStringList line = {"tamo",  "colormap", "{IN1}",
+                            "{TMP}", "--frame",  QString::number(frame)};
+        if (map == 6)
+            line << "--labels" << QString::number(used) << "--state"
+                 << QString("%1,%2,%3").arg(state[0]).arg(state[1]).arg(state[2]);
+        else
+            line << "--map" << QString::number(map);
+        record(line);
         record({"tamo", "convert", "{TMP}", "{OUT}", "--type", "float"});
     }
     reportFailure(rc);
@@ -457,7 +387,7 @@ void TamoOp::connectedComponents(TAMOHDR *in, TAMOHDR *out) {
     int labels = gTamotool ? gTamotool->labelCount : 0;
     const int rc = compute([&] { return computations::connectedComponents(in, out, p, &labels); });
     if (gTamotool) gTamotool->labelCount = labels;
-    if (rc == 0 && in->orvndim == 2 && p.eraseSmall >= 0 && p.eraseLarge >= 0) {
+    if (rc == 0 && in->orvndim >= 2 && p.eraseSmall >= 0 && p.eraseLarge >= 0) {
         QStringList line = {"tamo",          "ccl",
                             "{IN1}",         "{OUT}",
                             "--thresh",      number(p.threshold),
@@ -467,7 +397,7 @@ void TamoOp::connectedComponents(TAMOHDR *in, TAMOHDR *out) {
                             "--erase-large", QString::number(p.eraseLarge),
                             "--type",        "float"};
         if (!v[5].isEmpty()) line << "--areas" << v[5];
-        record(line);
+        record(withZeroFrames(line, in));
     }
     switch (rc) {
         case 0:
@@ -493,9 +423,8 @@ void TamoOp::fourier(int code, TAMOHDR *in, TAMOHDR *out) {
     const int rc = compute([&] { return computations::fourierTransform(in, out, direction); });
     switch (rc) {
         case 0:
-            // The tool transforms the first plane and keeps the others;
-            // here they stay zero, so only one plane is the same.
-            if (in->orvndim <= 2) record({"tamo", code == 33 ? "fft" : "ifft", "{IN1}", "{OUT}"});
+            // Only the first plane is transformed; the others stay zero.
+            record(withZeroFrames({"tamo", code == 33 ? "fft" : "ifft", "{IN1}", "{OUT}"}, in));
             break;
         case -2:
             showModalMessage("FFT:Image dimensions must be a power of 2");
@@ -557,9 +486,8 @@ void TamoOp::arithmetic(int code, TAMOHDR *in1, TAMOHDR *in2, TAMOHDR *&out, int
             return;
         }
         rc = compute([&] { return computations::complexArithmetic(code, in1, in2, result); });
-        // The tool has no complex difference.
-        static const char *const tools[] = {"addv", nullptr, nullptr, nullptr, "multv", "divv"};
-        if (rc == 0 && code != 25) record({"tamo", tools[code - 22], "{IN1}", "{IN2}", "{OUT}"});
+        static const char *const tools[] = {"addv", nullptr, nullptr, "sub", "multv", "divv"};
+        if (rc == 0) record({"tamo", tools[code - 22], "{IN1}", "{IN2}", "{OUT}"});
     } else {
         int dr = 0, dc = 0, status = 0;
         gettwonumbers(&dr, &dc, &status);

@@ -1,14 +1,8 @@
+// Construction of the application object: the fatal-path handler, the icons
+// and the control panel it owns.
 #include "tamotool.h"
 
 #include "tamotoolmainwindow.h"
-
-const QString VERSION = QStringLiteral("2.1");
-
-Tamotool *gTamotool = nullptr;
-
-TamoFatal::TamoFatal(int status)
-    : status_(status),
-      what_("image library ended the operation with status " + std::to_string(status)) {}
 
 namespace {
 
@@ -34,18 +28,23 @@ Tamotool::Tamotool()
       clickY2(0),
       labelCount(0),
       mainWindow(nullptr),
+      windowHost(nullptr),
+      notifier_(std::make_unique<SlotNotifier>()),
       previousExitHandler_(Tamo_exitptr) {
     registerIcons();
     Tamo_exitptr = throwFatal;
     mainWindow = new TamotoolMainWindow;
+    windowHost = mainWindow;
+    mainWindow->listenTo(*notifier_);
     mainWindow->show();
 }
 
 Tamotool::~Tamotool() {
     // The panel's destructor closes the image windows, which unregister
-    // themselves through gTamotool->mainWindow while it is still valid.
+    // themselves through the panel while it is still valid.
     delete mainWindow;
     mainWindow = nullptr;
+    windowHost = nullptr;
     for (TAMOHDR *&img : images) {
         if (img) Tamofree(img, 7);
         img = nullptr;
@@ -58,6 +57,5 @@ void Tamotool::handleFileByPath(QString path, int slot) {
     // Files from the command line and the desktop start their console block
     // as Read does, so that a file's type note stands on its own line rather
     // than after the statistics of the image before.
-    mainWindow->addConsoleOutput("\nOpening " + path);
-    mainWindow->handleFileByPath(path, slot);
+    mainWindow->openFromOutside(path, slot);
 }

@@ -34,11 +34,6 @@ namespace {
 
 constexpr int kWorkSlot = 8;
 
-// Slot `index` itself; the caller has checked the index and gTamotool.
-TAMOHDR *&slotRef(int index) {
-    return gTamotool->images[index];
-}
-
 // The record in slot `index` (0..8); null for an empty slot, an index out of
 // range (a group with nothing checked) or before the application object exists.
 TAMOHDR *slotImage(int index) {
@@ -65,6 +60,7 @@ TamotoolMainWindow::TamotoolMainWindow()
       pendingOutput(nullptr),
       commandRunning(false),
       slotsBefore{},
+      runningSubmitted(false),
       history_(std::make_unique<History>()),
       session_(std::make_unique<Session>()),
       recordingView(nullptr) {
@@ -182,9 +178,8 @@ int TamotoolMainWindow::getRadioButtonStatus(_RADIO_GROUP group) {
 
 void TamotoolMainWindow::storeInSlot(int index, TAMOHDR *img) {
     if (!gTamotool || index < 0 || index > kWorkSlot) return;
-    TAMOHDR *&slot = slotRef(index);
-    if (slot && slot != img) releaseRecord(slot);
-    slot = img;
+    TAMOHDR *old = gTamotool->replaceImage(index, img);
+    if (old != img) releaseRecord(old);
 }
 
 void TamotoolMainWindow::releaseRecord(TAMOHDR *img) {
@@ -279,7 +274,7 @@ void TamotoolMainWindow::completeUnaryMove(int result, int outIndex) {
     if (result != 1) return;
     TAMOHDR *work = slotImage(kWorkSlot);
     if (!work) return;
-    slotRef(kWorkSlot) = nullptr;
+    gTamotool->takeImage(kWorkSlot);
     storeInSlot(outIndex, work);
 }
 
@@ -306,8 +301,31 @@ bool TamotoolMainWindow::runCommand(const QString &name, const std::function<voi
     // One command at a time: one started meanwhile (from a timer, say, while
     // the first waits for its computation) is refused.
     if (commandRunning) return false;
+    const bool finished = runOneCommand(name, body);
+    // What arrived meanwhile runs now, in order; what arrives while those
+    // run joins the queue. The outermost command empties it.
+    if (!runningSubmitted) {
+        runningSubmitted = true;
+        while (!submitted.isEmpty()) {
+            const SubmittedCommand next = submitted.takeFirst();
+            runOneCommand(next.name, next.change);
+        }
+        runningSubmitted = false;
+    }
+    return finished;
+}
+
+void TamotoolMainWindow::submitCommand(const QString &name, std::function<void()> change) {
+    if (commandRunning)
+        submitted.append({name, std::move(change)});
+    else
+        runCommand(name, change);
+}
+
+bool TamotoolMainWindow::runOneCommand(const QString &name, const std::function<void()> &body) {
     commandRunning = true;
     for (int i = 0; i <= kWorkSlot; ++i) slotsBefore[i] = slotImage(i);
+    for (int i = 0; i < 8 && gTamotool; ++i) namesBefore[i] = gTamotool->imageNames[i];
     retired.clear();
     beginStep(name);
     const longwork::CommandScope scope(name, this);
@@ -367,14 +385,29 @@ void TamotoolMainWindow::rollBackCommand() {
     made.append(pendingOutput);
     pendingOutput = nullptr;
     if (gTamotool) {
-        for (int i = 0; i <= kWorkSlot; ++i) {
-            made.append(slotRef(i));
-            slotRef(i) = slotsBefore[i];
-        }
+        for (int i = 0; i <= kWorkSlot; ++i)
+            made.append(gTamotool->replaceImage(i, slotsBefore[i]));
+        for (int i = 0; i < 8; ++i) gTamotool->setImageName(i, namesBefore[i]);
     }
     retired = made;
     // Whatever the slots no longer hold came from the command.
     endCommand();
+}
+
+// ---- Following the slots' changes ------------------------------------------------------
+
+void TamotoolMainWindow::listenTo(SlotNotifier &notifier) {
+    connect(&notifier, &SlotNotifier::pixelsAboutToChange, this, &TamotoolMainWindow::keepForUndo);
+    connect(&notifier, &SlotNotifier::slotChanged, this, &TamotoolMainWindow::followSlot);
+}
+
+void TamotoolMainWindow::followSlot(int slot, int changes) {
+    // A record put back by Undo or Redo is shown where its slot's window is;
+    // a command's result waits until the user shows the slot again.
+    if ((changes & kRestored) && slot >= 0 && slot < 8) followWindow(slot);
+    // A command re-applies the rules when it ends; until then its own
+    // disabling stands.
+    if (!commandRunning) updateAccessability();
 }
 
 // ---- Enable rules --------------------------------------------------------------------
@@ -411,8 +444,8 @@ void TamotoolMainWindow::disableButtons() {
 }
 
 void TamotoolMainWindow::delete_() {
-    runCommand("Delete", [&] {
-        const int o = getRadioButtonStatus(OUTPUT);
+    const int o = getRadioButtonStatus(OUTPUT);
+    submitCommand("Delete", [this, o] {
         if (slotImage(o)) {
             storeInSlot(o, nullptr);
             destroyChildWindow(o);

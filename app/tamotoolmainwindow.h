@@ -9,10 +9,13 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "tamo2qt.h"
 #include "tamolib.h"
+#include "windowhost.h"
 
+struct CommandEntry;
 class History;
 class QAction;
 class QCloseEvent;
@@ -25,6 +28,7 @@ class QRadioButton;
 class QToolBar;
 class QVBoxLayout;
 class Session;
+class SlotNotifier;
 struct CommandTrace;
 class TamoOp;
 class TamotoolChildWindow;
@@ -36,10 +40,7 @@ typedef enum { INPUT1 = 0, INPUT2 = 1, OUTPUT = 3 } _RADIO_GROUP;
 // dimensions, "32cmp" of the input's dimensions, or "float" of its first two.
 typedef enum { OP_FLOAT = 0, OP_COMPLEX = 1, OP_FLOAT2D = 2 } _OP_TYPE;
 
-// How updateChildPtr changes the image-window table.
-typedef enum { CHILD_REMOVE = 0, CHILD_ADD = 1 } _UPDATE_TYPE;
-
-class TamotoolMainWindow : public QMainWindow {
+class TamotoolMainWindow : public QMainWindow, public WindowHost {
     Q_OBJECT
     // The dispatcher runs parts of commands and re-applies the enable rules
     // itself.
@@ -48,6 +49,14 @@ class TamotoolMainWindow : public QMainWindow {
 public:
     TamotoolMainWindow();
     ~TamotoolMainWindow() override;
+
+    // Makes the undo history, the recorded session, the image windows and
+    // the enable rules follow the slot changes `notifier` reports.
+    void listenTo(SlotNotifier &notifier);
+
+    // The image commands, one entry each (commandtable.h): their buttons,
+    // actions, labels and tips in both modes, and their courses.
+    static const std::vector<CommandEntry> &commandTable();
 
     // Index 0..7 of the checked button of a group, -1 when none is checked.
     int getRadioButtonStatus(_RADIO_GROUP group);
@@ -84,21 +93,30 @@ public:
     // work slot and any record held by no slot are released, every slot
     // keeps a whole record and the user is told which command stopped. Both
     // re-apply the enable rules. Returns true when body ran to its end; false
-    // as well, doing nothing, while another command is running.
+    // as well, doing nothing, while another command is running. The changes
+    // submitted while it ran run after it, each as a command of its own.
     bool runCommand(const QString &name, const std::function<void()> &body);
+    // The way in for changes that may arrive while a command runs (a file
+    // from the desktop, an image window's Save): runs change as command
+    // `name` at once, or queues it until the running command has ended,
+    // finished or not.
+    void submitCommand(const QString &name, std::function<void()> change) override;
 
     void changeDisplayAccess(bool enabled);
     void changeUnaryAccess(bool enabled);
     void changeBinaryAccess(bool enabled);
 
-    void updateChildPtr(const TamotoolChildWindow *window, _UPDATE_TYPE how);
-    int getIndexFromChildPtr(void *window);
+    void updateChildPtr(const TamotoolChildWindow *window, _UPDATE_TYPE how) override;
+    int getIndexFromChildPtr(void *window) override;
 
     // Appends text at the end of the console (no newline added).
-    void addConsoleOutput(QString text);
+    void addConsoleOutput(QString text) override;
 
     // Loads the file into user slot `slot`.
     void handleFileByPath(QString path, int slot);
+    // A file named on the command line or opened from the desktop: read as
+    // a command of its own, its console block begun as Read begins it.
+    void openFromOutside(const QString &path, int slot);
 
     void readSettings();
 
@@ -118,7 +136,7 @@ public:
     // and "{OUT:n}" for slot n, "{CLIP}" for the clipboard's image, "{TMP}"
     // for a file between two lines of the command; a first word "tamo" is
     // the tool.
-    void recordTamo(const QStringList &words);
+    void recordTamo(const QStringList &words) override;
     // During a command: the command's parameter dialog was cancelled. What
     // the command left in the slots makes no undo step and no recorded
     // command.
@@ -237,6 +255,8 @@ private:
     // the recorded command of what it changed, dropStep forgets the command.
     void beginStep(const QString &name);
     void finishStep();
+    // Records the zero images a command left in slots as the tool makes them.
+    void recordZeroImages();
     void dropStep();
     // Undo (true) or redo (false) of the last step.
     void applyStep(bool undoing);
@@ -244,6 +264,11 @@ private:
     void followWindow(int slot);
     void updateHistoryActions();
     void refreshRecording();
+
+    // One command through the boundary (runCommand without the queue).
+    bool runOneCommand(const QString &name, const std::function<void()> &body);
+    // What follows a slot's change: its image window and the enable rules.
+    void followSlot(int slot, int changes);
 
     // Stores img in user slot `index`, releasing what the slot held before.
     void storeInSlot(int index, TAMOHDR *img);
@@ -269,6 +294,9 @@ private:
     // releasing out; out becomes fresh.
     void replaceBinaryOutput(TAMOHDR *&out, TAMOHDR *fresh, int outIndex);
 
+    // Runs the course the command table gives the command slot `slot` in
+    // the current mode.
+    void dispatchCommand(void (TamotoolMainWindow::*slot)());
     // The command slots' courses (commands.cpp).
     void runUnary(const QString &name, int code, _OP_TYPE type, bool keepBinary = false);
     void runComplexPart(const QString &name, int code, _OP_TYPE type, const char *refusal);
@@ -295,7 +323,15 @@ private:
     // took out of them (or made and dropped) whose release waits for its end.
     bool commandRunning;
     TAMOHDR *slotsBefore[9];
+    QString namesBefore[8];
     QList<TAMOHDR *> retired;
+    // Changes submitted while a command ran, in order of arrival.
+    struct SubmittedCommand {
+        QString name;
+        std::function<void()> change;
+    };
+    QList<SubmittedCommand> submitted;
+    bool runningSubmitted;
 
     std::unique_ptr<History> history_;
     std::unique_ptr<Session> session_;

@@ -238,7 +238,46 @@ void TamotoolMainWindow::recordTamo(const QStringList &words) {
     trace_->lines << line;
 }
 
+void TamotoolMainWindow::recordZeroImages() {
+    // A command that stopped after its result's record was prepared (its
+    // dialog cancelled, its operator failed, "N/A") leaves that zero image in
+    // a slot: the tool makes it from the image it was prepared like.
+    if (trace_->input1 < 0 || !trace_->missing.isEmpty()) return;
+    const TAMOHDR *like = slotsBefore[trace_->input1];
+    if (!like) return;
+    bool covered = true;
+    for (int s = 0; s < kUserSlots; ++s) {
+        TAMOHDR *img = userImage(s);
+        if (!img || img == slotsBefore[s] || trace_->made.contains(s)) continue;
+        bool sameShape = img->orvndim == like->orvndim;
+        for (int k = 0; sameShape && k < img->orvndim; ++k)
+            sameShape = img->orvdim[k].dlen == like->orvdim[k].dlen;
+        // The colour picture prepared for CMap or MarkMax: three "float"
+        // frames of the input's columns and rows.
+        const bool picture = !sameShape && img->dtype == TAMO_32FLT && img->orvndim == 3 &&
+                             tamo::framesOf(img) == 3 &&
+                             tamo::columnsOf(img) == tamo::columnsOf(like) &&
+                             tamo::rowsOf(img) == tamo::rowsOf(like);
+        const char *bytes = img->orvptr;
+        const long long n = tamo::elementCount(img) * img->orvbpd;
+        if (!(sameShape || picture) ||
+            !std::all_of(bytes, bytes + n, [](char b) { return b == 0; })) {
+            covered = false;
+            continue;
+        }
+        if (picture) {
+            recordTamo({"tamo", "convert", "{IN1}", "{TMP}", "--spread", "3"});
+            recordTamo({"tamo", "convert", "{TMP}", QString("{OUT:%1}").arg(s), "--zero"});
+            continue;
+        }
+        recordTamo({"tamo", "convert", "{IN1}", QString("{OUT:%1}").arg(s), "--zero", "--type",
+                    QString::fromLatin1(img->orvdt)});
+    }
+    if (covered) trace_->declined = false;
+}
+
 void TamotoolMainWindow::finishStep() {
+    if (trace_ && gTamotool) recordZeroImages();
     std::unique_ptr<CommandTrace> trace = std::move(trace_);
     if (!trace || !gTamotool) return updateHistoryActions();
 
@@ -253,7 +292,6 @@ void TamotoolMainWindow::finishStep() {
             changed.push_back(i);
     }
     if (changed.empty()) return updateHistoryActions();
-
 
     Session::Entry entry;
     QStringList slotNames;
@@ -366,14 +404,11 @@ void TamotoolMainWindow::applyStep(bool undoing) {
     for (SlotImage &s : step.images) {
         SlotImage out;
         out.slot = s.slot;
-        out.record.reset(gTamotool->images[s.slot]);
         out.name = gTamotool->imageNames[s.slot];
-        gTamotool->images[s.slot] = s.record.release();
-        gTamotool->imageNames[s.slot] = s.name;
+        out.record.reset(gTamotool->restoreSlot(s.slot, s.record.release(), s.name));
         opposite.images.push_back(std::move(out));
     }
     gTamotool->labelCount = step.labelCount;
-    for (const SlotImage &s : opposite.images) followWindow(s.slot);
 
     if (undoing) {
         history_->putRedo(std::move(opposite));
@@ -383,7 +418,6 @@ void TamotoolMainWindow::applyStep(bool undoing) {
         session_->redo();
     }
     addConsoleOutput(QString("\n%1 %2").arg(undoing ? "Undo" : "Redo", step.label));
-    updateAccessability();
     refreshRecording();
     updateHistoryActions();
 }

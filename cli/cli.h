@@ -75,7 +75,8 @@ const Command *findCommand(const std::string &name);
 // unknown option or a missing value.
 Options parseOptions(const Command &command, const std::vector<std::string> &args);
 
-// Reads an image: TIFF and .npy files (by suffix) in the type that holds
+// Reads an image: a point file (a name ending in "Tamob") plotted at scale 1;
+// TIFF and .npy files (by suffix) in the type that holds
 // their values exactly; own-format files (by name ending, see isOwnFormatName) and
 // "-" (standard input) through the library reader; anything else through
 // QtGui's image reader as a 3-frame record of type `rasterType` (frames R,

@@ -32,12 +32,22 @@ tamo::RecordPtr asComplex(tamo::RecordPtr img) {
     return complex;
 }
 
+// Zeroes every frame of img after the first, as the workbench leaves them
+// when it works on the first plane of a three-dimensional image.
+void zeroLaterFrames(TAMOHDR *img) {
+    const long long plane = static_cast<long long>(tamo::columnsOf(img)) * tamo::rowsOf(img);
+    const long long all = tamo::elementCount(img);
+    std::memset(img->orvptr + plane * img->orvbpd, 0,
+                static_cast<std::size_t>((all - plane) * img->orvbpd));
+}
+
 int transform(const cli::Options &opts, int dir) {
     const std::string &in = opts.arg(0, "IN");
     const std::string &out = opts.arg(1, "OUT");
     noExtraArguments(opts, 2);
     tamo::RecordPtr img = asComplex(cli::readImage(in));
     cli::checkStatus(Tamocfft2d(img.get(), dir), "Tamocfft2d");
+    if (opts.has("zero-frames")) zeroLaterFrames(img.get());
     cli::writeImage(out, img.get());
     return 0;
 }
@@ -61,8 +71,10 @@ int extract(const cli::Options &opts, int (*op)(TAMOHDR *, TAMOHDR *), const cha
     if (img->dtype != TAMO_32CMP)
         throw cli::Failure(std::string("the input must be complex (\"32cmp\"), not \"") +
                            img->orvdt + "\"");
-    // The component of the first plane only.
-    tamo::RecordPtr result = cli::createLike(img.get(), type->name, 2);
+    // The component of the first plane only; with --zero-frames in a result
+    // of IN's frames, the later ones zero.
+    tamo::RecordPtr result =
+        cli::createLike(img.get(), type->name, opts.has("zero-frames") ? 0 : 2);
     int status;
     {
         cli::LibraryTextAside quiet(out);
@@ -118,11 +130,18 @@ int runVidscale(const cli::Options &opts) {
 }
 
 // The first plane of a 3-D record (a picture's red frame), or img itself.
-tamo::RecordPtr firstPlane(tamo::RecordPtr img) {
-    if (img->orvndim != 3) return img;
+tamo::RecordPtr planeOf(tamo::RecordPtr img, int frame) {
+    if (img->orvndim != 3) {
+        if (frame != 0) throw cli::UsageError("--frame must be 0 for an image of one frame");
+        return img;
+    }
+    if (frame < 0 || frame >= tamo::framesOf(img.get()))
+        throw cli::UsageError("--frame must be 0 to " +
+                              std::to_string(tamo::framesOf(img.get()) - 1));
     tamo::RecordPtr plane = cli::createLike(img.get(), img->orvdt, 2);
-    std::memcpy(plane->orvptr, img->orvptr,
-                static_cast<std::size_t>(tamo::elementCount(plane.get())) * plane->orvbpd);
+    const std::size_t bytes =
+        static_cast<std::size_t>(tamo::elementCount(plane.get())) * plane->orvbpd;
+    std::memcpy(plane->orvptr, img->orvptr + bytes * frame, bytes);
     return plane;
 }
 
@@ -137,7 +156,7 @@ int runColormap(const cli::Options &opts) {
     const bool labels = opts.has("labels");
     if (labels == opts.has("map")) throw cli::UsageError("give either --map or --labels");
 
-    tamo::RecordPtr img = firstPlane(cli::readImage(in));
+    tamo::RecordPtr img = planeOf(cli::readImage(in), opts.integer("frame", 0));
     if (img->orvndim != 2) throw cli::Failure("the input must be a 2-D image");
     int dims[4] = {3, img->orvdim[0].dlen, img->orvdim[1].dlen, 3};
     tamo::RecordPtr rgb(Tamocreate("u8bit", dims, 11, 0));
@@ -149,7 +168,21 @@ int runColormap(const cli::Options &opts) {
         // a count near 2^31 would cost gigabytes for a picture of any size.
         if (n < 1 || n > kMostLabels)
             throw cli::UsageError("--labels must be 1 to " + std::to_string(kMostLabels));
+        if (opts.has("seed") && opts.has("state"))
+            throw cli::UsageError("--seed and --state exclude each other");
         if (opts.has("seed")) Tamosrand48(opts.integer("seed", 0));
+        if (opts.has("state")) {
+            unsigned state[3];
+            char end = 0;
+            if (std::sscanf(opts.text("state", "").c_str(), "%u,%u,%u%c", &state[0], &state[1],
+                            &state[2], &end) != 3 ||
+                state[0] > 65535 || state[1] > 65535 || state[2] > 65535)
+                throw cli::UsageError("--state needs three numbers 0 to 65535: X0,X1,X2");
+            unsigned short words[3] = {static_cast<unsigned short>(state[0]),
+                                       static_cast<unsigned short>(state[1]),
+                                       static_cast<unsigned short>(state[2])};
+            Tamoseed48(words);
+        }
         cli::LibraryTextAside quiet(out);
         colormap6(img.get(), rgb.get(), n);
         std::printf("\n");
@@ -182,10 +215,11 @@ const cli::Registrar fft({
     "be square with a power-of-two side; a complex IN is transformed as it is, any\n"
     "other type becomes the real parts. Only the first frame is transformed;\n"
     "further frames are copied unchanged.\n"
-    "  IN   own-format file, \"-\" for standard input, or a picture\n"
-    "  OUT  own-format file or \"-\" for standard output\n",
+    "  IN             own-format file, \"-\" for standard input, or a picture\n"
+    "  OUT            own-format file or \"-\" for standard output\n"
+    "  --zero-frames  further frames are zero instead\n",
     {},
-    {},
+    {"zero-frames"},
     runFft,
 });
 
@@ -197,32 +231,35 @@ const cli::Registrar ifft({
     "Writes the inverse transform of IN (scaled by 1/N per dimension, so that\n"
     "tamo ifft undoes tamo fft) as a \"32cmp\" image. IN must be square with a\n"
     "power-of-two side; a non-complex IN becomes the real parts. Only the first\n"
-    "frame is transformed.\n"
-    "  IN   own-format file, \"-\" for standard input, or a picture\n"
-    "  OUT  own-format file or \"-\" for standard output\n",
+    "frame is transformed; further frames are copied unchanged.\n"
+    "  IN             own-format file, \"-\" for standard input, or a picture\n"
+    "  OUT            own-format file or \"-\" for standard output\n"
+    "  --zero-frames  further frames are zero instead\n",
     {},
-    {},
+    {"zero-frames"},
     runIfft,
 });
 
-#define TAMO_COMPONENT_HELP(NAME, WHAT)                                                 \
-    "Usage: tamo " NAME                                                                 \
-    " IN OUT [--type NAME]\n"                                                           \
-    "\n"                                                                                \
-    "Writes the " WHAT                                                                  \
-    " of each pixel of the complex (\"32cmp\") image IN, first\n"                       \
-    "plane only.\n"                                                                     \
-    "  IN           own-format file or \"-\" for standard input\n"                      \
-    "  OUT          own-format file, \"-\" for standard output, or a picture\n"         \
-    "  --type NAME  data type of the result (default \"float\"); \"u8bit\" clamps to\n" \
-    "               0..255 and truncates\n"
+#define TAMO_COMPONENT_HELP(NAME, WHAT)                                                \
+    "Usage: tamo " NAME                                                                \
+    " IN OUT [--type NAME] [--zero-frames]\n"                                          \
+    "\n"                                                                               \
+    "Writes the " WHAT                                                                 \
+    " of each pixel of the complex (\"32cmp\") image IN, first\n"                      \
+    "plane only.\n"                                                                    \
+    "  IN             own-format file or \"-\" for standard input\n"                   \
+    "  OUT            own-format file, \"-\" for standard output, or a picture\n"      \
+    "  --type NAME    data type of the result (default \"float\"); \"u8bit\" clamps\n" \
+    "                 to 0..255 and truncates\n"                                       \
+    "  --zero-frames  the result has IN's frames: the component in the first,\n"       \
+    "                 the others zero\n"
 
 const cli::Registrar mag({
     "mag",
     "Magnitude of a complex image",
     TAMO_COMPONENT_HELP("mag", "magnitude sqrt(re^2 + im^2)"),
     {"type"},
-    {},
+    {"zero-frames"},
     runMag,
 });
 
@@ -231,7 +268,7 @@ const cli::Registrar phase({
     "Phase of a complex image",
     TAMO_COMPONENT_HELP("phase", "phase atan2(im, re) in radians"),
     {"type"},
-    {},
+    {"zero-frames"},
     runPhase,
 });
 
@@ -240,7 +277,7 @@ const cli::Registrar real({
     "Real part of a complex image",
     TAMO_COMPONENT_HELP("real", "real part"),
     {"type"},
-    {},
+    {"zero-frames"},
     runReal,
 });
 
@@ -249,7 +286,7 @@ const cli::Registrar imag({
     "Imaginary part of a complex image",
     TAMO_COMPONENT_HELP("imag", "imaginary part"),
     {"type"},
-    {},
+    {"zero-frames"},
     runImag,
 });
 
@@ -272,11 +309,11 @@ const cli::Registrar vidscale({
 const cli::Registrar colormap({
     "colormap",
     "Pseudo-colour a 2-D image with a colour map or random label colours",
-    "Usage: tamo colormap IN OUT --map N\n"
-    "       tamo colormap IN OUT --labels N [--seed S]\n"
+    "Usage: tamo colormap IN OUT --map N [--frame F]\n"
+    "       tamo colormap IN OUT --labels N [--seed S | --state X0,X1,X2] [--frame F]\n"
     "\n"
-    "Writes a \"u8bit\" image of 3 frames R, G, B. A 3-frame IN (a picture) uses\n"
-    "its first frame.\n"
+    "Writes a \"u8bit\" image of 3 frames R, G, B. A 3-D IN (a picture) uses its\n"
+    "frame F (default 0).\n"
     "  IN          own-format file, \"-\" for standard input, or a picture\n"
     "  OUT         own-format file, \"-\" for standard output, or a picture\n"
     "  --map N     colour map 0 gray, 1 inverse gray, 2 Mevrel, 3 hot metal,\n"
@@ -285,8 +322,11 @@ const cli::Registrar colormap({
     "  --labels N  colour label values 2..N-1 with fresh random colours; labels\n"
     "              0 and 1 (and others) are black, as are row 0 and column 0;\n"
     "              N is 1 to 16777216\n"
-    "  --seed S    seed the random colours (default: the generator's own state)\n",
-    {"map", "labels", "seed"},
+    "  --seed S    seed the random colours (default: the generator's own state)\n"
+    "  --state X0,X1,X2  start the random colours from this state of the generator\n"
+    "              (its three 16-bit words, as the workbench records them)\n"
+    "  --frame F   the frame of a 3-D IN to colour\n",
+    {"map", "labels", "seed", "state", "frame"},
     {},
     runColormap,
 });

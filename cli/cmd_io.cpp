@@ -8,6 +8,8 @@
 
 #include "cli.h"
 #include "pictures.h"
+#include "planes.h"
+#include "shownvalues.h"
 #include "statistics.h"
 #include "tiffimage.h"
 
@@ -89,6 +91,62 @@ tamo::RecordPtr stretchedForDisplay(TAMOHDR *img, int frame, const std::string &
     return bytes;
 }
 
+// The workbench's Crop: "float" pixels of the rectangle "C,R,W,H" of img.
+tamo::RecordPtr cropped(const TAMOHDR *img, const std::string &rectangle) {
+    int c0 = 0, r0 = 0, w = 0, h = 0;
+    char end = 0;
+    if (std::sscanf(rectangle.c_str(), "%d,%d,%d,%d%c", &c0, &r0, &w, &h, &end) != 4 || w < 1 ||
+        h < 1)
+        throw cli::UsageError("--crop needs C,R,W,H: a column, a row, a width and a height");
+    if (c0 < 0 || r0 < 0 || static_cast<long long>(c0) + w > tamo::columnsOf(img) ||
+        static_cast<long long>(r0) + h > tamo::rowsOf(img))
+        throw cli::Failure("the rectangle " + rectangle + " does not lie inside the image");
+    tamo::RecordPtr out = frontend::cropToFloat(img, c0, r0, w, h);
+    if (!out) throw cli::Failure("cannot create the image record");
+    return out;
+}
+
+// The workbench's "2D 2 3D": a "float" image of `frames` frames, each the
+// first frame of img.
+tamo::RecordPtr spread(const TAMOHDR *img, int frames) {
+    if (frames < 1) throw cli::UsageError("--spread needs a frame count of at least 1");
+    const int dims[4] = {3, tamo::columnsOf(img), tamo::rowsOf(img), frames};
+    tamo::RecordPtr out(Tamocreate("float", dims, TAMO_CREATE_ZEROED, 0));
+    if (!out) throw cli::Failure("cannot create the image record");
+    float *dst = reinterpret_cast<float *>(out->orvptr);
+    const long long plane = static_cast<long long>(dims[1]) * dims[2];
+    frontend::planeAsFloats(img, 0, dst);
+    for (int f = 1; f < frames; ++f) std::memcpy(dst + f * plane, dst, sizeof(float) * plane);
+    return out;
+}
+
+// The values an image window's Save writes into its slot when it shows img
+// with the settings "LEVEL,WINDOW,BRIGHT,RED,GREEN,BLUE": img's type and
+// dimensions.
+tamo::RecordPtr savedView(TAMOHDR *img, const std::string &settings) {
+    frontend::ShownSettings s;
+    char end = 0;
+    if (std::sscanf(settings.c_str(), "%d,%d,%d,%d,%d,%d%c", &s.level, &s.window, &s.bright, &s.red,
+                    &s.green, &s.blue, &end) != 6)
+        throw cli::UsageError("--saved-view needs LEVEL,WINDOW,BRIGHT,RED,GREEN,BLUE");
+    tamo::RecordPtr work = cli::createLike(img, "float");
+    float top = 0, bottom = 0;
+    if (frontend::brScale(img, work.get(), 255, 0, &top, &bottom) != 0)
+        throw cli::Failure(std::string("a \"") + img->orvdt + "\" image has no values to show");
+    const int planes = work->orvndim == 3 ? std::min(3, tamo::framesOf(img)) : 1;
+    tamo::RecordPtr values = frontend::savedValues(work.get(), planes, bottom, top, s);
+    tamo::RecordPtr out = cli::createLike(img, img->orvdt);
+    if (!values) throw cli::Failure("cannot create the image record");
+    std::memcpy(out->orvptr, img->orvptr,
+                static_cast<std::size_t>(tamo::elementCount(img) * img->orvbpd));
+    for (int c = 0; c < planes; ++c)
+        for (int j = 0; j < tamo::rowsOf(img); ++j)
+            for (int i = 0; i < tamo::columnsOf(img); ++i)
+                Tamofpp3d(out.get(), c, j, i, Tamofgp3d(values.get(), c, j, i));
+    out->orvcomp = img->orvcomp;
+    return out;
+}
+
 int runConvert(const cli::Options &opts) {
     const std::string &in = opts.arg(0, "IN");
     const std::string &out = opts.arg(1, "OUT");
@@ -103,6 +161,20 @@ int runConvert(const cli::Options &opts) {
     if (!type) throw cli::UsageError("unknown data type '" + typeName + "'");
 
     tamo::RecordPtr img = cli::readImage(in, typeName.c_str());
+    if (opts.has("saved-view")) {
+        if (opts.has("crop") + opts.has("spread") + opts.has("zero") + opts.has("stretch") > 0)
+            throw cli::UsageError("--saved-view takes no --crop, --spread, --zero or --stretch");
+        img = savedView(img.get(), opts.text("saved-view", ""));
+    }
+    if (opts.has("crop") || opts.has("spread")) {
+        if (opts.has("crop") + opts.has("spread") + opts.has("zero") + opts.has("stretch") > 1)
+            throw cli::UsageError("--crop, --spread, --zero and --stretch exclude each other");
+        if (!frontend::visitPlanar(img.get(), [](const auto *) {}))
+            throw cli::Failure(std::string("--crop and --spread need one value per pixel, not \"") +
+                               img->orvdt + "\"");
+        img = opts.has("crop") ? cropped(img.get(), opts.text("crop", ""))
+                               : spread(img.get(), opts.integer("spread", 3));
+    }
     if (opts.has("zero")) {
         if (opts.has("stretch")) throw cli::UsageError("--zero and --stretch exclude each other");
         tamo::RecordPtr zero = cli::createLike(img.get(), typed ? type->name : img->orvdt);
@@ -149,11 +221,13 @@ const cli::Registrar convert({
     "convert",
     "Convert between the own format, its data types and pictures",
     "Usage: tamo convert IN OUT [--type NAME] [--stretch [--frame N] | --zero]\n"
+    "                           [--crop C,R,W,H | --spread N | --saved-view S]\n"
     "                           [--compress | --no-compress]\n"
     "\n"
     "  IN             own-format file, \"-\" for standard input, a TIFF (.tif,\n"
     "                 .tiff) or NumPy (.npy) file with its exact values and type,\n"
-    "                 or a picture (PNG, JPEG, ...) read as 3 frames R, G, B\n"
+    "                 or a picture (PNG, JPEG, ...) read as 3 frames R, G, B; a\n"
+    "                 name ending in \"Tamob\" is a point file, plotted at scale 1\n"
     "  OUT            own-format file, \"-\" for standard output, a TIFF file (one\n"
     "                 grey page per frame) or .npy file in the image's type, or a\n"
     "                 picture: 2-D images are written grey, 3-frame images in\n"
@@ -169,11 +243,19 @@ const cli::Registrar convert({
     "                 have 3 frames (default 0)\n"
     "  --zero         write a zero-filled image of IN's dimensions (and type,\n"
     "                 unless --type names another)\n"
+    "  --crop C,R,W,H write the \"float\" pixels of the W x H rectangle from\n"
+    "                 column C, row R (of the first three frames of a 3-D image),\n"
+    "                 as the workbench's Crop does\n"
+    "  --spread N     write a \"float\" image of N frames, each IN's first frame,\n"
+    "                 as the workbench's \"2D 2 3D\" does (N = 3)\n"
+    "  --saved-view S write what an image window's Save leaves in its slot when it\n"
+    "                 shows IN with S = LEVEL,WINDOW,BRIGHT,RED,GREEN,BLUE (the\n"
+    "                 window's sliders); IN's type and dimensions\n"
     "  --compress     write own-format pixel data zlib-compressed, TIFF pages\n"
     "                 Deflate-compressed\n"
     "  --no-compress  write them uncompressed (default: as the input image says;\n"
     "                 compressed for pictures; TIFF files uncompressed)\n",
-    {"type", "frame"},
+    {"type", "frame", "crop", "spread", "saved-view"},
     {"compress", "no-compress", "stretch", "zero"},
     runConvert,
 });

@@ -113,7 +113,8 @@ int runCcl(const cli::Options &opts) {
     if (!Tamotype(type.c_str())) throw cli::UsageError("unknown data type '" + type + "'");
 
     tamo::RecordPtr img = cli::readImage(in);
-    tamo::RecordPtr labels = cli::createLike(img.get(), type.c_str(), 2);
+    tamo::RecordPtr labels =
+        cli::createLike(img.get(), type.c_str(), opts.has("zero-frames") ? 0 : 2);
     // The areas file too replaces its old version only when complete.
     std::unique_ptr<tamo::AtomicFile> areasFile;
     if (!areas.empty()) {
@@ -240,6 +241,7 @@ const cli::Registrar ccl({
     "Connected-component labelling",
     "Usage: tamo ccl IN OUT [--thresh T] [--minval LO] [--maxval HI]\n"
     "                [--erase-small N] [--erase-large N] [--areas FILE] [--type NAME]\n"
+    "                [--zero-frames]\n"
     "\n"
     "Labels the connected regions of IN (colour: the magnitude of R, G, B divided\n"
     "by 3). Pixels with values in LO..HI join their upper, left and upper-left\n"
@@ -251,9 +253,11 @@ const cli::Registrar ccl({
     "  --erase-small N  erase regions of fewer than N pixels (default 1; 0: off)\n"
     "  --erase-large N  erase regions of more than N pixels (default 0: off)\n"
     "  --areas FILE     write \"label area\" lines for every label to FILE\n"
-    "  --type NAME      data type of the label image (default \"32bit\")\n",
+    "  --type NAME      data type of the label image (default \"32bit\")\n"
+    "  --zero-frames    the label image has all of IN's dimensions, as the\n"
+    "                   workbench makes it for a colour image\n",
     {"thresh", "minval", "maxval", "erase-small", "erase-large", "areas", "type"},
-    {},
+    {"zero-frames"},
     runCcl,
 });
 

@@ -252,6 +252,16 @@ const std::string &Options::arg(std::size_t i, const char *what) const {
 tamo::RecordPtr readImage(const std::string &path, const char *rasterType) {
     if (currentHost)
         if (tamo::RecordPtr held = currentHost->read(path)) return held;
+    // A point file, plotted at scale 1 into a colour picture as the
+    // workbench's Read does.
+    if (path.size() >= 5 && path.compare(path.size() - 5, 5, "Tamob") == 0) {
+        Tamoerr = 0;
+        tamo::RecordPtr img(Tamoplotcontour(path.c_str(), 0, 0, 0, 1.0f));
+        if (!img)
+            throw Failure("cannot read " + quoted(path) + " as a point file: " +
+                          frontend::readFailureReason(Tamoerr).toStdString());
+        return img;
+    }
     if (frontend::isTiffName(path) || frontend::isNpyName(path)) {
         std::string reason;
         tamo::RecordPtr img = frontend::isTiffName(path) ? frontend::readTiff(path, reason)

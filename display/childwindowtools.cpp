@@ -23,14 +23,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "notices.h"
 #include "plotmainwindow.h"
 #include "records.h"
+#include "shownvalues.h"
 #include "tamo++.h"
 #include "tamotool.h"
 #include "tamotoolchildwindow.h"
-#include "tamotoolmainwindow.h"
+#include "windowhost.h"
 
 namespace {
 
@@ -104,8 +106,7 @@ bool writePicture(const QImage &image, const QString &name) {
 // ---- Displayed values -----------------------------------------------------------------
 
 double TamotoolChildWindow::displayed(double v, int offset, float hi, float lo) {
-    const double t = TamoBound(0, v + offset, 255);
-    return TamoBound(0, (t - lo) * 255 / static_cast<double>(hi - lo), 255);
+    return frontend::displayedValue(v, offset, hi, lo);
 }
 
 double TamotoolChildWindow::displayedChannel(int c, int row, int column, float hi, float lo) const {
@@ -286,33 +287,53 @@ void TamotoolChildWindow::save() {
     if (!buffer || !workImage || columnsOf(buffer) != columnsOf(workImage) ||
         rowsOf(buffer) != rowsOf(workImage))
         return;
-    float hi, lo;
-    contrastBounds(hi, lo);
-    const float span = dataMax - dataMin;
-    const int cols = columnsOf(buffer);
-    const int rows = rowsOf(buffer);
-
-    if (workImage->orvndim == 3) {
-        // Frames 0..2 as shown in colour, each under its RGB slider offset.
-        const int offsets[3] = {redSlider->value(), greenSlider->value(), blueSlider->value()};
-        const int frames = std::min({3, framesOf(buffer), framesOf(workImage)});
-        for (int c = 0; c < frames; ++c)
-            for (int j = 0; j < rows; ++j)
-                for (int i = 0; i < cols; ++i) {
-                    const float d = static_cast<float>(
-                        displayed(Tamofgp3d(workImage, c, j, i), offsets[c], hi, lo));
-                    Tamofpp3d(buffer, c, j, i, span * d / 255 + dataMin);
-                }
+    frontend::ShownSettings shown;
+    shown.level = levelSlider->value();
+    shown.window = windowSlider->value();
+    shown.bright = brightSlider->value();
+    shown.red = redSlider->value();
+    shown.green = greenSlider->value();
+    shown.blue = blueSlider->value();
+    const int planes =
+        workImage->orvndim == 3 ? std::min({3, framesOf(buffer), framesOf(workImage)}) : 1;
+    // Worked out now, written by the command into the slot's own record.
+    std::shared_ptr<TAMOHDR> values(
+        frontend::savedValues(workImage, planes, dataMin, dataMax, shown).release(),
+        [](TAMOHDR *img) { Tamofree(img, 7); });
+    if (!values) {
+        showModalMessage("There is not enough memory to save the image.");
         return;
     }
-    // One plane under the Bright offset; the stretch is not held to 0..255
-    // here, so values beyond the window keep their distance from it.
-    const int bright = brightSlider->value();
-    for (int j = 0; j < rows; ++j)
-        for (int i = 0; i < cols; ++i) {
-            const double t = TamoBound(0, Tamofgp3d(workImage, 0, j, i) + bright, 255);
-            Tamofpp3d(buffer, 0, j, i, (t - lo) * 255 / (hi - lo) * span / 255 + dataMin);
-        }
+    // The tool repeats it from the slot's image while the window still shows
+    // what the slot holds.
+    const QStringList line = {"tamo",
+                              "convert",
+                              QString("{IN:%1}").arg(slot),
+                              QString("{OUT:%1}").arg(slot),
+                              "--saved-view",
+                              QString("%1,%2,%3,%4,%5,%6")
+                                  .arg(shown.level)
+                                  .arg(shown.window)
+                                  .arg(shown.bright)
+                                  .arg(shown.red)
+                                  .arg(shown.green)
+                                  .arg(shown.blue)};
+    // A command of its own, undone like any other; this window keeps its
+    // working copy and picture.
+    WindowHost *host = controlPanel;
+    std::shared_ptr<bool> stale = stale_;
+    host->submitCommand("Save", [host, slot, buffer, values, stale, line] {
+        // Another image given to the slot meanwhile is not this one's to change.
+        if (!gTamotool || gTamotool->images[slot] != buffer) return;
+        if (!*stale) host->recordTamo(line);
+        gTamotool->changePixels(slot, [&](TAMOHDR *img) {
+            const int frames = framesOf(values.get());
+            for (int c = 0; c < frames; ++c)
+                for (int j = 0; j < rowsOf(img); ++j)
+                    for (int i = 0; i < columnsOf(img); ++i)
+                        Tamofpp3d(img, c, j, i, Tamofgp3d(values.get(), c, j, i));
+        });
+    });
 }
 
 QImage TamotoolChildWindow::shownImage() const {

@@ -30,8 +30,10 @@
 #include "tamo++.h"
 #include "notices.h"
 #include "records.h"
+#include "shownvalues.h"
+#include "tamo2qt.h"
 #include "tamotool.h"
-#include "tamotoolmainwindow.h"
+#include "windowhost.h"
 
 namespace {
 
@@ -254,20 +256,29 @@ TamotoolChildWindow::TamotoolChildWindow(QWidget *parent, QImage *picture_, int 
       drawOverlayOn(false),
       lastOffsets{0, 0, 0},
       picture(picture_ ? picture_ : new QImage),
-      controlPanel(qobject_cast<TamotoolMainWindow *>(parent)),
+      controlPanel(dynamic_cast<WindowHost *>(parent)),
       lastRedraw{},
       lastRedrawValid(false),
       pictureOwner(picture) {
-    if (!controlPanel && gTamotool) controlPanel = gTamotool->mainWindow;
+    if (!controlPanel && gTamotool) controlPanel = gTamotool->windowHost;
     // The table entry goes with the window, however it goes; a panel that
     // has gone first takes the connection with it.
-    if (controlPanel) {
-        TamotoolMainWindow *panel = controlPanel;
+    if (auto *panel = dynamic_cast<QObject *>(controlPanel)) {
+        WindowHost *host = controlPanel;
         connect(this, &TamotoolChildWindow::destroying, panel,
-                [panel](const TamotoolChildWindow *window) {
-                    panel->updateChildPtr(window, CHILD_REMOVE);
+                [host](const TamotoolChildWindow *window) {
+                    host->updateChildPtr(window, CHILD_REMOVE);
                 });
     }
+    // A new name of the slot (a script's result, say) shows in the title; a
+    // change of its image leaves the working copy behind.
+    if (gTamotool)
+        connect(&gTamotool->notifier(), &SlotNotifier::slotChanged, this,
+                [this, slot](int changed, int changes) {
+                    if (changed != slot) return;
+                    if (changes & kNameChanged) setWindowTitle(titleOf(slot));
+                    if (changes & (kRecordChanged | kPixelsChanged)) *stale_ = true;
+                });
 
     const bool validSlot = gTamotool && slot >= 0 && slot < 8;
     TAMOHDR *buffer = validSlot ? gTamotool->images[slot] : nullptr;
@@ -276,7 +287,7 @@ TamotoolChildWindow::TamotoolChildWindow(QWidget *parent, QImage *picture_, int 
         if (workImage) BrScale(buffer, workImage, 255, 0, &dataMax, &dataMin);
     }
 
-    setWindowTitle(QString("%1:%2").arg(slot).arg(validSlot ? gTamotool->imageNames[slot] : ""));
+    setWindowTitle(titleOf(slot));
 
     imageLabel = new QLabel;
     imageLabel->setObjectName("imageLabel");
@@ -347,6 +358,11 @@ TamotoolChildWindow::~TamotoolChildWindow() {
     // The owners release the picture and the working copy.
 }
 
+QString TamotoolChildWindow::titleOf(int slot) const {
+    const bool validSlot = gTamotool && slot >= 0 && slot < 8;
+    return QString("%1:%2").arg(slot).arg(validSlot ? gTamotool->imageNames[slot] : "");
+}
+
 void TamotoolChildWindow::setWorkImage(tamo::RecordPtr img) {
     workOwner = std::move(img);
     workImage = workOwner.get();
@@ -356,51 +372,11 @@ void TamotoolChildWindow::setWorkImage(tamo::RecordPtr img) {
 
 int TamotoolChildWindow::BrScale(TAMOHDR *in, TAMOHDR *out, float hi, float lo, float *max,
                                  float *min) {
-    if (!tamo::hasValidMagic(in) || !in->orvptr) return -1;
-    tamo::RecordPtr converted;
-    TAMOHDR *src = in;
-    if (in->dtype != TAMO_32FLT) {
-        converted.reset(Tamo2Qt::toFloatRecord(in));
-        if (!converted) return -1;
-        src = converted.get();
-    }
-    const long long n = tamo::elementCount(src);
-    if (!tamo::hasValidMagic(out) || out->dtype != TAMO_32FLT || !out->orvptr ||
-        tamo::elementCount(out) != n)
-        return -2;
-    if (lo > hi) return -3;
-
-    // The extremes start at the infinities, so that data lying wholly above
-    // or below any fixed bound still get their own range.
-    const float *data = tamo::pixels<float>(src);
-    float top = -std::numeric_limits<float>::infinity();
-    float bottom = std::numeric_limits<float>::infinity();
-    for (long long k = 0; k < n; ++k) {
-        const float v = data[k];
-        top = v > top ? v : top;
-        bottom = v < bottom ? v : bottom;
-    }
-    const bool compared = top >= bottom;
-    if (!compared) {
-        top = -1.0e8f;
-        bottom = 1.0e8f;
-    }
-
-    float *dst = tamo::pixels<float>(out);
-    if (top != bottom) {
-        const float span = hi - lo;
-        const float range = top - bottom;
-        for (long long k = 0; k < n; ++k) dst[k] = (data[k] - bottom) * span / range + lo;
-    } else {
-        std::fill(dst, dst + n, 0.0f);
-    }
-    if (max) *max = top;
-    if (min) *min = bottom;
-    return 0;
+    return frontend::brScale(in, out, hi, lo, max, min);
 }
 
 double TamotoolChildWindow::TamoBound(double lo, double v, double hi) {
-    return lo > v ? lo : std::min(hi, v);
+    return frontend::boundValue(lo, v, hi);
 }
 
 double TamotoolChildWindow::getScaleFromZoom(int z) {
@@ -445,10 +421,7 @@ void TamotoolChildWindow::getRGB(int &red, int &green, int &blue) {
 }
 
 void TamotoolChildWindow::contrastBounds(float &hi, float &lo) const {
-    const int level = levelSlider->value();
-    hi = static_cast<float>(level + windowSlider->value());
-    lo = static_cast<float>(level);
-    if (hi - lo == 0.0f) hi = static_cast<float>(static_cast<double>(hi) + 0.0001);
+    frontend::contrastBounds(levelSlider->value(), windowSlider->value(), hi, lo);
 }
 
 void TamotoolChildWindow::changeRGB(int red, int green, int blue) {

@@ -23,7 +23,7 @@ class QScrollArea;
 class QSlider;
 class QSpinBox;
 class QToolBar;
-class TamotoolMainWindow;
+class WindowHost;
 
 class TamotoolChildWindow : public QMainWindow {
     Q_OBJECT
@@ -31,8 +31,8 @@ class TamotoolChildWindow : public QMainWindow {
 public:
     // parent: the control panel; picture: the slot's converted picture
     // (ownership passes to the window); slot: the user slot 0..7 shown. The
-    // window shows itself. An empty slot gives a window of the picture alone
-    // whose controls change nothing.
+    // window shows itself; its title follows the slot's name. An empty slot
+    // gives a window of the picture alone whose controls change nothing.
     TamotoolChildWindow(QWidget *parent, QImage *picture, int slot);
     // Emits destroying(), through which the control panel's table forgets
     // the window, and releases workImage and the picture.
@@ -87,7 +87,8 @@ public:
     // What the label shows, at the size of the converted picture (up to
     // three columns wider than workImage); owned by the window.
     QImage *picture;
-    TamotoolMainWindow *controlPanel;
+    // The control panel, as far as an image window needs it.
+    WindowHost *controlPanel;
 
 signals:
     // Emitted by the destructor, however the window goes (closed, or deleted
@@ -163,6 +164,12 @@ private:
     void readOut(TAMOHDR *buffer, int row, int column);
     // The picture shown, at the image's own size (the picture may be wider).
     QImage shownImage() const;
+    // "slot:name" of the slot shown.
+    QString titleOf(int slot) const;
+    // Set once the slot's record or values have changed since the window
+    // made its working copy: a Save then writes what no file of the slot's
+    // image repeats.
+    std::shared_ptr<bool> stale_ = std::make_shared<bool>(false);
 
     // Parameters and picture state of the last redraw, so that a redraw
     // asked again with the same values onto an unchanged picture is skipped

@@ -32,9 +32,9 @@ def addv(a: Image, b: Image, /, *, out: Optional[np.ndarray] = ...) -> np.ndarra
     """Sum of two images of the same size (fladdv)"""
 def atan2(a: Image, b: Image, /, *, out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Angle atan2(A, B) of two images (flatan2)"""
-def ccl(image: Image, /, *, thresh: float = ..., minval: float = ..., maxval: float = ..., erase_small: float = ..., erase_large: float = ..., areas: Optional[Path] = ..., type: str = ...) -> Tuple[np.ndarray, int]:
+def ccl(image: Image, /, *, thresh: float = ..., minval: float = ..., maxval: float = ..., erase_small: float = ..., erase_large: float = ..., areas: Optional[Path] = ..., type: str = ..., zero_frames: bool = ...) -> Tuple[np.ndarray, int]:
     """Connected-component labelling"""
-def colormap(image: Image, /, *, map: Optional[float] = ..., labels: Optional[float] = ..., seed: Optional[float] = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
+def colormap(image: Image, /, *, map: Optional[float] = ..., labels: Optional[float] = ..., seed: Optional[float] = ..., state: Optional[float] = ..., frame: Optional[float] = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Pseudo-colour a 2-D image with a colour map or random label colours"""
 def correlate(image: Image, template: Image, /, *, out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Correlation of a template with every position of an image"""
@@ -52,7 +52,7 @@ def dog(image: Image, /, *, order: float = ..., direction: float = ..., sigma: f
     """Gaussian blur or Gaussian derivative of an image (flDoG)"""
 def exp(image: Image, /, *, scale: float = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Exponential of every pixel, held at 255 (flexp)"""
-def fft(image: Image, /, *, out: Optional[np.ndarray] = ...) -> np.ndarray:
+def fft(image: Image, /, *, zero_frames: bool = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Forward two-dimensional Fourier transform"""
 def gdir(image: Image, /, *, sigma: float = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Gradient direction in radians (flgdir)"""
@@ -66,11 +66,11 @@ def histeq(image: Image, /, *, neighbourhood: float = ..., out: Optional[np.ndar
     """Histogram equalisation, whole image or in sliding windows"""
 def hog(image: Image, /, *, out: Optional[np.ndarray] = ...) -> np.ndarray:
     """HoG descriptor: 9-bin gradient orientation histograms of 8 x 8 cells"""
-def ifft(image: Image, /, *, out: Optional[np.ndarray] = ...) -> np.ndarray:
+def ifft(image: Image, /, *, zero_frames: bool = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Inverse two-dimensional Fourier transform"""
 def ifneg(image: Image, /) -> bool:
     """Print 1 if any pixel is negative, else 0 (ifneg)"""
-def imag(image: Image, /, *, type: str = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
+def imag(image: Image, /, *, type: str = ..., zero_frames: bool = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Imaginary part of a complex image"""
 def intcp(image: Image, /, *, colour: bool = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Copy the first plane of a "32bit" image (intcp)"""
@@ -80,7 +80,7 @@ def laplace(image: Image, /, *, sigma: float = ..., out: Optional[np.ndarray] = 
     """Laplacian Lxx + Lyy (flLaplace)"""
 def ln(image: Image, /, *, out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Natural logarithm of every pixel (flln)"""
-def mag(image: Image, /, *, type: str = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
+def mag(image: Image, /, *, type: str = ..., zero_frames: bool = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Magnitude of a complex image"""
 def markmax(image: Image, /, *, sigma: float = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Picture with local maxima in red (flmarkmax)"""
@@ -94,11 +94,11 @@ def pad(image: Image, /, *, rows: float = ..., cols: float = ..., frame: float =
     """One frame surrounded by replicated borders (padme1)"""
 def pcon(estimate: Image, data: Image, /, *, sigma: float = ..., r: float = ..., b: float = ..., t1: float = ..., t2: float = ..., dlt: float = ...) -> Tuple[np.ndarray, np.ndarray]:
     """Piecewise-constant restoration by mean-field annealing"""
-def phase(image: Image, /, *, type: str = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
+def phase(image: Image, /, *, type: str = ..., zero_frames: bool = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Phase of a complex image"""
 def qvar(image: Image, /, *, sigma: float = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Quadratic variation (flqvar)"""
-def real(image: Image, /, *, type: str = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
+def real(image: Image, /, *, type: str = ..., zero_frames: bool = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Real part of a complex image"""
 def resize(image: Image, /, *, rows: Optional[float] = ..., cols: Optional[float] = ..., mode: float = ..., out: Optional[np.ndarray] = ...) -> np.ndarray:
     """Resample an image to a given number of rows and columns"""

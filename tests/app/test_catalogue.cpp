@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "commandtable.h"
 #include "guitest.h"
 
 using guitest::makeImage;
@@ -33,15 +34,18 @@ TEST_F(PanelTest, ModeRelabelsTheButtonsAndTwiceRestoresEverything) {
     modeAct->trigger();
     EXPECT_EQ(panel->modeFlag, 1);
     EXPECT_EQ(modeAct->text(), "Mode 1");
-    const std::pair<const char *, const char *> mode1[] = {
-        {"dxButton", "HoG"},         {"dyButton", "ShowHoG"},     {"dxxButton", "gMag"},
-        {"dyyButton", "gDir"},       {"dxdyButton", "Clr2Gray"},  {"natlogButton", "N/A"},
-        {"blurButton", "N/A"},       {"cclButton", "ABS"},        {"exponentButton", "Crop"},
-        {"inverseButton", "Resize"}, {"laplacianButton", "Qvar"}, {"curvatureButton", "HarrisOp"},
-        {"histeqButton", "MarkMax"}, {"pseudoButton", "2D 2 3D"}, {"correlateButton", "N/A"},
-        {"addButton", "N/A"},        {"subButton", "N/A"},        {"mulButton", "N/A"},
-        {"divButton", "N/A"},        {"pconButton", "N/A"},       {"gdirButton", "N/A"}};
-    for (const auto &[name, label] : mode1) EXPECT_EQ(find<QPushButton>(name)->text(), label);
+    // Every button and action the table names shows its mode-1 text.
+    for (const CommandEntry &entry : TamotoolMainWindow::commandTable()) {
+        if (entry.buttonName)
+            EXPECT_EQ(find<QPushButton>(entry.buttonName)->text(), entry.labels[1]);
+        if (entry.actionName)
+            EXPECT_EQ(find<QAction>(entry.actionName)->statusTip(),
+                      entry.actionTips[1] ? entry.actionTips[1] : entry.actionTips[0]);
+    }
+    // A few by hand, so that the table itself is checked too.
+    EXPECT_EQ(find<QPushButton>("dxButton")->text(), "HoG");
+    EXPECT_EQ(find<QPushButton>("pseudoButton")->text(), "2D 2 3D");
+    EXPECT_EQ(find<QPushButton>("gdirButton")->text(), "N/A");
     EXPECT_EQ(find<QAction>("laplacianAct")->statusTip(), "Quadratic Variation");
     EXPECT_EQ(find<QAction>("curvatureAct")->statusTip(), "Use Harris operator to find corners");
     EXPECT_EQ(find<QAction>("histeqAct")->statusTip(), "Mark Maxima in Red");
@@ -133,59 +137,36 @@ TEST_F(PanelTest, CutAndTheDecreaseAdjustmentsDoNothing) {
 }
 
 TEST_F(PanelTest, EveryCommandIsAPrivateSlotThatCanBeInvokedByName) {
-    const char *const signatures[] = {"badMsg(int)",
-                                      "open()",
-                                      "reopen()",
-                                      "save()",
-                                      "archive()",
-                                      "saveAs()",
-                                      "runScript()",
-                                      "about()",
-                                      "view()",
-                                      "mode()",
-                                      "copy()",
-                                      "paste()",
-                                      "delete_()",
-                                      "mono()",
-                                      "increaseBrightness()",
-                                      "decreaseBrightness()",
-                                      "increaseWarm()",
-                                      "decreaseWarm()",
-                                      "increaseCool()",
-                                      "decreaseCool()",
-                                      "dx()",
-                                      "dy()",
-                                      "dxx()",
-                                      "dyy()",
-                                      "dxdy()",
-                                      "curvature()",
-                                      "exponent()",
-                                      "correlate()",
-                                      "gdir()",
-                                      "inverse()",
-                                      "natlog()",
-                                      "laplacian()",
-                                      "histeq()",
-                                      "pseudo()",
-                                      "blur()",
-                                      "ccl()",
-                                      "c2mag()",
-                                      "c2phase()",
-                                      "c2real()",
-                                      "c2imag()",
-                                      "fft()",
-                                      "ifft()",
-                                      "add()",
-                                      "sub()",
-                                      "mul()",
-                                      "div()",
-                                      "pcon()",
-                                      "updateAccessability()",
-                                      "rerunScript()",
-                                      "disableButtons()"};
+    // The command slots come from the command table; the others are listed.
+    QStringList signatures = {"badMsg(int)",
+                              "open()",
+                              "reopen()",
+                              "save()",
+                              "archive()",
+                              "saveAs()",
+                              "runScript()",
+                              "about()",
+                              "view()",
+                              "mode()",
+                              "copy()",
+                              "paste()",
+                              "delete_()",
+                              "mono()",
+                              "increaseBrightness()",
+                              "decreaseBrightness()",
+                              "increaseWarm()",
+                              "decreaseWarm()",
+                              "increaseCool()",
+                              "decreaseCool()",
+                              "updateAccessability()",
+                              "rerunScript()",
+                              "disableButtons()"};
+    for (const CommandEntry &entry : TamotoolMainWindow::commandTable())
+        signatures << QString(entry.slotName) + "()";
+    EXPECT_EQ(signatures.size(), 50);
     const QMetaObject *meta = panel->metaObject();
-    for (const char *signature : signatures) {
-        const int index = meta->indexOfSlot(signature);
+    for (const QString &signature : signatures) {
+        const int index = meta->indexOfSlot(signature.toLatin1().constData());
         ASSERT_GE(index, 0) << signature;
         EXPECT_EQ(meta->method(index).access(), QMetaMethod::Private) << signature;
     }

@@ -1,14 +1,20 @@
 // Long computations: they run away from the GUI thread under a progress
 // dialog that shows after half a second, and Cancel leaves every slot as the
 // command found it.
+#include <QApplication>
+#include <QFileOpenEvent>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QThread>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "guitest.h"
+#include "history.h"
+#include "tempdir.h"
+#include "testrecords.h"
 #include "tamoop.h"
 #include "tamoops.h"
 
@@ -174,4 +180,75 @@ TEST_F(LongWorkTest, PconCancelledFromItsProgressDialog) {
     expectUnchanged(before);
     EXPECT_EQ(groups(), "111");
     EXPECT_EQ(Tamo_progressptr, nullptr);
+}
+
+TEST_F(LongWorkTest, DesktopFileWaitsForTheLongCommandAndComesInAsItsOwnStep) {
+    testsupport::TempDir dir;
+    const std::string path = dir.file("desk.tamo");
+    ImageOwner file(makeImage(3, 2, 0, 50.0f));
+    testsupport::writeOwnFormat(path, file);
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "finished");
+        TAMOHDR *input = put(0, makeImage(6, 5, 0, 1.0f));
+        put(3, makeImage(2, 2, 0, -4.0f));
+        tool->imageNames[0] = "before";
+        select("input1", 0);
+        select("output", 3);
+        const SlotPicture before = picture();
+        const int steps = panel->history().undoCount();
+
+        // The desktop's request reaches the application while the command's
+        // progress dialog shows; the command then finishes or is cancelled.
+        std::atomic<bool> stop{false};
+        bool slotZeroKeptWhileRunning = false;
+        ProgressWatch watch([&](QProgressDialog *) {
+            if (!stop) {
+                QFileOpenEvent open(QString::fromStdString(path));
+                QApplication::sendEvent(qApp, &open);
+                slotZeroKeptWhileRunning = slot(0) == input && tool->imageNames[0] == "before";
+                stop = true;
+            }
+            return cancel;
+        });
+        DialogScript unexpected;
+        const bool finished = panel->runCommand("Slow", [&] {
+            TAMOHDR *in = nullptr, *out = nullptr;
+            int outIndex = -1;
+            ASSERT_EQ(panel->getUnaryBuffers(in, out, outIndex, OP_FLOAT), 0);
+            TamoOp::compute([&] {
+                for (;;) {
+                    if (Tamo_progressptr && Tamo_progressptr(1, 2)) return int(TAMO_CANCELLED);
+                    if (stop) break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                }
+                // The result is made from the input the command started with.
+                const long long n = tamo::elementCount(in);
+                for (long long k = 0; k < n; ++k)
+                    reinterpret_cast<float *>(out->orvptr)[k] =
+                        reinterpret_cast<float *>(in->orvptr)[k] + 1.0f;
+                return 0;
+            });
+        });
+
+        EXPECT_EQ(finished, !cancel);
+        EXPECT_TRUE(watch.seen().shown);
+        EXPECT_TRUE(slotZeroKeptWhileRunning) << "the file was read under the running command";
+        EXPECT_TRUE(unexpected.seen().isEmpty()) << unexpected.texts().join(" | ");
+        // The file is in slot 0 either way, as a step of its own after the
+        // command's.
+        EXPECT_TRUE(sameImage(slot(0), file));
+        EXPECT_EQ(tool->imageNames[0], "desk.tamo");
+        EXPECT_EQ(panel->history().undoLabel(), "Read");
+        EXPECT_EQ(panel->history().undoCount(), steps + (cancel ? 1 : 2));
+        if (cancel) {
+            EXPECT_TRUE(sameImage(slot(3), before.copies[3]->get()));
+        } else {
+            EXPECT_TRUE(guitest::floatsNear(slot(3), [](int k) { return 2.0 + k; }));
+        }
+        // Undoing the Read gives slot 0 back as the command found it.
+        trigger("undoAct");
+        EXPECT_TRUE(sameImage(slot(0), before.copies[0]->get()));
+        EXPECT_EQ(tool->imageNames[0], "before");
+        EXPECT_EQ(groups(), "111");
+    }
 }

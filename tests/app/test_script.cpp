@@ -16,6 +16,7 @@
 #include <functional>
 
 #include "guitest.h"
+#include "tamotoolchildwindow.h"
 #include "testrecords.h"
 
 using guitest::makeImage;
@@ -99,6 +100,12 @@ TEST_F(ScriptTest, TheResultComesBackUnconvertedWhereverTheScriptLives) {
     const QString deep = QString(120, 'a') + "/" + QString(120, 'b') + "/" + QString(120, 'c');
     put(1, makeImage(5, 4, 2, 3.0f, "16bit"));
     put(2, makeImage(2, 2));
+    // An open window of the Input 2 slot takes the result's name.
+    select("output", 2);
+    trigger("viewAct");
+    TamotoolChildWindow *window = panel->childWindows[2];
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), "2:");
     select("output", 1);
     select("input2", 2);
     for (const QString &folder : {QString("plain"), tricky, deep}) {
@@ -110,6 +117,7 @@ TEST_F(ScriptTest, TheResultComesBackUnconvertedWhereverTheScriptLives) {
         EXPECT_EQ(answers.messages, QStringList());
         EXPECT_TRUE(sameImage(slot(2), slot(1)));
         EXPECT_EQ(tool->imageNames[2], QString("ReturnedFromScript"));
+        EXPECT_EQ(window->windowTitle(), "2:ReturnedFromScript");
         EXPECT_TRUE(sameImage(sentFile(path).get(), slot(1)));
         EXPECT_FALSE(QFile::exists(path + "/ImgViewTempOutput.Tamo"));
         EXPECT_TRUE(console().endsWith("\nScript started...Script completed\n"));

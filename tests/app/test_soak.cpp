@@ -13,9 +13,11 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QFileOpenEvent>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
@@ -39,8 +41,10 @@
 #include <sanitizer/common_interface_defs.h>
 #endif
 
+#include "commandtable.h"
 #include "guitest.h"
 #include "history.h"
+#include "session.h"
 #include "tamotoolchildwindow.h"
 #include "tempdir.h"
 #include "testrecords.h"
@@ -221,29 +225,111 @@ void installCrashNote() {
 }
 #endif
 
+// ---- Replaying the recorded session ---------------------------------------------------
+
+#ifdef TAMO_CLI_PATH
+// Runs shell text with the tool as TAMO and `work` as the session's work
+// folder; the empty text when it succeeds, else what it said.
+QString runShell(const QString &text, const std::string &work) {
+    QProcess sh;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TAMO", TAMO_CLI_PATH);
+    env.insert("work", QString::fromStdString(work));
+    sh.setProcessEnvironment(env);
+    sh.setWorkingDirectory(QString::fromStdString(work));
+    sh.start("/bin/sh", {"-c", "set -eu\n" + text});
+    if (!sh.waitForFinished(120000)) return "the shell did not end";
+    if (sh.exitStatus() == QProcess::NormalExit && sh.exitCode() == 0) return QString();
+    return QString("exit %1: %2")
+        .arg(sh.exitCode())
+        .arg(QString::fromLocal8Bit(sh.readAllStandardError()));
+}
+
+// The recorded session repeated step by step with the tool, in one work
+// folder for the whole soak: each check runs the commands recorded since
+// the last one, then compares every slot the session can make with the
+// tool's image of it, bit for bit.
+class SessionReplay {
+public:
+    QStringList check(const Session &session, Tamotool *tool) {
+        QStringList found;
+        for (int i = 0; i < session.count(); ++i) {
+            const Session::Entry &e = session.entry(i);
+            if (!e.missing.isEmpty() || e.makes.isEmpty()) continue;
+            const QSet<QString> outputs(e.makes.begin(), e.makes.end());
+            bool done = true, readable = true;
+            for (const QString &file : e.makes) done = done && made_.contains(file);
+            for (const QStringList &line : e.lines)
+                for (const QString &word : line)
+                    if (Session::isWork(word) && !outputs.contains(word.mid(1)) &&
+                        !made_.contains(word.mid(1)))
+                        readable = false;
+            if (done || !readable) continue;
+            QString text;
+            for (const QStringList &line : e.lines) {
+                QStringList words;
+                for (const QString &word : line) words << Session::shellWord(word);
+                text += words.join(' ') + "\n";
+            }
+            const QString failure = runShell(text, work_.path());
+            if (!failure.isEmpty()) {
+                found << QString("the tool could not repeat \"%1\": %2").arg(e.title, failure);
+                return found;
+            }
+            made_.unite(outputs);
+        }
+        for (int s = 0; s < 8; ++s) {
+            const QString file = session.fileOf(s);
+            if (file == Session::kEmpty) {
+                if (tool->images[s])
+                    found << QString("slot %1 holds an image the session leaves empty").arg(s);
+                continue;
+            }
+            if (file == Session::kUnknown || !made_.contains(file)) continue;
+            tamo::RecordPtr made = testsupport::readOwnFormat(work_.file(file.toStdString()));
+            if (!made) {
+                found << QString("the session's %1 for slot %2 cannot be read").arg(file).arg(s);
+                continue;
+            }
+            const testing::AssertionResult same = guitest::sameImage(tool->images[s], made.get());
+            if (!same)
+                found << QString("slot %1 differs from the session's %2: %3")
+                             .arg(s)
+                             .arg(file, same.message());
+        }
+        return found;
+    }
+
+private:
+    testsupport::TempDir work_;
+    QSet<QString> made_;
+};
+#endif
+
 // ---- The soak ------------------------------------------------------------------------
 
-const QList<const char *> kButtons = {
-    "dxButton",        "dyButton",     "dxxButton",      "dyyButton",     "dxdyButton",
-    "cclButton",       "blurButton",   "exponentButton", "inverseButton", "laplacianButton",
-    "curvatureButton", "histeqButton", "pseudoButton",   "natlogButton",  "addButton",
-    "subButton",       "mulButton",    "divButton",      "pconButton",    "gdirButton",
-    "correlateButton"};
-// Commands reached only through actions (the complex part) and the
-// display-adjust actions.
-const QList<const char *> kActions = {"c2magAct",
-                                      "c2phaseAct",
-                                      "c2realAct",
-                                      "c2imagAct",
-                                      "fftAct",
-                                      "ifftAct",
-                                      "cutAct",
-                                      "increaseBrightnessAct",
-                                      "decreaseBrightnessAct",
-                                      "increaseWarmAct",
-                                      "decreaseWarmAct",
-                                      "increaseCoolAct",
-                                      "decreaseCoolAct"};
+// The command buttons, and the actions of the commands that have no button
+// (the complex part), from the command table; the display-adjust actions.
+QList<const char *> commandButtons() {
+    QList<const char *> names;
+    for (const CommandEntry &entry : TamotoolMainWindow::commandTable())
+        if (entry.buttonName) names << entry.buttonName;
+    return names;
+}
+QList<const char *> actionsWithoutButtons() {
+    QList<const char *> names;
+    for (const CommandEntry &entry : TamotoolMainWindow::commandTable())
+        if (!entry.buttonName && entry.actionName) names << entry.actionName;
+    return names << "cutAct"
+                 << "increaseBrightnessAct"
+                 << "decreaseBrightnessAct"
+                 << "increaseWarmAct"
+                 << "decreaseWarmAct"
+                 << "increaseCoolAct"
+                 << "decreaseCoolAct";
+}
+const QList<const char *> kButtons = commandButtons();
+const QList<const char *> kActions = actionsWithoutButtons();
 // Read makes "float" of every type it can convert; a complex file is refused.
 const QList<const char *> kTypes = {"float", "float", "float", "u8bit", "16bit",
                                     "32bit", "64flt", "float", "32cmp"};
@@ -340,15 +426,16 @@ protected:
         };
     }
 
-    // A small random own-format file, read into a random slot as Read does.
-    void loadRandomImage(std::string &what) {
+    // A small random own-format file; `what` describes it.
+    std::string writeRandomImage(std::string &what) {
         const char *type = kTypes[rng_.below(kTypes.size())];
         // Some square power-of-two images, which the Fourier transform takes.
         int cols = 1 + rng_.below(9), rows = 1 + rng_.below(9);
         if (rng_.chance(40)) cols = rows = 2 << rng_.below(3);
         const int frames = rng_.chance(20) ? 1 + rng_.below(4) : 0;
         tamo::RecordPtr img = testsupport::image(type, cols, rows, frames);
-        ASSERT_TRUE(img);
+        EXPECT_TRUE(img);
+        if (!img) return {};
         // Mostly ordinary values, some zeros, negatives and huge ones.
         auto value = [this]() {
             const int kind = rng_.below(20);
@@ -382,14 +469,72 @@ protected:
                         at[b] = static_cast<char>(rng_.below(256));
             }
         }
-        const int slot = rng_.below(8);
-        const std::string path = dir_.path() + "/img" + std::to_string(files_++ % 4) +
-                                 (rng_.chance(80) ? ".tamo" : ".TAMO");
+        // Names are not used twice: the recorded session reads them again.
+        const std::string path =
+            dir_.path() + "/img" + std::to_string(files_++) + (rng_.chance(80) ? ".tamo" : ".TAMO");
         testsupport::writeOwnFormat(path, img.get());
-        what = "read " + std::string(type) + " " + std::to_string(cols) + "x" +
-               std::to_string(rows) + "x" + std::to_string(frames) + " into " +
-               std::to_string(slot);
+        what = std::string(type) + " " + std::to_string(cols) + "x" + std::to_string(rows) + "x" +
+               std::to_string(frames);
+        return path;
+    }
+
+    // A small random own-format file, read into a random slot as Read does.
+    void loadRandomImage(std::string &what) {
+        const std::string path = writeRandomImage(what);
+        const int slot = rng_.below(8);
+        what = "read " + what + " into " + std::to_string(slot);
         panel->handleFileByPath(QString::fromStdString(path), slot);
+    }
+
+    // What may arrive from outside while a command runs: a file opened from
+    // the desktop, or an image window's Save. Chosen before the step (so that
+    // a seed replays), done by arrive() once the step's progress dialog shows.
+    struct Arrival {
+        std::string path;  // a file from the desktop; empty: a window's Save
+        int window = 0;    // which open window saves
+        std::string what;
+    };
+    Arrival planArrival() {
+        Arrival plan;
+        if (rng_.chance(50)) {
+            plan.path = writeRandomImage(plan.what);
+            plan.what = "desktop opens " + plan.what;
+        } else {
+            plan.window = rng_.below(8);
+            plan.what = "a window saves";
+        }
+        return plan;
+    }
+    void arrive(const Arrival &plan) {
+        if (!plan.path.empty()) {
+            QFileOpenEvent open(QString::fromStdString(plan.path));
+            QApplication::sendEvent(qApp, &open);
+            return;
+        }
+        const auto list = windows();
+        if (!list.isEmpty())
+            list[plan.window % list.size()]->findChild<QAction *>("saveAct")->trigger();
+    }
+
+    // Run Script with a script that returns its input (at once or after
+    // long enough for the progress dialog to show).
+    void runScript(std::string &what) {
+        const bool slow = rng_.chance(50);
+        const std::string script = dir_.path() + (slow ? "/slow.sh" : "/quick.sh");
+        if (!QFile::exists(QString::fromStdString(script))) {
+            QFile text(QString::fromStdString(script));
+            EXPECT_TRUE(text.open(QIODevice::WriteOnly));
+            text.write(
+                slow ? "#!/bin/sh\nsleep 0.7\ncp ImgViewTempInput.Tamo ImgViewTempOutput.Tamo\n"
+                     : "#!/bin/sh\ncp ImgViewTempInput.Tamo ImgViewTempOutput.Tamo\n");
+            text.close();
+            text.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        panel->fullScriptDir = QByteArray::fromStdString(dir_.path());
+        panel->fullScriptPath = QByteArray::fromStdString(script);
+        panel->fullScriptInputPath = panel->fullScriptDir + "/ImgViewTempInput.Tamo";
+        what = slow ? "run a slow script" : "run a script";
+        QMetaObject::invokeMethod(panel, "rerunScript");
     }
 
     QList<TamotoolChildWindow *> windows() const {
@@ -479,8 +624,26 @@ protected:
             triggerAction("undoAct", what);
         } else if (kind < 88) {
             triggerAction("redoAct", what);
-        } else if (kind < 98) {
+        } else if (kind < 91) {
             loadRandomImage(what);
+        } else if (kind < 94) {
+            // Add, slow enough for its progress dialog to show: what the step
+            // loop plans to arrive meanwhile then arrives during a command.
+            select("input1", randomSlot());
+            select("input2", randomSlot());
+            select("output", rng_.below(8));
+            if (panel->modeFlag) panel->findChild<QAction *>("modeAct")->trigger();
+            auto *add = panel->findChild<QPushButton *>("addButton");
+            what = std::string("slow add") + (add->isEnabled() ? "" : " (disabled)");
+            slowNextWorkerAlloc = true;
+            if (add->isEnabled()) add->click();
+        } else if (kind < 96) {
+            // Outside a command, what arrives is a command of its own at once.
+            const Arrival plan = planArrival();
+            what = plan.what;
+            arrive(plan);
+        } else if (kind < 98) {
+            runScript(what);
         } else if (kind < 99) {
             // The points an image window's clicks leave for Crop.
             tool->clickX1 = rng_.below(12) - 1;
@@ -555,6 +718,13 @@ TEST_F(SoakTest, RandomStepsKeepThePanelWhole) {
     const int hangSeconds = static_cast<int>(envNumber("TAMO_SOAK_HANG_SECONDS", 120));
     rng_ = Random(seed);
     const bool verbose = envNumber("TAMO_SOAK_VERBOSE", 0) != 0;
+    // A short soak repeats the recorded session with the tool after every
+    // step, a long one at its end.
+    [[maybe_unused]] const bool replayEachStep =
+        envNumber("TAMO_SOAK_REPLAY_EACH_STEP", steps <= 300) != 0;
+#ifdef TAMO_CLI_PATH
+    SessionReplay replay;
+#endif
     HangWatch hang(seed, hangSeconds);
     std::deque<std::string> recent;
     installCrashNote();
@@ -585,8 +755,21 @@ TEST_F(SoakTest, RandomStepsKeepThePanelWhole) {
             guitest::DialogScript script(answers);
             slowNextWorkerAlloc = rng_.chance(10);
             const bool cancel = rng_.chance(60);
-            guitest::ProgressWatch progress([cancel](QProgressDialog *) { return cancel; });
+            // Sometimes something arrives while the step's command runs.
+            const bool arrives = rng_.chance(40);
+            const Arrival plan = arrives ? planArrival() : Arrival{};
+            // Slow enough for the progress dialog, in which it arrives.
+            if (arrives) slowNextWorkerAlloc = true;
+            bool arrived = false;
+            guitest::ProgressWatch progress([&](QProgressDialog *) {
+                if (arrives && !arrived) {
+                    arrived = true;
+                    arrive(plan);
+                }
+                return cancel;
+            });
             step(what);
+            if (arrived) what += " | meanwhile " + plan.what;
             slowNextWorkerAlloc = false;
             hang.step(index, what);
             guitest::waitUntil([] { return QApplication::activeModalWidget() == nullptr; }, 3000);
@@ -605,7 +788,11 @@ TEST_F(SoakTest, RandomStepsKeepThePanelWhole) {
         }
         recent.push_back(std::to_string(index) + ": " + what);
         if (recent.size() > 12) recent.pop_front();
-        const QStringList found = faults();
+        QStringList found = faults();
+#ifdef TAMO_CLI_PATH
+        if (found.isEmpty() && (replayEachStep || index + 1 == steps))
+            found << replay.check(panel->session(), tool);
+#endif
         if (!found.isEmpty() || HasFailure()) {
             std::string log;
             for (const std::string &line : recent) log += "  " + line + "\n";
@@ -617,9 +804,35 @@ TEST_F(SoakTest, RandomStepsKeepThePanelWhole) {
             return;
         }
     }
-    std::printf("soak: seed %llu, %d steps, %d undo / %d redo steps held\n",
-                static_cast<unsigned long long>(seed), steps, panel->history().undoCount(),
-                panel->history().redoCount());
+    int unmade = 0;
+#ifdef TAMO_CLI_PATH
+    // The whole session as saved, run once: every slot it makes is the
+    // slot's image.
+    const testsupport::TempDir out;
+    const std::string script = out.file("session.sh");
+    ASSERT_EQ(panel->writeSession(QString::fromStdString(script)), QString());
+    ASSERT_EQ(runShell("sh '" + QString::fromStdString(script) + "'", out.path()), QString());
+    for (int s = 0; s < 8; ++s) {
+        tamo::RecordPtr made =
+            testsupport::readOwnFormat(out.file("slot" + std::to_string(s) + ".tamo"));
+        if (!made) {
+            unmade += tool->images[s] != nullptr;
+            continue;
+        }
+        EXPECT_TRUE(guitest::sameImage(tool->images[s], made.get())) << "slot " << s;
+    }
+#endif
+    // What the tool could not repeat, for the record.
+    const Session &session = panel->session();
+    for (int i = 0; i < session.count(); ++i)
+        if (!session.entry(i).missing.isEmpty())
+            std::printf("soak: not repeated: %s (%s)\n", qPrintable(session.entry(i).title),
+                        qPrintable(session.entry(i).missing));
+    std::printf(
+        "soak: seed %llu, %d steps, %d undo / %d redo steps held, %d slots the "
+        "session cannot make\n",
+        static_cast<unsigned long long>(seed), steps, panel->history().undoCount(),
+        panel->history().redoCount(), unmade);
 }
 
 }  // namespace

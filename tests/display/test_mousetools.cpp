@@ -249,10 +249,21 @@ TEST_F(MouseToolTest, SaveWritesTheShownSettingsIntoTheBuffer) {
         const double top = w->dataMax, span = w->dataMax - w->dataMin;
         w->reset();
         slider(w, "bright")->setValue(10);
+        TAMOHDR *const record = slot(1);
+        const QImage picture = shown(w);
         child<QAction>(w, "saveAct")->trigger();
+        EXPECT_EQ(slot(1), record) << "Save writes into the slot's own record";
         EXPECT_TRUE(guitest::floatsNear(
             slot(1), [&](int k) { return std::min(values[k] + 10 * span / 255, top); }));
         EXPECT_EQ(Tamofgp3d(slot(1), frames ? 2 : 0, 3, 5), top);
+        // The window keeps its picture; the change is a step of the history
+        // and of the recorded session, and Undo brings the values back.
+        EXPECT_EQ(shown(w), picture);
+        auto *undo = panel->findChild<QAction *>("undoAct");
+        EXPECT_EQ(undo->text(), "Undo Save");
+        EXPECT_TRUE(panel->sessionScript().contains("Save into slot 1"));
+        undo->trigger();
+        EXPECT_TRUE(guitest::sameImage(slot(1), before));
     }
 }
 
