@@ -138,12 +138,12 @@ typedef struct TAMODTYPE {
  * library: threads may run operators on different records at once, each
  * seeing its own failure. (Operators never touch them from their worker
  * threads.) The switches below them are shared settings. */
-#if defined(__cplusplus)
+#if defined(__GNUC__)
+/* The same storage in C and C++, reached directly (C++'s thread_local would
+ * go through wrapper functions meant for dynamic initialisation). */
+#define TAMO_THREAD_LOCAL __thread
+#elif defined(__cplusplus)
 #define TAMO_THREAD_LOCAL thread_local
-#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
-#define TAMO_THREAD_LOCAL _Thread_local
-#elif defined(__GNUC__)
-#define TAMO_THREAD_LOCAL __thread /* the same storage, for C99 compilers */
 #else
 #define TAMO_THREAD_LOCAL _Thread_local
 #endif
