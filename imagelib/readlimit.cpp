@@ -80,32 +80,29 @@ extern "C" int Tamochkread(int64_t bytes) {
         std::snprintf(need, sizeof need, "more bytes than 64 bits can count");
     else
         std::snprintf(need, sizeof need, "%lld MB", megabytes(bytes));
-    const long long have = static_cast<long long>(limit.bytes / kMiB);
-    char text[200];
+    // The record limit is INT_MAX bytes, which reads as 2048 MB rounded up.
+    const long long have = limit.origin == Origin::Record
+                               ? megabytes(limit.bytes)
+                               : static_cast<long long>(limit.bytes / kMiB);
+    const char *format = nullptr;
     switch (limit.origin) {
         case Origin::Host:
-            std::snprintf(text, sizeof text,
-                          "it would need %s, more than the %lld MB set as the largest image to "
-                          "read",
-                          need, have);
+            format = "it would need %s, more than the %lld MB set as the largest image to read";
             break;
         case Origin::Environment:
-            std::snprintf(text, sizeof text,
-                          "it would need %s, more than the %lld MB that TAMO_MAX_IMAGE_MB allows",
-                          need, have);
+            format = "it would need %s, more than the %lld MB that TAMO_MAX_IMAGE_MB allows";
             break;
         case Origin::Record:
-            std::snprintf(text, sizeof text,
-                          "it would need %s, more than the %lld MB one image record can hold",
-                          need, megabytes(limit.bytes));
+            format = "it would need %s, more than the %lld MB one image record can hold";
             break;
         case Origin::Memory:
-            std::snprintf(text, sizeof text,
-                          "it would need %s, more than half of this machine's memory (%lld MB; "
-                          "TAMO_MAX_IMAGE_MB sets another limit)",
-                          need, have);
+            format =
+                "it would need %s, more than half of this machine's memory (%lld MB; "
+                "TAMO_MAX_IMAGE_MB sets another limit)";
             break;
     }
+    char text[200];
+    std::snprintf(text, sizeof text, format, need, have);
     lastRefusal = text;
     Tamoerr = TAMO_ELIMIT;
     return -1;
