@@ -66,11 +66,15 @@ thread_local std::string lastRefusal;
 
 // Megabytes for a message, rounded up so that a refused size never reads as
 // equal to its limit.
-long long megabytes(int64_t bytes) { return static_cast<long long>((bytes + kMiB - 1) / kMiB); }
+long long megabytes(int64_t bytes) {
+    return static_cast<long long>((bytes + kMiB - 1) / kMiB);
+}
 
 }  // namespace
 
-extern "C" int64_t Tamomaxread(void) { return currentLimit().bytes; }
+extern "C" int64_t Tamomaxread(void) {
+    return currentLimit().bytes;
+}
 
 extern "C" int Tamochkread(int64_t bytes) {
     const Limit limit = currentLimit();
@@ -108,4 +112,6 @@ extern "C" int Tamochkread(int64_t bytes) {
     return -1;
 }
 
-extern "C" const char *Tamolimittext(void) { return lastRefusal.c_str(); }
+extern "C" const char *Tamolimittext(void) {
+    return lastRefusal.c_str();
+}

@@ -14,29 +14,13 @@
 #include <string>
 
 #include "npyio.h"
+#include "fuzzsupport.h"
 #include "tamo++.h"
 
-namespace {
-
-[[noreturn]] void processEnded(int) {
-    // The reader must refuse damaged files, not end its host.
-    std::abort();
-}
-
-// A folder of this process for the files written back.
-const std::string &scratch() {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/fuzz_npy-XXXXXX";
-        if (!mkdtemp(pattern)) std::abort();
-        return std::string(pattern);
-    }();
-    return dir;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    Tamo_exitptr = processEnded;
+    Tamo_exitptr = fuzzsupport::processEnded;
     if (size == 0) return 0;
     FILE *fp = fmemopen(const_cast<uint8_t *>(data), size, "rb");
     if (!fp) return 0;
@@ -59,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         sum += static_cast<unsigned char>(img->orvptr[i]);
 
     // It writes back and reads again to the same bytes.
-    const std::string path = scratch() + "/a.npy";
+    const std::string path = fuzzsupport::scratchFolder("fuzz_npy") + "/a.npy";
     if (!frontend::writeNpy(img.get(), path).empty()) std::abort();
     tamo::RecordPtr again = frontend::readNpy(path, reason);
     if (!again || again->dtype != img->dtype ||

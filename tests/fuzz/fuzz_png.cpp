@@ -15,24 +15,15 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzzsupport.h"
 #include "pngread.h"
 #include "tamo++.h"
 
 namespace {
 
-[[noreturn]] void processEnded(int) {
-    // The reader must refuse damaged files, not end its host.
-    std::abort();
-}
-
-// The file each input is written to, in a folder of this process.
-const std::string &inputPath() {
-    static const std::string path = [] {
-        char pattern[] = "/tmp/fuzz_png-XXXXXX";
-        if (!mkdtemp(pattern)) std::abort();
-        return std::string(pattern) + "/in.png";
-    }();
-    return path;
+// The file each input is written to.
+std::string inputPath() {
+    return fuzzsupport::scratchFolder("fuzz_png") + "/in.png";
 }
 
 constexpr int64_t kLimit = 64 << 20;
@@ -66,7 +57,7 @@ void readAs(const char *typeName, bool withStats) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    Tamo_exitptr = processEnded;
+    Tamo_exitptr = fuzzsupport::processEnded;
     Tamo_maxreadbytes = kLimit;
     FILE *fp = std::fopen(inputPath().c_str(), "wb");
     if (!fp) std::abort();

@@ -14,25 +14,11 @@
 #include <cstring>
 #include <string>
 
+#include "fuzzsupport.h"
 #include "tamo++.h"
 #include "tiffimage.h"
 
 namespace {
-
-[[noreturn]] void processEnded(int) {
-    // The reader must refuse damaged files, not end its host.
-    std::abort();
-}
-
-// A folder of this process for the files read and written back.
-const std::string &scratch() {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/fuzz_tiff-XXXXXX";
-        if (!mkdtemp(pattern)) std::abort();
-        return std::string(pattern);
-    }();
-    return dir;
-}
 
 void writeFile(const std::string &path, const uint8_t *data, size_t size) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -48,8 +34,8 @@ void writeFile(const std::string &path, const uint8_t *data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    Tamo_exitptr = processEnded;
-    const std::string in = scratch() + "/in.tif";
+    Tamo_exitptr = fuzzsupport::processEnded;
+    const std::string in = fuzzsupport::scratchFolder("fuzz_tiff") + "/in.tif";
     writeFile(in, data, size);
     std::string reason;
     tamo::RecordPtr img = frontend::readTiff(in, reason);
@@ -70,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     // Every type the reader makes writes back and reads again to the same
     // values.
-    const std::string out = scratch() + "/out.tif";
+    const std::string out = fuzzsupport::scratchFolder("fuzz_tiff") + "/out.tif";
     if (!frontend::writeTiff(img.get(), out, true).empty()) std::abort();
     tamo::RecordPtr again = frontend::readTiff(out, reason);
     if (!again || again->dtype != img->dtype ||
